@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs everything Calyx needs to build and test on Debian 12 (run as root).
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+SUDO=; [ "$(id -u)" -eq 0 ] || SUDO=sudo
+# wine32 is an i386 package: 32-bit Windows programs need it.
+$SUDO dpkg --add-architecture i386
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends \
+  g++ cmake ninja-build libgtest-dev libbenchmark-dev libcli11-dev \
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
+  wine wine64 wine32:i386 fonts-wine xvfb xauth xdotool imagemagick \
+  sox ffmpeg hyperfine time python3 ca-certificates >/dev/null

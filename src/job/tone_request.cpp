@@ -1,0 +1,61 @@
+#include "job/tone_request.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr RequestProblem Invalid(const char* message) { return {message, CAPTION_INVALID}; }
+
+uint32_t BitWidthLimit(int32_t bitWidth)
+{
+    switch (bitWidth) {
+    case 16: return 90;
+    case 24: return 138;
+    default: return 186;
+    }
+}
+
+const char* AttenuationMessage(int32_t bitWidth)
+{
+    switch (bitWidth) {
+    case 16: return "At bit width of 16 maximum attenuation is 90 dB";
+    case 24: return "At bit width of 24 maximum attenuation is 138 dB";
+    default: return "At bit width of 32 maximum attenuation is 186 dB";
+    }
+}
+
+// The planned tone can be up to one cycle (and a few samples) longer than the
+// request, and the job writes all of it.
+bool FitsRiffSizes(const ToneRequest& r)
+{
+    const double frames = double(r.nSeconds) * double(r.nSampleRate)
+                        + std::ceil(double(r.nSampleRate) / r.Frequency) + 3.0;
+    const double blocks = std::ceil(frames / 512.0);
+    const double blockBytes = 512.0 * 2.0 * double(r.nBitWidth / 8);
+    return 132.0 + blocks * blockBytes <= 4294967295.0;
+}
+
+}  // namespace
+
+RequestProblem CheckRequest(const ToneRequest& r)
+{
+    if (r.nAttenuation > BitWidthLimit(r.nBitWidth))
+        return Invalid(AttenuationMessage(r.nBitWidth));
+    // "Truncates to 0" without converting: a huge or NaN frequency has no int.
+    if (r.nSeconds == 0 || r.nSampleRate == 0 || std::fabs(r.Frequency) < 1.0)
+        return Invalid("nSeconds = 0 or nSampleRate = 0 or Frequency = 0");
+    if (std::floor(r.Frequency + 0.5) > double(r.nSampleRate / 2))
+        return Invalid("The frequency you requested is greater than the Nyquist rate!");
+    if (!std::isfinite(r.Frequency) || r.Frequency < 0 || r.nSampleRate < 0 || r.nSeconds < 0)
+        return Invalid("Sample rate, frequency and duration must be positive numbers.");
+    if (int64_t(r.nSeconds) * r.nSampleRate > 2147483647 || !FitsRiffSizes(r))
+        return Invalid("The file would be 4 GB or larger. Choose a shorter duration, "
+                       "a lower sample rate or a smaller bit width.");
+    return {};
+}
+
+uint32_t RequestBlocks(const ToneRequest& r)
+{
+    const uint32_t frames = uint32_t(r.nSeconds) * uint32_t(r.nSampleRate);
+    return frames / 512 + (frames % 512 > 0 ? 1 : 0);
+}
