@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+
+// The job's own source of dither: integers 0 ... 32767, started from the same
+// state for every job, so two 16-bit files of one request are identical.
+struct DitherRandom {
+    uint32_t state = 1;
+    int32_t Next();
+};
+
+// Reduces both 512-sample blocks in place from the 32-bit scale to 16 bits
+// with triangular dither; draws primary[i] (two), secondary[i] (two), ...
+void DitherBlock(int32_t* primary, int32_t* secondary, DitherRandom& random);
+
+// Lays one block out as little-endian interleaved frames; returns the bytes
+// to write: 2048, 3072 or 4096. secondary is unused for 24 bits.
+uint32_t PackBlock(int32_t bitWidth, const int32_t* primary, const int32_t* secondary,
+                   uint8_t* out);

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+
+// The program's single output file: a two-channel PCM RIFF/WAVE file with a
+// 140-byte header ("fmt " of 100 bytes with a notice, "fact", "data").
+// Used by one job at a time, on the job's thread.
+
+// Creates the file (replacing any file at the path) with its header written
+// and its data chunk begun. False when it cannot.
+bool WaveCreate(int32_t bitWidth, const char* path, int32_t sampleRate);
+
+// Appends size bytes to the data chunk with one write. Returns 0 or the
+// platform's non-zero error code; written is size on success and 0 on failure.
+int WaveWriteBlock(const void* buffer, int32_t size, int32_t* written);
+
+// The caller adds each accepted block's count written to the data size.
+void WaveAddDataBytes(uint32_t bytes);
+
+// Patches the data size, RIFF size and fact value and closes the file; returns
+// the data bytes. Does nothing and returns 0 when no file is open.
+uint32_t WaveFinish();
