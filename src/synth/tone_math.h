@@ -34,17 +34,18 @@ inline double ToneSinQuarterShifted(double x, uint64_t quarterTurns)
     s = s - k * 0x1.68cp-39;
     // The rest of k*pi/2 (below 2^-18) as a double-double: where x is close
     // to a multiple of pi/2 it cancels s to as little as 2^-61, so pi/2 must
-    // be known to about 160 bits.
+    // be known to about 145 bits. Two more exact pieces, then a plain double
+    // whose rounded product errs by less than 2^-110.
     const double p4 = k * 0x1.1a62p-54;
     const double p5 = k * 0x1.8cc5p-72;
     const double tailHi = p4 + p5;
-    const double tailLo = ((p4 - tailHi) + p5) + k * 0x1.701ap-92 + k * 0x1.839a252049c11p-108;
-    // s - tail, keeping the rounding error of the subtraction (two-sum).
-    const double d = s - tailHi;
-    const double dv = d - s;
-    const double dLo = ((s - (d - dv)) + (-tailHi - dv)) - tailLo;
-    const double r = d + dLo;                // |r| <= pi/4 (a hair more)
-    const double rLo = (d - r) + dLo;
+    const double tailLo = ((p4 - tailHi) + p5) + k * 0x1.701b839a25205p-92;
+    // s - tail with its rounding error (fast two-sum). It is exact even
+    // where |s| < |tail|: s then lies on the 2^-53 grid, which is coarser
+    // than the tail's last place. The pair (r, rLo) need not be normalised:
+    // rLo enters the polynomials only to first order.
+    const double r = s - tailHi;             // |r| <= pi/4 (a hair more)
+    const double rLo = ((s - r) - tailHi) - tailLo;
 
     // Minimax polynomials on |r| <= pi/4: sin r = r + r^3 S(r^2),
     // cos r = 1 - r^2/2 + r^4 C(r^2); the low part enters to first order.
@@ -55,9 +56,9 @@ inline double ToneSinQuarterShifted(double x, uint64_t quarterTurns)
     const double cosPoly =
         0x1.555555555554cp-5 + z * (-0x1.6c16c16c15173p-10 + z * (0x1.a01a019cb0b21p-16
         + z * (-0x1.27e4f80926cdap-22 + z * (0x1.1ee9eb5a901fcp-29 + z * -0x1.8fae4ff573086p-37))));
-    const double sinR = r + (rLo * (1.0 - 0.5 * z) + (r * z) * sinPoly);
     const double halfZ = 0.5 * z;
     const double w = 1.0 - halfZ;
+    const double sinR = r + (rLo * w + (r * z) * sinPoly);
     const double cosR = w + (((1.0 - w) - halfZ) + ((z * z) * cosPoly - r * rLo));
 
     // Quadrant q = k + quarterTurns (mod 4): q odd takes the cosine, q = 2, 3
