@@ -69,10 +69,10 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
 double ToneAmplitude(int32_t bitWidth, uint32_t attenuation)
 {
     if (bitWidth == 24)
-        return attenuation == 0 ? 8388605.0 : TonePow(10.0, (138.4737969699925 - attenuation) / 20);
+        return attenuation == 0 ? 8388605.0 : TonePow10((138.4737969699925 - attenuation) / 20);
     if (attenuation == 0)
         return bitWidth == 16 ? 2147352574.0 : 2147483645.0;
-    return TonePow(10.0, (186.6385973076236 - attenuation) / 20);
+    return TonePow10((186.6385973076236 - attenuation) / 20);
 }
 
 void ToneBuildRampTable(double* table, uint32_t length, double amplitude)
