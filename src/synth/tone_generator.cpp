@@ -30,6 +30,7 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
 {
     constexpr uint32_t CHUNK = 256;
     double phases[CHUNK];
+    double gains[CHUNK];
     int32_t scratch[CHUNK];
     double phase = g.phase;
     const double step = g.phaseStep;
@@ -43,20 +44,18 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
         }
         // The ramp-up steps the cursor back before each read, the ramp-down
         // reads and then steps forward.
-        const double* gains = g.rampCursor;
-        if constexpr (G == Gain::RampUp)
+        if constexpr (G == Gain::RampUp) {
+            for (uint32_t i = 0; i < n; ++i)
+                gains[i] = ToneRampGain(g.rampLength, g.rampCursor - 1 - i, amplitude);
             g.rampCursor -= n;
-        else if constexpr (G == Gain::RampDown)
+        } else if constexpr (G == Gain::RampDown) {
+            for (uint32_t i = 0; i < n; ++i)
+                gains[i] = ToneRampGain(g.rampLength, g.rampCursor + i, amplitude);
             g.rampCursor += n;
+        }
         int32_t* v = out ? out + done : scratch;
         for (uint32_t i = 0; i < n; ++i) {
-            double gain;
-            if constexpr (G == Gain::Sustain)
-                gain = amplitude;
-            else if constexpr (G == Gain::RampUp)
-                gain = gains[-1 - int32_t(i)];
-            else
-                gain = gains[i];
+            const double gain = G == Gain::Sustain ? amplitude : gains[i];
             // |x| < 2^31 always (gain <= amplitude), so the conversion truncates safely.
             v[i] = int32_t(ToneSin(phases[i]) * gain);
         }
@@ -95,14 +94,17 @@ double ToneAmplitude(int32_t bitWidth, uint32_t attenuation)
     return TonePow10((186.6385973076236 - attenuation) / 20);
 }
 
+double ToneRampGain(uint32_t length, uint32_t k, double amplitude)
+{
+    const double x = double(uint64_t(length) + k) / double(uint64_t(length) * 2);
+    const double h = 0.42 - 0.5 * ToneCos(x * 6.28318530718);
+    return (0.08 * ToneCos(x * 12.56637061436) + h) * amplitude;
+}
+
 void ToneBuildRampTable(double* table, uint32_t length, double amplitude)
 {
-    const double window = double(uint64_t(length) * 2);
-    for (uint32_t k = 0; k < length; ++k) {
-        const double x = double(uint64_t(length) + k) / window;
-        const double h = 0.42 - 0.5 * ToneCos(x * 6.28318530718);
-        table[k] = (0.08 * ToneCos(x * 12.56637061436) + h) * amplitude;
-    }
+    for (uint32_t k = 0; k < length; ++k)
+        table[k] = ToneRampGain(length, k, amplitude);
 }
 
 void ToneResetRun(ToneGenerator& g)

@@ -1,6 +1,5 @@
 #include <cmath>
 #include <cstdint>
-#include <new>
 
 #include "synth/tone.h"
 #include "synth/tone_math.h"
@@ -119,11 +118,7 @@ void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth,
     g.dcSteps = 0;
     g.phaseStep = 6.28318530718 / (sampleRate / frequency);
 
-    g.rampTable.reset(new (std::nothrow) double[g.rampLength]);
-    if (!g.rampTable)
-        return;
-    ToneBuildRampTable(g.rampTable.get(), g.rampLength, g.amplitude);
-    g.rampCursor = g.rampTable.get() + g.rampLength;
+    g.rampCursor = g.rampLength;  // one past the last gain
     ToneResetRun(g);
 
     if (duration > 10.0) {
