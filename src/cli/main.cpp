@@ -61,16 +61,19 @@ std::string DefaultPath()
 }
 
 // Whole numbers in plain decimal only: the converter alone would also take
-// "010" as octal and "0x10" as hex.
+// "0x10" as hex and "010" as octal, so leading zeros are dropped here.
 CLI::Validator WholeNumber(bool signedValue)
 {
     return CLI::Validator(
         [signedValue](std::string& text) -> std::string {
-            size_t i = signedValue && !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
-            if (i == text.size()) return "'" + text + "' is not a whole number";
-            for (; i < text.size(); ++i)
+            const size_t sign =
+                signedValue && !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+            if (sign == text.size()) return "'" + text + "' is not a whole number";
+            for (size_t i = sign; i < text.size(); ++i)
                 if (!std::isdigit(static_cast<unsigned char>(text[i])))
                     return "'" + text + "' is not a whole number";
+            const size_t firstDigit = text.find_first_not_of('0', sign);
+            text.erase(sign, (firstDigit == std::string::npos ? text.size() - 1 : firstDigit) - sign);
             return {};
         },
         "", "WholeNumber");
@@ -172,13 +175,13 @@ int main(int argc, char** argv)
                  "calyx-cli"};
     app.set_version_flag("--version", "calyx-cli " CALYX_VERSION);
     app.add_option("--rate", request.nSampleRate, "Sample rate in Hz")
-        ->capture_default_str()->check(WholeNumber(true));
+        ->capture_default_str()->transform(WholeNumber(true));
     app.add_option("--freq", request.Frequency, "Tone frequency in Hz")
         ->capture_default_str()->check(DecimalNumber());
     app.add_option("--atten", request.nAttenuation, "Attenuation in whole dB below full level")
-        ->capture_default_str()->check(WholeNumber(false));
+        ->capture_default_str()->transform(WholeNumber(false));
     app.add_option("--seconds", request.nSeconds, "Duration in whole seconds")
-        ->capture_default_str()->check(WholeNumber(true));
+        ->capture_default_str()->transform(WholeNumber(true));
     app.add_option("--bits", request.nBitWidth, "Bits per sample")
         ->capture_default_str()->check(CLI::IsMember({16, 24, 32}));
     app.add_option("--out", path, "Output file (default: Test.wav in the working directory)");
