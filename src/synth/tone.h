@@ -50,6 +50,13 @@ void ToneRampDownCorrected(ToneGenerator& g, int32_t* out, uint32_t count);
 void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth,
               double sampleRate, double frequency, double duration);
 
+// How planning cancels a measured sum: nothing, units, or a fraction per sample.
+void ToneChooseCorrection(ToneGenerator& g, int64_t dcSum);
+
+// Renders the tone block by block; used only by ToneRenderBlock.
+void ToneRenderSustain(ToneGenerator& g, int32_t* block, uint32_t start, uint32_t count);
+bool ToneRenderRampDown(ToneGenerator& g, int32_t* block, uint32_t start, uint32_t count);
+
 // Fills primary with the next blockFrames samples (zeros after the tone's end)
 // and, when secondary is given, copies them there.
 void ToneRenderBlock(ToneGenerator& g, int32_t* primary, int32_t* secondary);

@@ -1,1 +1,105 @@
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
 #include "synth/tone.h"
+#include "synth/tone_math.h"
+
+namespace {
+
+enum class Gain { Sustain, RampUp, RampDown };
+
+// A corrected sample saturates instead of wrapping to the opposite peak.
+int32_t Saturate(int64_t v)
+{
+    constexpr int64_t lo = std::numeric_limits<int32_t>::min();
+    constexpr int64_t hi = std::numeric_limits<int32_t>::max();
+    return int32_t(v < lo ? lo : v > hi ? hi : v);
+}
+
+// The one sample loop behind all six kernels. The plain kernels add every
+// value to dcSum, also when only counting; the corrected ones spread the
+// fractional DC correction instead.
+template <Gain G, bool Corrected>
+void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
+{
+    double phase = g.phase;
+    const double step = g.phaseStep;
+    const double amplitude = g.amplitude;
+    double* cursor = g.rampCursor;
+    int64_t sum = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        phase += step;
+        double gain;
+        if constexpr (G == Gain::Sustain)
+            gain = amplitude;
+        else if constexpr (G == Gain::RampUp)
+            gain = *--cursor;
+        else
+            gain = *cursor++;
+        // |x| < 2^31 always (gain <= amplitude), so the conversion truncates safely.
+        const int32_t v = int32_t(ToneSin(phase) * gain);
+        if constexpr (Corrected) {
+            g.dcFraction += g.dcPerSample;
+            if (std::floor(std::fabs(g.dcFraction)) >= 1.0) {
+                double whole;
+                g.dcFraction = std::modf(g.dcFraction, &whole);
+                out[i] = Saturate(int64_t(v) + int64_t(whole));
+            } else {
+                out[i] = v;
+            }
+        } else {
+            if (out)
+                out[i] = v;
+            sum += v;
+        }
+    }
+    g.phase = phase;
+    g.rampCursor = cursor;
+    if constexpr (!Corrected)
+        g.dcSum += sum;
+    if constexpr (G == Gain::RampUp)
+        g.rampUpDone += count;
+    else if constexpr (G == Gain::RampDown)
+        g.rampDownDone += count;
+}
+
+}  // namespace
+
+double ToneAmplitude(int32_t bitWidth, uint32_t attenuation)
+{
+    if (bitWidth == 24)
+        return attenuation == 0 ? 8388605.0 : TonePow(10.0, (138.4737969699925 - attenuation) / 20);
+    if (attenuation == 0)
+        return bitWidth == 16 ? 2147352574.0 : 2147483645.0;
+    return TonePow(10.0, (186.6385973076236 - attenuation) / 20);
+}
+
+void ToneBuildRampTable(double* table, uint32_t length, double amplitude)
+{
+    const double window = double(uint64_t(length) * 2);
+    for (uint32_t k = 0; k < length; ++k) {
+        const double x = double(uint64_t(length) + k) / window;
+        const double h = 0.42 - 0.5 * ToneCos(x * 6.28318530718);
+        table[k] = (0.08 * ToneCos(x * 12.56637061436) + h) * amplitude;
+    }
+}
+
+void ToneResetRun(ToneGenerator& g)
+{
+    g.dcSum = 0;
+    g.phase = 0.0;
+    g.dcFraction = 0.0;
+    g.rampUpDone = 0;
+    g.rampDownDone = 0;
+    g.blockIndex = 0;
+    g.inSustain = 0;
+    g.inRampDown = 0;
+}
+
+void ToneSustain(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::Sustain, false>(g, out, count); }
+void ToneRampUp(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::RampUp, false>(g, out, count); }
+void ToneRampDown(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::RampDown, false>(g, out, count); }
+void ToneSustainCorrected(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::Sustain, true>(g, out, count); }
+void ToneRampUpCorrected(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::RampUp, true>(g, out, count); }
+void ToneRampDownCorrected(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::RampDown, true>(g, out, count); }
