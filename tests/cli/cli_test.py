@@ -202,13 +202,18 @@ def group_files(tmp):
             check(f.read()[HEADER:] == g.read(), f"engine equality at {bits} bits")
 
     # 2.5 Hz for 1 s rounds up to 3 cycles: 12 blocks at 5120 Hz, not the 10
-    # asked for; the whole fade-out is written and the sum still cancels.
+    # asked for; the whole tone is written, its fade-out ending near zero.
     path = os.path.join(tmp, "long.wav")
+    raw = os.path.join(tmp, "long.raw")
     r = run(["--rate", "5120", "--freq", "2.5", "--seconds", "1", "--out", path])
     check(r.returncode == 0, "longer plan: exit")
     check_finished(path, 32, 5120, 12, "longer plan")
+    subprocess.run([DUMP, "5120", "2.5", "0", "1", "32", raw], check=True)
+    with open(path, "rb") as f, open(raw, "rb") as g:
+        check(f.read()[HEADER:] == g.read(), "longer plan: the engine's whole tone")
     left, right = samples(path, 32)
-    check(sum(left) == 0 and sum(right) == 0, "longer plan: sum 0")
+    check(max(map(abs, left[10 * 512:])) > 2147483645 // 100, "longer plan: tone after block 10")
+    check(abs(left[-1]) < 2147483645 // 1000, "longer plan: fade-out complete")
 
 
 def group_refusals(tmp):
