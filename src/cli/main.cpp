@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <future>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -210,27 +211,25 @@ int main(int argc, char** argv)
 
     CliHost host(!quiet && StderrIsTerminal());
     const auto started = std::chrono::steady_clock::now();
-    std::atomic<bool> finished{false};
-    JobEnd end = JobEnd::Done;
+    std::promise<JobEnd> ended;
+    std::future<JobEnd> result = ended.get_future();
     std::thread worker;
     try {
         worker = std::thread([&] {
 #ifdef _WIN32
             _fpreset();  // every job computes in the same floating-point state
 #endif
-            end = GenerationWorker(request, busy, host);
-            finished.store(true);
+            ended.set_value(GenerationWorker(request, busy, host));
         });
     } catch (const std::system_error&) {
         JobStartFailed(busy, host);
         return EXIT_FAILED;
     }
     // Like the dialog's Quit: pass a stop on to the job and wait for it.
-    while (!finished.load()) {
+    while (result.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
         if (stopSignal) busy.store(false);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
     worker.join();
+    const JobEnd end = result.get();
     host.EndLine();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
