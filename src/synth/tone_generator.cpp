@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -20,42 +21,61 @@ int32_t Saturate(int64_t v)
 // The one sample loop behind all six kernels. The plain kernels add every
 // value to dcSum, also when only counting; the corrected ones spread the
 // fractional DC correction instead.
+//
+// Samples are made a chunk at a time: first the running phases (a serial
+// sum), then the sines, which then have no dependency between them and
+// vectorise. The values are those of a sample-by-sample loop.
 template <Gain G, bool Corrected>
 void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
 {
+    constexpr uint32_t CHUNK = 256;
+    double phases[CHUNK];
+    int32_t scratch[CHUNK];
     double phase = g.phase;
     const double step = g.phaseStep;
     const double amplitude = g.amplitude;
-    double* cursor = g.rampCursor;
     int64_t sum = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        phase += step;
-        double gain;
-        if constexpr (G == Gain::Sustain)
-            gain = amplitude;
-        else if constexpr (G == Gain::RampUp)
-            gain = *--cursor;
-        else
-            gain = *cursor++;
-        // |x| < 2^31 always (gain <= amplitude), so the conversion truncates safely.
-        const int32_t v = int32_t(ToneSin(phase) * gain);
+    for (uint32_t done = 0; done < count;) {
+        const uint32_t n = std::min(CHUNK, count - done);
+        for (uint32_t i = 0; i < n; ++i) {
+            phase += step;
+            phases[i] = phase;
+        }
+        // The ramp-up steps the cursor back before each read, the ramp-down
+        // reads and then steps forward.
+        const double* gains = g.rampCursor;
+        if constexpr (G == Gain::RampUp)
+            g.rampCursor -= n;
+        else if constexpr (G == Gain::RampDown)
+            g.rampCursor += n;
+        int32_t* v = out ? out + done : scratch;
+        for (uint32_t i = 0; i < n; ++i) {
+            double gain;
+            if constexpr (G == Gain::Sustain)
+                gain = amplitude;
+            else if constexpr (G == Gain::RampUp)
+                gain = gains[-1 - int32_t(i)];
+            else
+                gain = gains[i];
+            // |x| < 2^31 always (gain <= amplitude), so the conversion truncates safely.
+            v[i] = int32_t(ToneSin(phases[i]) * gain);
+        }
         if constexpr (Corrected) {
-            g.dcFraction += g.dcPerSample;
-            if (std::floor(std::fabs(g.dcFraction)) >= 1.0) {
-                double whole;
-                g.dcFraction = std::modf(g.dcFraction, &whole);
-                out[i] = Saturate(int64_t(v) + int64_t(whole));
-            } else {
-                out[i] = v;
+            for (uint32_t i = 0; i < n; ++i) {
+                g.dcFraction += g.dcPerSample;
+                if (std::floor(std::fabs(g.dcFraction)) >= 1.0) {
+                    double whole;
+                    g.dcFraction = std::modf(g.dcFraction, &whole);
+                    v[i] = Saturate(int64_t(v[i]) + int64_t(whole));
+                }
             }
         } else {
-            if (out)
-                out[i] = v;
-            sum += v;
+            for (uint32_t i = 0; i < n; ++i)
+                sum += v[i];
         }
+        done += n;
     }
     g.phase = phase;
-    g.rampCursor = cursor;
     if constexpr (!Corrected)
         g.dcSum += sum;
     if constexpr (G == Gain::RampUp)
@@ -69,10 +89,10 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
 double ToneAmplitude(int32_t bitWidth, uint32_t attenuation)
 {
     if (bitWidth == 24)
-        return attenuation == 0 ? 8388605.0 : TonePow(10.0, (138.4737969699925 - attenuation) / 20);
+        return attenuation == 0 ? 8388605.0 : TonePow10((138.4737969699925 - attenuation) / 20);
     if (attenuation == 0)
         return bitWidth == 16 ? 2147352574.0 : 2147483645.0;
-    return TonePow(10.0, (186.6385973076236 - attenuation) / 20);
+    return TonePow10((186.6385973076236 - attenuation) / 20);
 }
 
 void ToneBuildRampTable(double* table, uint32_t length, double amplitude)
