@@ -4,8 +4,10 @@
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <optional>
 #include <system_error>
 
+#include "job/batch_writer.h"
 #include "job/pack.h"
 #include "synth/tone.h"
 #include "wave/wave_writer.h"
@@ -41,7 +43,6 @@ bool FinishedFileIsValid(const char* path, int32_t bitWidth, uint32_t dataBytes)
 struct JobBuffers {
     int32_t primary[BLOCK_FRAMES];
     int32_t secondary[BLOCK_FRAMES];
-    uint8_t output[4096];
 };
 
 }  // namespace
@@ -91,34 +92,36 @@ JobEnd GenerationWorker(const ToneRequest& shared, std::atomic<bool>& busy, JobH
         return end(JobEnd::CreateFailed);
     }
 
-    bool writeFailed = false;
-    uint32_t dataBytes = 0;
+    // Blocks are packed straight into the writer's runs; the writes overlap
+    // the making of the next blocks.
+    std::optional<BatchWriter> output(std::in_place);
     for (uint32_t k = 0; k < blocks; ++k) {
         ToneRenderBlock(g, buffers.primary, bitWidth == 24 ? nullptr : buffers.secondary);
         if (bitWidth == 16) DitherBlock(buffers.primary, buffers.secondary, random);
-        const uint32_t size = PackBlock(bitWidth, buffers.primary, buffers.secondary, buffers.output);
-        int32_t written = 0;
-        if (WaveWriteBlock(buffers.output, int32_t(size), &written) == 0 && uint32_t(written) == size) {
-            WaveAddDataBytes(size);
-            dataBytes += size;
-        } else {
-            // Close at once so the file keeps the blocks written before.
-            WaveFinish();
-            writeFailed = true;
-        }
+        output->Commit(PackBlock(bitWidth, buffers.primary, buffers.secondary, output->NextBlock()));
         host.SetProgressPos(k);
         if (!busy.load()) {
-            // Stop request: the file is finished, the starter's state is left alone.
+            // Stop request: the file gets every block made so far and is
+            // finished; the starter's state is left alone.
+            output->Drain();
+            const bool failed = output->Failed();
+            const uint32_t dataBytes = output->BytesWritten();
+            output.reset();
             WaveFinish();
-            if (writeFailed || !FinishedFileIsValid(request.szPath, bitWidth, dataBytes)) {
+            if (failed || !FinishedFileIsValid(request.szPath, bitWidth, dataBytes)) {
                 host.ShowMessage(MESSAGE_WRITE_FAILED, CAPTION_CREATE);
                 return JobEnd::WriteFailed;
             }
             return JobEnd::Stopped;
         }
-        if (writeFailed) break;
+        // A failed write ends the job; the file keeps the whole blocks before it.
+        if (output->Failed()) break;
     }
 
+    output->Drain();
+    const bool writeFailed = output->Failed();
+    const uint32_t dataBytes = output->BytesWritten();
+    output.reset();
     WaveFinish();
     const bool finished = !writeFailed && FinishedFileIsValid(request.szPath, bitWidth, dataBytes);
     host.SetProgressPos(blocks + 1);

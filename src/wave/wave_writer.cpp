@@ -178,6 +178,12 @@ int WaveWriteBlock(const void* buffer, int32_t size, int32_t* written) {
                                  ? writer.writeBlock(buffer, bytes, writer.file)
                                  : std::fwrite(buffer, 1, bytes, writer.file);
     if (done != bytes) {
+        // A run of blocks written at once keeps those that reached the disk
+        // whole; only the torn one is cut off at the finish.
+        const uint32_t blockBytes = 512u * writer.format.blockAlign;
+        const uint32_t kept = static_cast<uint32_t>(done) / blockBytes * blockBytes;
+        writer.fileBytes += kept;
+        *written = static_cast<int32_t>(kept);
         writer.torn = true;
         return LastError();
     }

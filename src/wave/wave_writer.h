@@ -12,8 +12,10 @@
 // and its data chunk begun. False when it cannot.
 bool WaveCreate(int32_t bitWidth, const char* path, int32_t sampleRate);
 
-// Appends size bytes to the data chunk with one write. Returns 0 or the
-// platform's non-zero error code; written is size on success and 0 on failure.
+// Appends size bytes (one or more whole 512-frame blocks) to the data chunk
+// with one write. Returns 0 or the platform's non-zero error code; written is
+// size on success and, on failure, the bytes of the whole blocks that reached
+// the file (0 for a single block).
 int WaveWriteBlock(const void* buffer, int32_t size, int32_t* written);
 
 // The caller adds each accepted block's count written to the data size.

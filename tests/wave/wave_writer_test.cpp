@@ -270,6 +270,35 @@ TEST_P(WaveFormats, RealWriteFailureAtTheFileSizeLimit) {
     }
 }
 
+// Several blocks in one write: those that reached the disk whole are kept
+// and counted as written, the torn one is cut off.
+TEST_P(WaveFormats, RunOfBlocksCutAtTheFileSizeLimitKeepsItsWholeBlocks) {
+    const Format f = GetParam();
+    const rlim_t limit = 140 + 3 * rlim_t(f.blockBytes) + rlim_t(f.blockBytes) / 2;
+    Bytes run;
+    for (uint32_t k = 0; k < 5; ++k) {
+        const Bytes block = Block(f.blockBytes, k);
+        run.insert(run.end(), block.begin(), block.end());
+    }
+    const int status = InChild([&] {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit rl{limit, limit};
+        if (setrlimit(RLIMIT_FSIZE, &rl) != 0) return 100;
+        if (!WaveCreate(f.bits, path.c_str(), f.rate)) return 101;
+        int32_t written = -1;
+        if (WaveWriteBlock(run.data(), int32_t(run.size()), &written) == 0) return 102;
+        WaveAddDataBytes(uint32_t(written));
+        WaveFinish();
+        return written / f.blockBytes;
+    });
+    ASSERT_EQ(status, 3);
+    const Bytes b = ReadFile(path);
+    const uint32_t dataSize = 3 * uint32_t(f.blockBytes);
+    ASSERT_EQ(b.size(), 140 + dataSize);
+    ExpectHeader(b, f, 132 + dataSize, 3 * 512 * 2, dataSize);
+    EXPECT_TRUE(std::equal(b.begin() + 140, b.end(), run.begin()));
+}
+
 TEST_F(WaveWriterTest, DefaultRequestFigures) {
     // 384000 Hz, 30 s, 32 bits: 22500 blocks of 4096 bytes.
     ASSERT_TRUE(WaveCreate(32, path.c_str(), 384000));
