@@ -66,11 +66,7 @@ void BatchWriter::Drain()
     changed.wait(lock, [this] { return pending == nullptr; });
 }
 
-bool BatchWriter::Failed()
-{
-    std::lock_guard lock(mutex);
-    return failed;
-}
+bool BatchWriter::Failed() { return failed.load(); }
 
 uint32_t BatchWriter::BytesWritten()
 {
@@ -87,7 +83,8 @@ void BatchWriter::WriteRun(Run& run)
         WaveAddDataBytes(uint32_t(done));
     std::lock_guard lock(mutex);
     written += uint32_t(done);
-    failed |= !ok;
+    if (!ok)
+        failed.store(true);
     run.size = 0;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -48,7 +49,7 @@ private:
     std::condition_variable changed;
     Run* pending = nullptr;  // handed to the thread, not yet written
     bool quit = false;
-    bool failed = false;
+    std::atomic<bool> failed{false};  // read after every block without the lock
     uint32_t written = 0;
     std::thread thread;  // none when it could not start: runs are written in line
 };
