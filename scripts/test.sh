@@ -20,3 +20,7 @@ for arch in i686 x86_64; do
     -DCMAKE_TOOLCHAIN_FILE="cmake/$arch-w64-mingw32.cmake" >/dev/null
   cmake --build "build/win-$arch" -j "$jobs"
 done
+
+echo "== the same bits from every build (Windows builds under Wine)"
+bash tests/cross/math_identity.sh >/dev/null
+bash tests/cross/file_identity.sh
