@@ -6,6 +6,13 @@
 #include "synth/tone.h"
 #include "synth/tone_math.h"
 
+double ToneRampGain(uint32_t length, uint32_t k, double amplitude)
+{
+    const double x = double(uint64_t(length) + k) / double(uint64_t(length) * 2);
+    const double h = 0.42 - 0.5 * ToneCos(x * 6.28318530718);
+    return (0.08 * ToneCos(x * 12.56637061436) + h) * amplitude;
+}
+
 namespace {
 
 enum class Gain { Sustain, RampUp, RampDown };
@@ -16,6 +23,32 @@ int32_t Saturate(int64_t v)
     constexpr int64_t lo = std::numeric_limits<int32_t>::min();
     constexpr int64_t hi = std::numeric_limits<int32_t>::max();
     return int32_t(v < lo ? lo : v > hi ? hi : v);
+}
+
+// Where the C library can pick a function's version by the processor (glibc
+// on x86-64), the loops over a chunk are also built for AVX2: four sines at
+// once instead of two. Both versions make the same values, as the same IEEE
+// operations on each element, without fused multiply-adds.
+#if defined(__x86_64__) && defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+#define VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VECTOR_CLONES
+#endif
+
+// Samples of one chunk: gains[i] x sin(phases[i]), truncated toward zero.
+VECTOR_CLONES void SineChunk(const double* phases, const double* gains, int32_t* v, uint32_t n)
+{
+    for (uint32_t i = 0; i < n; ++i)
+        // |x| < 2^31 always (gain <= amplitude), so the conversion truncates safely.
+        v[i] = int32_t(ToneSin(phases[i]) * gains[i]);
+}
+
+// Fade gains first, first + step, ... of a fade of `length` samples.
+VECTOR_CLONES void RampGains(uint32_t length, uint32_t first, int32_t step, double amplitude,
+                             double* gains, uint32_t n)
+{
+    for (uint32_t i = 0; i < n; ++i)
+        gains[i] = ToneRampGain(length, first + uint32_t(step) * i, amplitude);
 }
 
 // The one sample loop behind all six kernels. The plain kernels add every
@@ -31,6 +64,8 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
     constexpr uint32_t CHUNK = 256;
     double phases[CHUNK];
     double gains[CHUNK];
+    if constexpr (G == Gain::Sustain)
+        std::fill(gains, gains + CHUNK, g.amplitude);
     int32_t scratch[CHUNK];
     double phase = g.phase;
     const double step = g.phaseStep;
@@ -45,20 +80,14 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
         // The ramp-up steps the cursor back before each read, the ramp-down
         // reads and then steps forward.
         if constexpr (G == Gain::RampUp) {
-            for (uint32_t i = 0; i < n; ++i)
-                gains[i] = ToneRampGain(g.rampLength, g.rampCursor - 1 - i, amplitude);
+            RampGains(g.rampLength, g.rampCursor - 1, -1, amplitude, gains, n);
             g.rampCursor -= n;
         } else if constexpr (G == Gain::RampDown) {
-            for (uint32_t i = 0; i < n; ++i)
-                gains[i] = ToneRampGain(g.rampLength, g.rampCursor + i, amplitude);
+            RampGains(g.rampLength, g.rampCursor, 1, amplitude, gains, n);
             g.rampCursor += n;
         }
         int32_t* v = out ? out + done : scratch;
-        for (uint32_t i = 0; i < n; ++i) {
-            const double gain = G == Gain::Sustain ? amplitude : gains[i];
-            // |x| < 2^31 always (gain <= amplitude), so the conversion truncates safely.
-            v[i] = int32_t(ToneSin(phases[i]) * gain);
-        }
+        SineChunk(phases, gains, v, n);
         if constexpr (Corrected) {
             for (uint32_t i = 0; i < n; ++i) {
                 g.dcFraction += g.dcPerSample;
@@ -92,13 +121,6 @@ double ToneAmplitude(int32_t bitWidth, uint32_t attenuation)
     if (attenuation == 0)
         return bitWidth == 16 ? 2147352574.0 : 2147483645.0;
     return TonePow10((186.6385973076236 - attenuation) / 20);
-}
-
-double ToneRampGain(uint32_t length, uint32_t k, double amplitude)
-{
-    const double x = double(uint64_t(length) + k) / double(uint64_t(length) * 2);
-    const double h = 0.42 - 0.5 * ToneCos(x * 6.28318530718);
-    return (0.08 * ToneCos(x * 12.56637061436) + h) * amplitude;
 }
 
 void ToneBuildRampTable(double* table, uint32_t length, double amplitude)
