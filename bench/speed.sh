@@ -14,7 +14,7 @@ bench() {  # name, then pairs of label and command
   local name=$1; shift
   local args=()
   while [ $# -gt 0 ]; do args+=(-n "$1" "$2"); shift 2; done
-  hyperfine -N --warmup 1 --runs "$runs" --export-json "$out/$name.json" "${args[@]}" >/dev/null
+  hyperfine -N --warmup 1 --runs "$runs" --export-json "$out/$name.json" "${args[@]}" >/dev/null 2>&1
   python3 - "$out/$name.json" "$name" <<'PY'
 import json, sys
 res = json.load(open(sys.argv[1]))["results"]

@@ -1,5 +1,8 @@
 #include "job/pack.h"
 
+#include <bit>
+#include <cstring>
+
 namespace {
 
 constexpr uint32_t BLOCK_FRAMES = 512;
@@ -17,8 +20,12 @@ void Put24(uint8_t* p, uint32_t v) {
 }
 
 void Put32(uint8_t* p, uint32_t v) {
-    Put16(p, v);
-    Put16(p + 2, v >> 16);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(p, &v, 4);  // one store instead of four; the same bytes
+    } else {
+        Put16(p, v);
+        Put16(p + 2, v >> 16);
+    }
 }
 
 // A DC-corrected tone at 0 dB can land just outside the 24-bit range; keeping
@@ -56,8 +63,8 @@ uint32_t PackBlock(int32_t bitWidth, const int32_t* primary, const int32_t* seco
     switch (bitWidth) {
     case 16:
         for (uint32_t i = 0; i < BLOCK_FRAMES; ++i, out += 4) {
-            Put16(out, static_cast<uint32_t>(primary[i]));
-            Put16(out + 2, static_cast<uint32_t>(secondary[i]));
+            Put32(out, (static_cast<uint32_t>(primary[i]) & 0xFFFF)
+                           | static_cast<uint32_t>(secondary[i]) << 16);
         }
         return BLOCK_FRAMES * 4;
     case 24:
