@@ -20,3 +20,8 @@ for arch in i686 x86_64; do
     -DCMAKE_TOOLCHAIN_FILE="cmake/$arch-w64-mingw32.cmake" >/dev/null
   cmake --build "build/win-$arch" -j "$jobs"
 done
+
+echo "== the dialog program under Wine and Xvfb (i686 and x86-64)"
+for arch in i686 x86_64; do
+  bash tests/win/run.sh "build/win-$arch"
+done
