@@ -312,6 +312,54 @@ void TestResources()
     }
 }
 
+// ---- the framework's text conversions
+
+void TestConversions()
+{
+    const struct {
+        const char* text;
+        bool isInt;
+        int32_t intValue;
+        bool isUnsigned;
+        uint32_t unsignedValue;
+        bool isDouble;
+        double doubleValue;
+    } cases[] = {
+        {"384000", true, 384000, true, 384000, true, 384000.0},
+        {"  42 ", true, 42, true, 42, true, 42.0},
+        {"+7", true, 7, true, 7, true, 7.0},
+        {"-1", true, -1, false, 0, true, -1.0},
+        {"-2147483648", true, INT32_MIN, false, 0, true, -2147483648.0},
+        {"2147483648", false, 0, true, 2147483648u, true, 2147483648.0},
+        {"4294967295", false, 0, true, 4294967295u, true, 4294967295.0},
+        {"4294967296", false, 0, false, 0, true, 4294967296.0},
+        {"997.5", false, 0, false, 0, true, 997.5},
+        {"1e3", false, 0, false, 0, true, 1000.0},
+        {"-0.9", false, 0, false, 0, true, -0.9},
+        {"", false, 0, false, 0, false, 0},
+        {"12 Hz", false, 0, false, 0, false, 0},
+        {"0x10", false, 0, false, 0, false, 0},
+        {"inf", false, 0, false, 0, false, 0},
+        {"nan", false, 0, false, 0, false, 0},
+        {"1e999", false, 0, false, 0, false, 0},
+        {"1 2", false, 0, false, 0, false, 0},
+    };
+    for (const auto& c : cases) {
+        int32_t i = 0;
+        uint32_t u = 0;
+        double d = 0;
+        CHECK_EQ(ParseInt32(c.text, i), c.isInt);
+        CHECK_EQ(ParseUInt32(c.text, u), c.isUnsigned);
+        CHECK_EQ(ParseDouble(c.text, d), c.isDouble);
+        if (c.isInt)
+            CHECK_EQ(i, c.intValue);
+        if (c.isUnsigned)
+            CHECK_EQ(u, c.unsignedValue);
+        if (c.isDouble)
+            CHECK(d == c.doubleValue);
+    }
+}
+
 // ---- a fresh dialog
 
 void TestFreshDialog()
@@ -541,10 +589,16 @@ void TestJobs()
         d.Click(job.radio);
         CHECK_EQ(d.dlg.nBitWidth, job.bits);
         ModalWatcher boxes(d.hwnd);
+        HANDLE previous = d.dlg.hThread;
         d.Click(IDOK);
         CHECK(!d.CreateEnabled());
         CHECK(d.dlg.bBusy);
         CHECK(d.dlg.hThread != nullptr);
+        // The finished job's thread handle was let go (its value may have
+        // been given to the new thread: it cannot be while still open).
+        DWORD flags = 0;
+        if (previous)
+            CHECK(d.dlg.hThread == previous || !GetHandleInformation(previous, &flags));
         CHECK(d.WaitForJob(20000));
         CHECK(boxes.seen.empty());
 
@@ -640,6 +694,7 @@ void TestRefusals()
             CHECK_EQ(m.Text(), c.message);
             CHECK_EQ(m.caption, c.caption);
             CHECK(m.owner == d.hwnd);
+            CHECK(!m.ownerEnabled);
             CHECK(m.buttons == std::vector<std::string>{"OK"});
             CHECK(!m.icon);
         }
@@ -713,12 +768,15 @@ void TestQuitDuringJob()
     d.Click(IDC_BITS16);
     CHECK_EQ(d.dlg.nBitWidth, 16);
 
+    // A "Create file" that arrives while Quit waits starts nothing.
+    PostMessageA(d.hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), LPARAM(d.Item(IDOK)));
     const DWORD start = GetTickCount();
     d.Click(IDCANCEL);
     const DWORD took = GetTickCount() - start;
     std::printf("Quit during a job returned after %lu ms\n", static_cast<unsigned long>(took));
     CHECK(took < 5000);
     CHECK_EQ(WaitForSingleObject(job, 0), WAIT_OBJECT_0);
+    CHECK(d.dlg.hThread == job);
     CHECK_EQ(int(d.dlg.Result()), IDCANCEL);
     CHECK(!d.CreateEnabled());
     CHECK(!d.dlg.bBusy);
@@ -770,6 +828,7 @@ void TestSystemCommands()
         const ModalWindow& m = boxes.seen[0];
         CHECK_EQ(m.caption, "About Calyx");
         CHECK(m.owner == d.hwnd);
+        CHECK(!m.ownerEnabled);
         CHECK(m.icon);
         CHECK(!m.texts.empty() && m.texts[0] == "Calyx, Version 1.05");
         CHECK(m.buttons == std::vector<std::string>{"OK"});
@@ -894,6 +953,7 @@ int main(int argc, char** argv)
         void (*run)();
     } tests[] = {
         {"resources", TestResources},
+        {"text conversions", TestConversions},
         {"fresh dialog", TestFreshDialog},
         {"colours", TestColors},
         {"jobs", TestJobs},

@@ -109,6 +109,7 @@ void ModalWatcher::Poll()
         ModalWindow m;
         m.caption = WindowText(box);
         m.owner = GetWindow(box, GW_OWNER);
+        m.ownerEnabled = IsWindowEnabled(m.owner) != FALSE;
         for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
             if (!IsWindowVisible(c))
                 continue;

@@ -54,6 +54,7 @@ struct ModalWindow {
     std::vector<std::string> buttons;
     bool icon = false;
     HWND owner = nullptr;
+    bool ownerEnabled = true;  // the owner takes input while this is up
     std::string Text() const { return texts.empty() ? std::string() : texts.front(); }
 };
 
