@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
 inline constexpr uint32_t BLOCK_FRAMES = 512;
 
@@ -18,8 +17,10 @@ struct ToneGenerator {
     uint32_t rampUpDone = 0;
     uint32_t blockCount = 0;
     uint32_t blockFrames = BLOCK_FRAMES;
-    double* rampCursor = nullptr;
-    std::unique_ptr<double[]> rampTable;
+    // Position in the ramp's gains, 0 ... rampLength. The gains are computed
+    // where they are used rather than stored, so that no buffer grows with
+    // the tone: a 2 Hz tone at 768 kHz has a ramp of 384000 samples.
+    uint32_t rampCursor = 0;
     double dcPerSample = 0.0;
     double dcFraction = 0.0;
     double phaseStep = 0.0;
@@ -34,6 +35,9 @@ struct ToneGenerator {
 };
 
 double ToneAmplitude(int32_t bitWidth, uint32_t attenuation);
+// Gain k of a fade of `length` samples: the falling half of a Blackman window
+// of 2 x length, times the amplitude. Entry 0 is the full gain.
+double ToneRampGain(uint32_t length, uint32_t k, double amplitude);
 void ToneBuildRampTable(double* table, uint32_t length, double amplitude);
 void ToneResetRun(ToneGenerator& g);
 
@@ -49,6 +53,13 @@ void ToneRampDownCorrected(ToneGenerator& g, int32_t* out, uint32_t count);
 // Leaves g.planned clear when the request cannot be planned.
 void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth,
               double sampleRate, double frequency, double duration);
+
+// How planning cancels a measured sum: nothing, units, or a fraction per sample.
+void ToneChooseCorrection(ToneGenerator& g, int64_t dcSum);
+
+// Renders the tone block by block; used only by ToneRenderBlock.
+void ToneRenderSustain(ToneGenerator& g, int32_t* block, uint32_t start, uint32_t count);
+bool ToneRenderRampDown(ToneGenerator& g, int32_t* block, uint32_t start, uint32_t count);
 
 // Fills primary with the next blockFrames samples (zeros after the tone's end)
 // and, when secondary is given, copies them there.

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "app/about_dlg.h"
 #include "job/generation_worker.h"
@@ -184,7 +185,6 @@ ToneRequest CCalyxDlg::CurrentRequest() const
     request.nSeconds = nSeconds;
     request.nBitWidth = nBitWidth;
     request.nAttenuation = nAttenuation;
-    std::memcpy(request.szPath, szPath, sizeof request.szPath);
     return request;
 }
 
@@ -193,11 +193,14 @@ void CCalyxDlg::OnCreateFile()
     UpdateData(true);  // a field that did not convert keeps its old value
     if (bBusy || bQuitting)
         return;
-    std::memset(szPath, 0, sizeof szPath);
-    GetDlgItemTextA(m_hWnd, IDC_PATH, szPath, sizeof szPath);
+    // The whole text: a path too long for szPath is refused, not cut short.
+    HWND pathField = GetDlgItem(m_hWnd, IDC_PATH);
+    std::string pathText(size_t(GetWindowTextLengthA(pathField)) + 1, '\0');
+    GetWindowTextA(pathField, pathText.data(), int(pathText.size()));
 
-    const ToneRequest request = CurrentRequest();
-    const CreateCheck check = BeginCreate(request, bBusy);
+    ToneRequest request = CurrentRequest();
+    const CreateCheck check = BeginCreate(request, pathText.c_str(), bBusy);
+    std::memcpy(szPath, request.szPath, sizeof szPath);
     if (check.alreadyBusy)
         return;
     if (check.problem) {
@@ -213,9 +216,8 @@ void CCalyxDlg::OnCreateFile()
     EnableWindow(btnCreate, FALSE);
     hThread = CreateThread(nullptr, 0, WorkerThread, this, 0, nullptr);
     if (!hThread) {
-        bBusy = false;
-        EnableWindow(btnCreate, TRUE);
-        ShowMessageBox(m_hWnd, "Sorry, can't do this. Something's wrong", CAPTION_CREATE);
+        DialogJobHost host(m_hWnd);
+        JobStartFailed(bBusy, host);
     }
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // The program's single output file: a two-channel PCM RIFF/WAVE file with a
 // 140-byte header ("fmt " of 100 bytes with a notice, "fact", "data").
@@ -20,3 +22,8 @@ void WaveAddDataBytes(uint32_t bytes);
 // Patches the data size, RIFF size and fact value and closes the file; returns
 // the data bytes. Does nothing and returns 0 when no file is open.
 uint32_t WaveFinish();
+
+// The one write of a block's bytes, as std::fwrite: returns the bytes written.
+// Tests replace it to make a write fail or fall short; null restores std::fwrite.
+using WaveBlockWrite = std::size_t (*)(const void* bytes, std::size_t size, std::FILE* file);
+void WaveSetBlockWrite(WaveBlockWrite write);

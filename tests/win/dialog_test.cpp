@@ -705,6 +705,23 @@ void TestRefusals()
         CHECK(!FileExists(WorkPath("no such folder")));
     }
 
+    // A path longer than the request holds is refused, not cut short.
+    {
+        d.SetText(IDC_SAMPLE_RATE, "8000");
+        d.SetText(IDC_FREQUENCY, "1000");
+        d.SetText(IDC_ATTENUATION, "0");
+        d.SetText(IDC_DURATION, "1");
+        const std::string longName = WorkPath(std::string(300 - workDir.size(), 'n') + ".wav");
+        d.SetText(IDC_PATH, longName);
+        ModalWatcher boxes(d.hwnd);
+        d.Click(IDOK);
+        CHECK_EQ(boxes.seen.size(), size_t(1));
+        if (!boxes.seen.empty())
+            CHECK_EQ(boxes.seen[0].Text(), PATH_MESSAGE);
+        CHECK(!d.dlg.bBusy);
+        CHECK(d.CreateEnabled());
+    }
+
     // Letters in the frequency: the framework's report, then the checks with
     // the new sample rate and the old frequency, attenuation and duration.
     d.SetText(IDC_SAMPLE_RATE, "44100");

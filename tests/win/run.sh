@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Runs the dialog tests under Wine and Xvfb, then Calyx.exe itself driven by
 # xdotool. Usage: tests/win/run.sh BUILD_DIR (an i686 or x86-64 cross build).
-# Makes its own Wine prefix under build/ once and ends its own wineserver.
+# Makes the Wine prefix build/wine once if there is none, sets it up for GUI
+# tests, and ends its own wineserver.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$(cd "${1:?usage: run.sh BUILD_DIR}" && pwd)"
 
-export WINEPREFIX="$root/build/wineprefix"
+export WINEPREFIX="$root/build/wine"  # shared with the other Wine tests
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 work="$build/wine-work"
@@ -17,39 +18,40 @@ rm -rf "$work" && mkdir -p "$work"
 # units come out as on Windows; and no visual theme: Wine's default theme
 # also styles controls of programs that do not ask for the themed common
 # controls (Windows does not), and a themed progress bar ignores its colours.
-if [ ! -f "$WINEPREFIX/.calyx-ready" ]; then
-  rm -rf "$WINEPREFIX"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
   DISPLAY= timeout 300 wineboot -i >/dev/null 2>&1
   timeout 120 wineserver -w
+fi
+if [ ! -f "$WINEPREFIX/.calyx-dialog-ready" ]; then
   timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
   timeout 60 wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' \
     /v ThemeActive /t REG_SZ /d 0 /f >/dev/null 2>&1
   timeout 60 wineserver -w
   cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-  touch "$WINEPREFIX/.calyx-ready"
+  touch "$WINEPREFIX/.calyx-dialog-ready"
 fi
 
 winpath() { echo "Z:${1//\//\\}"; }
 
-# Reference files from the command-line tool, when this build has it.
-refs=()
+# Reference files from calyx-cli of the same build, for the requests of the
+# dialog test's jobs: the dialog must write the same bytes.
 cli="$build/src/cli/calyx-cli.exe"
-if [ -f "$cli" ]; then
-  mkdir -p "$work/ref"
-  timeout 120 wine "$cli" --bits 16 --rate 8000 --frequency 440 --attenuation 3 --seconds 1 \
-    --output "$(winpath "$work/ref/cli16.wav")" >/dev/null
-  timeout 120 wine "$cli" --bits 24 --rate 11025 --frequency 1234.5 --attenuation 20 --seconds 1 \
-    --output "$(winpath "$work/ref/cli24.wav")" >/dev/null
-  timeout 120 wine "$cli" --bits 32 --rate 48000 --frequency 1000 --attenuation 0 --seconds 1 \
-    --output "$(winpath "$work/ref/cli32.wav")" >/dev/null
-  refs=("$(winpath "$work/ref")")
-fi
+mkdir -p "$work/ref"
+(
+  DISPLAY= timeout 120 wine "$cli" --quiet --bits 16 --rate 8000 --freq 440 --atten 3 --seconds 1 \
+    --out "$(winpath "$work/ref/cli16.wav")"
+  DISPLAY= timeout 120 wine "$cli" --quiet --bits 24 --rate 11025 --freq 1234.5 --atten 20 --seconds 1 \
+    --out "$(winpath "$work/ref/cli24.wav")"
+  DISPLAY= timeout 120 wine "$cli" --quiet --bits 32 --rate 48000 --freq 1000 --atten 0 --seconds 1 \
+    --out "$(winpath "$work/ref/cli32.wav")"
+  wineserver -k || true
+)
 
 start=$SECONDS
 status=0
 timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" \
   bash -c 'wine "$0" "${@}"; rc=$?; wineserver -k; exit $rc' \
-  "$build/tests/win/dialog_test.exe" "$(winpath "$work")" "${refs[@]}" || status=$?
+  "$build/tests/win/dialog_test.exe" "$(winpath "$work")" "$(winpath "$work/ref")" || status=$?
 echo "dialog tests under Wine: $((SECONDS - start)) s"
 [ $status -eq 0 ] || { echo "dialog tests failed ($status)"; exit $status; }
 

@@ -1,0 +1,79 @@
+#include "job/pack.h"
+
+namespace {
+
+constexpr uint32_t BLOCK_FRAMES = 512;
+constexpr int32_t MIN_24 = -8388608;
+constexpr int32_t MAX_24 = 8388607;
+
+void Put16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void Put24(uint8_t* p, uint32_t v) {
+    Put16(p, v);
+    p[2] = static_cast<uint8_t>(v >> 16);
+}
+
+void Put32(uint8_t* p, uint32_t v) {
+    Put16(p, v);
+    Put16(p + 2, v >> 16);
+}
+
+// A DC-corrected tone at 0 dB can land just outside the 24-bit range; keeping
+// only the low 24 bits of such a sample would flip its sign.
+int32_t Saturate24(int32_t x) { return x < MIN_24 ? MIN_24 : x > MAX_24 ? MAX_24 : x; }
+
+}  // namespace
+
+int32_t DitherRandom::Next() {
+    state = state * 1103515245u + 12345u;
+    return static_cast<int32_t>((state >> 16) & 0x7FFF);
+}
+
+int32_t DitherSample(int32_t x, int32_t r1, int32_t r2) {
+    // In 64 bits: |x| reaches 2^31 for the most negative sample.
+    const int64_t magnitude = x >= 0 ? int64_t{x} : -int64_t{x};
+    const int64_t y = (magnitude + r1 + r2) >> 16;
+    const int64_t value = x >= 0 ? y : -y;
+    return static_cast<int32_t>(value > 32767 ? 32767 : value < -32768 ? -32768 : value);
+}
+
+void DitherBlock(int32_t* primary, int32_t* secondary, DitherRandom& random) {
+    for (uint32_t i = 0; i < BLOCK_FRAMES; ++i) {
+        int32_t r1 = random.Next();
+        int32_t r2 = random.Next();
+        primary[i] = DitherSample(primary[i], r1, r2);
+        r1 = random.Next();
+        r2 = random.Next();
+        secondary[i] = DitherSample(secondary[i], r1, r2);
+    }
+}
+
+uint32_t PackBlock(int32_t bitWidth, const int32_t* primary, const int32_t* secondary,
+                   uint8_t* out) {
+    switch (bitWidth) {
+    case 16:
+        for (uint32_t i = 0; i < BLOCK_FRAMES; ++i, out += 4) {
+            Put16(out, static_cast<uint32_t>(primary[i]));
+            Put16(out + 2, static_cast<uint32_t>(secondary[i]));
+        }
+        return BLOCK_FRAMES * 4;
+    case 24:
+        for (uint32_t i = 0; i < BLOCK_FRAMES; ++i, out += 6) {
+            const uint32_t sample = static_cast<uint32_t>(Saturate24(primary[i]));
+            Put24(out, sample);
+            Put24(out + 3, sample);
+        }
+        return BLOCK_FRAMES * 6;
+    case 32:
+        for (uint32_t i = 0; i < BLOCK_FRAMES; ++i, out += 8) {
+            Put32(out, static_cast<uint32_t>(primary[i]));
+            Put32(out + 4, static_cast<uint32_t>(secondary[i]));
+        }
+        return BLOCK_FRAMES * 8;
+    default:
+        return 0;
+    }
+}

@@ -1,0 +1,397 @@
+#!/usr/bin/env python3
+"""End-to-end tests of calyx-cli: whole files, exit codes, messages, signals.
+
+Usage: cli_test.py CLI ENGINE_DUMP NO_THREADS_LIB GROUP
+"""
+import array
+import math
+import os
+import pty
+import resource
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import wave
+
+CLI, DUMP, NO_THREADS, GROUP = sys.argv[1:5]
+CLI = os.path.abspath(CLI)
+HEADER = 140
+
+INVALID = "Invalid parameter..."
+PATH_CAPTION = "Can't create that file..."
+CREATE = "Create wav file..."
+PATH_MESSAGE = ("Something wrong with the path or filename, or maybe you don't have "
+                "permission to put it there.")
+ZERO = "nSeconds = 0 or nSampleRate = 0 or Frequency = 0"
+NYQUIST = "The frequency you requested is greater than the Nyquist rate!"
+POSITIVE = "Sample rate, frequency and duration must be positive numbers."
+TOO_BIG = ("The file would be 4 GB or larger. Choose a shorter duration, a lower sample "
+           "rate or a smaller bit width.")
+TOO_SHORT = ("The tone is too short: it needs at least two whole cycles and more than one "
+             "block of 512 samples.")
+WRITE_FAILED = "Writing the file failed. It holds only the part written before the failure."
+THREAD_FAILED = "Sorry, can't do this. Something's wrong"
+
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAIL:", what, flush=True)
+
+
+def run(args, cwd=None, env=None, preexec=None):
+    return subprocess.run([CLI] + args, cwd=cwd, env=env, preexec_fn=preexec,
+                          capture_output=True, text=True, timeout=300)
+
+
+def header(path):
+    with open(path, "rb") as f:
+        return f.read(HEADER)
+
+
+def check_finished(path, bits, rate, blocks=None, what=""):
+    """The header of a finished file: every field, sizes agreeing with the length."""
+    length = os.path.getsize(path)
+    h = header(path)
+    data = length - HEADER
+    align = bits // 8 * 2
+    check(h[0:4] == b"RIFF" and h[8:12] == b"WAVE", f"{what}: RIFF/WAVE tags")
+    check(struct.unpack_from("<I", h, 4)[0] == length - 8, f"{what}: RIFF size")
+    check(h[12:16] == b"fmt " and struct.unpack_from("<I", h, 16)[0] == 100, f"{what}: fmt chunk")
+    tag, channels, sps, avg, block_align, bps, cb = struct.unpack_from("<HHIIHHH", h, 20)
+    check((tag, channels, sps, avg, block_align, bps, cb) ==
+          (1, 2, rate, rate * align, align, bits, 82), f"{what}: format fields")
+    notice = h[38:101]
+    check(all(32 <= c < 127 for c in notice), f"{what}: 63-character printable notice")
+    check(h[101:120] == bytes(19), f"{what}: NUL and 18 zero bytes after the notice")
+    check(h[120:124] == b"fact" and struct.unpack_from("<I", h, 124)[0] == 4, f"{what}: fact")
+    check(h[132:136] == b"data" and struct.unpack_from("<I", h, 136)[0] == data,
+          f"{what}: data size")
+    check(data % (512 * align) == 0, f"{what}: whole blocks")
+    check(struct.unpack_from("<I", h, 128)[0] == data // (bits // 8), f"{what}: fact value")
+    if blocks is not None:
+        check(data == blocks * 512 * align, f"{what}: {blocks} blocks, got {data / 512 / align}")
+    return data // (512 * align)
+
+
+def samples(path, bits):
+    """Both channels as lists of ints (24 and 32 bits)."""
+    with open(path, "rb") as f:
+        raw = f.read()[HEADER:]
+    if bits == 32:
+        a = array.array("i")
+        a.frombytes(raw)
+        if sys.byteorder != "little":
+            a.byteswap()
+    elif bits == 16:
+        a = array.array("h")
+        a.frombytes(raw)
+    else:
+        a = [int.from_bytes(raw[i:i + 3], "little", signed=True) for i in range(0, len(raw), 3)]
+    return a[0::2], a[1::2]
+
+
+def refused(args, caption, message, what, code=2, cwd=None):
+    r = run(args, cwd=cwd)
+    check(r.returncode == code, f"{what}: exit {r.returncode}, expected {code}")
+    check(r.stderr == f"{caption} {message}\n", f"{what}: stderr {r.stderr!r}")
+    check(r.stdout == "", f"{what}: no summary")
+
+
+# --- groups -----------------------------------------------------------------
+
+def group_default(tmp):
+    """The default request: size, header, samples, and three other readers."""
+    r = run([], cwd=tmp)
+    path = os.path.join(tmp, "Test.wav")
+    check(r.returncode == 0, f"default: exit {r.returncode} {r.stderr}")
+    check(os.path.getsize(path) == 92160140, "default: 92160140 bytes")
+    check(check_finished(path, 32, 384000, 22500, "default") == 22500, "default: 22500 blocks")
+    h = header(path)
+    check(struct.unpack_from("<I", h, 128)[0] == 23040000, "default: fact 23040000")
+    check(r.stdout.startswith(path + ":") and "11520000 frames" in r.stdout
+          and "92160140 bytes" in r.stdout and r.stdout.count("\n") == 1,
+          f"default: summary {r.stdout!r}")
+    check(r.stderr == "", "default: nothing on stderr when it is no terminal")
+
+    # The job's file equals the engine's own samples, byte for byte.
+    expected = os.path.join(tmp, "engine.raw")
+    subprocess.run([DUMP, "384000", "1000.0", "0", "30", "32", expected], check=True)
+    with open(path, "rb") as a, open(expected, "rb") as b:
+        a.seek(HEADER)
+        same = True
+        while True:
+            x, y = a.read(1 << 20), b.read(1 << 20)
+            if x != y:
+                same = False
+                break
+            if not x:
+                break
+    check(same, "default: samples equal the engine's")
+    os.remove(expected)
+
+    # And they are the tone asked for: a 1 kHz sine at 2^31 - 3, the same in
+    # both channels, fading over 3839 samples (within the phase's rounding).
+    with open(path, "rb") as f:
+        for start in (3839, 5000000, 11520000 - 3839 - 1000):
+            f.seek(HEADER + start * 8)
+            frames = struct.unpack("<2000i", f.read(8000))
+            worst = 0.0
+            for i in range(1000):
+                n = start + i
+                ideal = 2147483645.0 * math.sin(2 * math.pi * 1000 * (n + 1) / 384000)
+                worst = max(worst, abs(frames[2 * i] - ideal))
+                check(frames[2 * i] == frames[2 * i + 1], "default: channels equal")
+            check(worst < 2147483645.0 * 1e-4, f"default: sine at {start}, off by {worst}")
+        f.seek(HEADER)
+        first = struct.unpack("<2i", f.read(8))
+        check(abs(first[0]) < 1000, "default: the fade starts near zero")
+
+    # Other readers agree on format, rate, channels and frames.
+    with wave.open(path, "rb") as w:
+        check((w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes()) ==
+              (2, 4, 384000, 11520000), "default: Python wave")
+    si = subprocess.run(["sox", "--i", path], capture_output=True, text=True)
+    check(si.returncode == 0 and "Channels       : 2" in si.stdout
+          and "Sample Rate    : 384000" in si.stdout and "Precision      : 32-bit" in si.stdout
+          and "11520000 samples" in si.stdout and "Signed Integer PCM" in si.stdout,
+          f"default: sox --i {si.stdout} {si.stderr}")
+    fp = subprocess.run(["ffprobe", "-v", "error", "-show_entries",
+                         "stream=codec_name,sample_rate,channels,bits_per_sample,duration_ts",
+                         "-of", "default=noprint_wrappers=1", path],
+                        capture_output=True, text=True)
+    check(fp.returncode == 0 and "codec_name=pcm_s32le" in fp.stdout
+          and "sample_rate=384000" in fp.stdout and "channels=2" in fp.stdout
+          and "duration_ts=11520000" in fp.stdout, f"default: ffprobe {fp.stdout} {fp.stderr}")
+
+
+def group_files(tmp):
+    """Sums, repeatability, equality with the engine at every width, the longer plan."""
+    for bits in (24, 32):
+        path = os.path.join(tmp, f"s{bits}.wav")
+        r = run(["--rate", "44100", "--seconds", "1", "--bits", str(bits), "--out", path])
+        check(r.returncode == 0, f"sum {bits}: exit {r.returncode}")
+        check_finished(path, bits, 44100, 87, f"sum {bits}")
+        left, right = samples(path, bits)
+        check(sum(left) == 0 and sum(right) == 0, f"sum {bits}: {sum(left)} {sum(right)}")
+        check(list(left) == list(right), f"sum {bits}: channels equal")
+
+    a, b = os.path.join(tmp, "a.wav"), os.path.join(tmp, "b.wav")
+    for p in (a, b):
+        run(["--rate", "48000", "--freq", "997", "--seconds", "2", "--bits", "16", "--out", p])
+    with open(a, "rb") as fa, open(b, "rb") as fb:
+        check(fa.read() == fb.read(), "16-bit: two runs give identical files")
+    check_finished(a, 16, 48000, 188, "16-bit")
+    left, right = samples(a, 16)
+    check(max(abs(x - y) for x, y in zip(left, right)) <= 1, "16-bit: channels within a step")
+    check(max(map(abs, left)) <= 32766, "16-bit: peak at most 32766")
+
+    for bits, atten in ((16, 0), (24, 6), (32, 1)):
+        path = os.path.join(tmp, f"e{bits}.wav")
+        raw = os.path.join(tmp, f"e{bits}.raw")
+        run(["--rate", "44100", "--freq", "1000.3", "--atten", str(atten), "--seconds", "1",
+             "--bits", str(bits), "--out", path])
+        subprocess.run([DUMP, "44100", "1000.3", str(atten), "1", str(bits), raw], check=True)
+        with open(path, "rb") as f, open(raw, "rb") as g:
+            check(f.read()[HEADER:] == g.read(), f"engine equality at {bits} bits")
+
+    # 2.5 Hz for 1 s rounds up to 3 cycles: 12 blocks at 5120 Hz, not the 10
+    # asked for; the whole tone is written, its fade-out ending near zero.
+    path = os.path.join(tmp, "long.wav")
+    raw = os.path.join(tmp, "long.raw")
+    r = run(["--rate", "5120", "--freq", "2.5", "--seconds", "1", "--out", path])
+    check(r.returncode == 0, "longer plan: exit")
+    check_finished(path, 32, 5120, 12, "longer plan")
+    subprocess.run([DUMP, "5120", "2.5", "0", "1", "32", raw], check=True)
+    with open(path, "rb") as f, open(raw, "rb") as g:
+        check(f.read()[HEADER:] == g.read(), "longer plan: the engine's whole tone")
+    left, right = samples(path, 32)
+    check(max(map(abs, left[10 * 512:])) > 2147483645 // 100, "longer plan: tone after block 10")
+    check(abs(left[-1]) < 2147483645 // 1000, "longer plan: fade-out complete")
+
+
+def group_refusals(tmp):
+    """Every refusal: its words, its caption and exit 2; the order of the checks."""
+    short = ["--rate", "44100", "--seconds", "1"]
+    out = ["--out", os.path.join(tmp, "r.wav")]
+    cases = [
+        (["--bits", "16", "--atten", "91"], INVALID, "At bit width of 16 maximum attenuation is 90 dB"),
+        (["--bits", "24", "--atten", "139"], INVALID, "At bit width of 24 maximum attenuation is 138 dB"),
+        (["--bits", "32", "--atten", "187"], INVALID, "At bit width of 32 maximum attenuation is 186 dB"),
+        (["--bits", "16", "--atten", "100", "--rate", "0"], INVALID,
+         "At bit width of 16 maximum attenuation is 90 dB"),
+        (["--rate", "0"], INVALID, ZERO),
+        (["--seconds", "0"], INVALID, ZERO),
+        (["--freq", "0.9"], INVALID, ZERO),
+        (["--freq=-0.9"], INVALID, ZERO),
+        (["--freq", "192000.5"], INVALID, NYQUIST),
+        (["--freq", "1e12"], INVALID, NYQUIST),
+        (["--rate", "44101", "--freq", "22050.5"], INVALID, NYQUIST),
+        (["--freq=-5"], INVALID, POSITIVE),
+        (["--seconds=-1"], INVALID, POSITIVE),
+        (["--seconds", "6000"], INVALID, TOO_BIG),
+        (["--seconds", "1399"], INVALID, TOO_BIG),
+        (["--rate", "44100", "--freq", "1", "--seconds", "1"], CREATE, TOO_SHORT),
+        (["--rate", "500", "--freq", "2", "--seconds", "1"], CREATE, TOO_SHORT),
+    ]
+    for args, caption, message in cases:
+        refused(args + out, caption, message, " ".join(args))
+        check(not os.path.exists(out[1]), f"{' '.join(args)}: no file left")
+    # The path test comes before every number.
+    refused(["--rate", "0", "--out", os.path.join(tmp, "no", "dir", "t.wav")],
+            PATH_CAPTION, PATH_MESSAGE, "missing directory")
+    refused(["--out", tmp], PATH_CAPTION, PATH_MESSAGE, "a directory")
+    long_name = os.path.join(tmp, "x" * 250 + ".wav")
+    refused(["--out", long_name], PATH_CAPTION, PATH_MESSAGE, "path over 255 characters")
+    check(not any(n.startswith("xxx") for n in os.listdir(tmp)),
+          "path over 255 characters: nothing written cut short")
+    # The limits themselves pass.
+    for args in (["--bits", "16", "--atten", "90"], ["--bits", "24", "--atten", "138"],
+                 ["--bits", "32", "--atten", "186"], ["--rate", "44101", "--freq", "22050.49"],
+                 ["--rate", "384000", "--freq", "192000.49"], ["--freq", "1.0", "--seconds", "3"]):
+        options = dict(zip(short[::2], short[1::2]))
+        options.update(zip(args[::2], args[1::2]))
+        r = run([x for kv in options.items() for x in kv] + out)
+        check(r.returncode == 0, f"{' '.join(args)} passes: {r.stderr}")
+    # Values that do not convert are named; exit 2.
+    for args, word in ((["--rate", "12x"], "12x"), (["--rate", "0x10"], "0x10"),
+                       (["--freq", "abc"], "abc"), (["--freq", "nan"], "nan"),
+                       (["--atten=-5"], "-5"), (["--seconds", "1.5"], "1.5"),
+                       (["--rate", "99999999999"], "99999999999"), (["--bits", "20"], "20"),
+                       (["--frobnicate"], "frobnicate")):
+        r = run(args + out)
+        check(r.returncode == 2 and word in r.stderr, f"parse {args}: {r.returncode} {r.stderr!r}")
+    # Leading zeros are decimal, not octal.
+    path = os.path.join(tmp, "z.wav")
+    r = run(["--rate", "044100", "--seconds", "01", "--out", path])
+    check(r.returncode == 0 and struct.unpack_from("<I", header(path), 24)[0] == 44100,
+          "leading zeros are decimal")
+    r = run(["--help"])
+    check(r.returncode == 0 and all(o in r.stdout for o in
+          ("--rate", "--freq", "--atten", "--seconds", "--bits", "--out", "--quiet", "--version")),
+          "help")
+    r = run(["--version"])
+    check(r.returncode == 0 and r.stdout.startswith("calyx-cli "), f"version {r.stdout!r}")
+
+
+def group_faults(tmp):
+    """The path test leaves existing files alone; a thread that cannot start."""
+    keep = os.path.join(tmp, "keep.wav")
+    with open(keep, "wb") as f:
+        f.write(b"precious bytes")
+    old = os.stat(keep).st_mtime_ns
+    time.sleep(0.01)
+    for args in (["--atten", "999"], ["--rate", "0"], ["--freq", "1", "--rate", "44100",
+                                                        "--seconds", "1"]):
+        r = run(args + ["--out", keep])
+        check(r.returncode == 2, f"existing file, {args}: exit 2")
+        with open(keep, "rb") as f:
+            check(f.read() == b"precious bytes", f"existing file survives {args}")
+        check(os.stat(keep).st_mtime_ns == old, f"existing file untouched by {args}")
+
+    env = dict(os.environ, LD_PRELOAD=NO_THREADS, ASAN_OPTIONS="verify_asan_link_order=0")
+    path = os.path.join(tmp, "nothread.wav")
+    r = run(["--seconds", "1", "--out", path], env=env)
+    check(r.returncode == 1, f"no thread: exit {r.returncode}")
+    check(r.stderr == f"{CREATE} {THREAD_FAILED}\n", f"no thread: {r.stderr!r}")
+    check(not os.path.exists(path), "no thread: no file")
+
+
+def group_stop(tmp):
+    """SIGINT or SIGTERM part-way: exit 130 and a finished file of whole blocks."""
+    for sig in (signal.SIGINT, signal.SIGTERM):
+        path = os.path.join(tmp, f"stop{sig}.wav")
+        full = 140 + 60 * 384000 * 8
+        p = subprocess.Popen([CLI, "--seconds", "60", "--out", path],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        deadline = time.time() + 60
+        while time.time() < deadline:
+            if os.path.exists(path) and os.path.getsize(path) > 140 + 100 * 4096:
+                break
+            time.sleep(0.001)
+        p.send_signal(sig)
+        out, err = p.communicate(timeout=60)
+        check(p.returncode == 130, f"stop {sig}: exit {p.returncode} {err}")
+        size = os.path.getsize(path)
+        check(size < full, f"stop {sig}: stopped early ({size} bytes)")
+        blocks = check_finished(path, 32, 384000, None, f"stop {sig}")
+        check(blocks >= 100, f"stop {sig}: holds the blocks made before the stop")
+        check(out == "" and "Stopped" in err, f"stop {sig}: report {out!r} {err!r}")
+        with wave.open(path, "rb") as w:
+            check(w.getnframes() == blocks * 512, f"stop {sig}: Python wave reads it")
+        os.remove(path)
+
+
+def group_write_failure(tmp):
+    """A file-size limit part-way: the message, exit 1, a finished file."""
+    for extra in (0, 1000):
+        limit = 140 + 10 * 4096 + extra
+        path = os.path.join(tmp, f"limit{extra}.wav")
+
+        def limit_size():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, resource.RLIM_INFINITY))
+        r = run(["--rate", "44100", "--seconds", "1", "--out", path], preexec=limit_size)
+        check(r.returncode == 1, f"limit +{extra}: exit {r.returncode}")
+        check(r.stderr == f"{CREATE} {WRITE_FAILED}\n", f"limit +{extra}: {r.stderr!r}")
+        if extra == 0:
+            blocks = check_finished(path, 32, 44100, None, f"limit +{extra}")
+            check(blocks == 10, f"limit +{extra}: 10 whole blocks, got {blocks}")
+        else:
+            # A short last write may leave part of a block: the sizes still
+            # match the file, and the fact value counts the whole blocks.
+            h, length = header(path), os.path.getsize(path)
+            check(struct.unpack_from("<I", h, 4)[0] == length - 8
+                  and struct.unpack_from("<I", h, 136)[0] == length - HEADER,
+                  f"limit +{extra}: sizes match the file")
+            check(struct.unpack_from("<I", h, 128)[0] == 10 * 512 * 2,
+                  f"limit +{extra}: fact counts the 10 whole blocks")
+        with wave.open(path, "rb") as w:
+            check(w.getnframes() >= 5120, f"limit +{extra}: Python wave reads it")
+
+
+def group_terminal(tmp):
+    """A progress bar on a terminal, nothing on a pipe, nothing with --quiet."""
+    path = os.path.join(tmp, "t.wav")
+    pid, fd = pty.fork()
+    if pid == 0:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, 1)
+        os.execv(CLI, [CLI, "--rate", "44100", "--seconds", "5", "--out", path])
+    seen = b""
+    while True:
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        seen += chunk
+    _, status = os.waitpid(pid, 0)
+    check(os.waitstatus_to_exitcode(status) == 0, "terminal: exit 0")
+    check(b"100%" in seen and b"[####" in seen, f"terminal: progress bar {seen[-200:]!r}")
+    r = run(["--rate", "44100", "--seconds", "1", "--out", path, "--quiet"])
+    check(r.returncode == 0 and r.stdout == "" and r.stderr == "", "quiet: silent")
+
+
+GROUPS = {
+    "default": group_default, "files": group_files, "refusals": group_refusals,
+    "faults": group_faults, "stop": group_stop, "write_failure": group_write_failure,
+    "terminal": group_terminal,
+}
+
+if __name__ == "__main__":
+    tmp = tempfile.mkdtemp(prefix=f"calyx-cli-{GROUP}-")
+    try:
+        GROUPS[GROUP](tmp)
+    finally:
+        shutil.rmtree(tmp, ignore_errors=True)
+    if failures:
+        print(f"{len(failures)} check(s) failed", file=sys.stderr)
+        sys.exit(1)
+    print(f"{GROUP}: all checks passed")

@@ -1,0 +1,405 @@
+#include "job/generation_worker.h"
+#include "wave/wave_writer.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Message {
+    std::string text, caption;
+};
+
+// Records every call the job makes to its starter.
+class RecordingHost final : public JobHost {
+public:
+    std::vector<uint32_t> ranges;
+    std::vector<uint32_t> positions;
+    std::vector<Message> messages;
+    int ended = 0;
+    std::function<void(uint32_t)> onPos;  // runs after a position is recorded
+
+    void SetProgressRange(uint32_t upper) override { ranges.push_back(upper); }
+    void SetProgressPos(uint32_t pos) override
+    {
+        positions.push_back(pos);
+        if (onPos) onPos(pos);
+    }
+    void ShowMessage(const char* text, const char* caption) override
+    {
+        messages.push_back({text, caption});
+    }
+    void JobEnded() override { ++ended; }
+};
+
+std::vector<uint8_t> ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at)
+{
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
+           uint32_t(b[at + 3]) << 24;
+}
+
+// A finished file: sizes agree with its length and the fact value with the
+// whole blocks it holds.
+void ExpectFinished(const std::vector<uint8_t>& file, int32_t bits, uint32_t blocks)
+{
+    const uint32_t data = blocks * 512 * 2 * uint32_t(bits / 8);
+    ASSERT_EQ(file.size(), 140u + data);
+    EXPECT_EQ(std::memcmp(file.data(), "RIFF", 4), 0);
+    EXPECT_EQ(Le32(file, 4), 132u + data);
+    EXPECT_EQ(std::memcmp(file.data() + 132, "data", 4), 0);
+    EXPECT_EQ(Le32(file, 136), data);
+    EXPECT_EQ(Le32(file, 128), data / uint32_t(bits / 8));
+}
+
+// One channel of a 24- or 32-bit file.
+std::vector<int32_t> Channel(const std::vector<uint8_t>& file, int32_t bits, size_t channel)
+{
+    const size_t bytes = size_t(bits / 8);
+    std::vector<int32_t> out;
+    for (size_t at = 140 + channel * bytes; at + bytes <= file.size(); at += 2 * bytes) {
+        uint32_t u = 0;
+        for (size_t i = 0; i < bytes; ++i) u |= uint32_t(file[at + i]) << (8 * i);
+        out.push_back(bits == 24 ? int32_t(u << 8) >> 8 : int32_t(u));
+    }
+    return out;
+}
+
+class GenerationWorkerTest : public ::testing::Test {
+protected:
+    fs::path dir;
+    std::atomic<bool> busy{true};  // as "Create file" leaves it
+    RecordingHost host;
+
+    void SetUp() override
+    {
+        dir = fs::path(::testing::TempDir()) /
+              ("calyx-worker-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    ToneRequest Request(int32_t rate, double freq, int32_t seconds, int32_t bits,
+                        const char* name = "t.wav")
+    {
+        ToneRequest r;
+        r.nSampleRate = rate;
+        r.Frequency = freq;
+        r.nSeconds = seconds;
+        r.nBitWidth = bits;
+        std::snprintf(r.szPath, sizeof r.szPath, "%s", (dir / name).c_str());
+        return r;
+    }
+
+    // The ending every job has unless stopped: busy clear, "Create file" back.
+    void ExpectEndedNormally()
+    {
+        EXPECT_FALSE(busy.load());
+        EXPECT_EQ(host.ended, 1);
+    }
+};
+
+// Range 0 ... blocks + 1, position 0 first, every block k, then blocks + 1;
+// the file holds exactly the request's blocks. Swept over the bit widths.
+TEST_F(GenerationWorkerTest, ProgressAndFileFollowTheBlocks)
+{
+    for (int32_t bits : {16, 24, 32}) {
+        SCOPED_TRACE(bits);
+        host = {};
+        busy = true;
+        // 1 s at 44100 Hz: 86 whole blocks and a part, so 87.
+        const ToneRequest r = Request(44100, 1000.0, 1, bits);
+        ASSERT_EQ(GenerationWorker(r, busy, host), JobEnd::Done);
+        ExpectEndedNormally();
+        EXPECT_TRUE(host.messages.empty());
+        ASSERT_EQ(host.ranges, std::vector<uint32_t>{88});
+        std::vector<uint32_t> expected{0};
+        for (uint32_t k = 0; k < 87; ++k) expected.push_back(k);
+        expected.push_back(88);
+        EXPECT_EQ(host.positions, expected);
+        ExpectFinished(ReadFile(r.szPath), bits, 87);
+    }
+}
+
+// 2.5 cycles round up to 3: at 5120 Hz the tone fills 12 blocks, two more
+// than the 10 the request asks for. All of it is written: the two extra
+// blocks carry the fade-out, which ends close to zero instead of in a click.
+TEST_F(GenerationWorkerTest, PlanLongerThanRequestIsWrittenWhole)
+{
+    for (int32_t bits : {24, 32}) {
+        SCOPED_TRACE(bits);
+        host = {};
+        busy = true;
+        const ToneRequest r = Request(5120, 2.5, 1, bits);
+        ASSERT_EQ(GenerationWorker(r, busy, host), JobEnd::Done);
+        ExpectEndedNormally();
+        ASSERT_FALSE(host.ranges.empty());
+        EXPECT_EQ(host.ranges.back(), 13u);
+        EXPECT_EQ(host.positions.back(), 13u);
+        const auto file = ReadFile(r.szPath);
+        ExpectFinished(file, bits, 12);
+        const std::vector<int32_t> left = Channel(file, bits, 0);
+        const double peak = bits == 24 ? 8388605.0 : 2147483645.0;
+        int32_t extra = 0;
+        for (size_t i = 10 * 512; i < left.size(); ++i) extra = std::max(extra, std::abs(left[i]));
+        EXPECT_GT(extra, peak / 100);
+        EXPECT_LT(std::abs(left.back()), peak / 1000);
+    }
+}
+
+// Planning refuses fewer than two cycles and a tone of one block: no file,
+// the message, and the ending of a failed creation.
+TEST_F(GenerationWorkerTest, RefusedPlanMakesNoFile)
+{
+    struct Case {
+        int32_t rate;
+        double freq;
+    };
+    for (const Case c : {Case{44100, 1.0}, Case{500, 2.0}}) {
+        SCOPED_TRACE(c.rate);
+        host = {};
+        busy = true;
+        const ToneRequest r = Request(c.rate, c.freq, 1, 32);
+        ASSERT_EQ(GenerationWorker(r, busy, host), JobEnd::PlanRefused);
+        ExpectEndedNormally();
+        EXPECT_FALSE(fs::exists(r.szPath));
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_EQ(host.messages[0].text,
+                  "The tone is too short: it needs at least two whole cycles and more than one "
+                  "block of 512 samples.");
+        EXPECT_EQ(host.messages[0].caption, "Create wav file...");
+        EXPECT_EQ(host.positions, std::vector<uint32_t>{0});
+    }
+}
+
+TEST_F(GenerationWorkerTest, FailedCreationIsReportedAndProgressStaysAtZero)
+{
+    const ToneRequest r = Request(44100, 1000.0, 1, 32, "missing/t.wav");
+    ASSERT_EQ(GenerationWorker(r, busy, host), JobEnd::CreateFailed);
+    ExpectEndedNormally();
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, "Sorry, can't do this. Something's wrong");
+    EXPECT_EQ(host.messages[0].caption, "Create wav file...");
+    EXPECT_EQ(host.positions, std::vector<uint32_t>{0});
+}
+
+// A stop after block 3 leaves blocks 0 ... 3 in a finished file, and the
+// starter's state alone: no end call, no final position.
+TEST_F(GenerationWorkerTest, StopFinishesTheFileAfterTheCurrentBlock)
+{
+    for (int32_t bits : {16, 24, 32}) {
+        SCOPED_TRACE(bits);
+        host = {};
+        busy = true;
+        host.onPos = [&](uint32_t pos) {
+            if (host.positions.size() > 1 && pos == 3) busy = false;
+        };
+        const ToneRequest r = Request(44100, 1000.0, 2, bits);
+        ASSERT_EQ(GenerationWorker(r, busy, host), JobEnd::Stopped);
+        EXPECT_EQ(host.ended, 0);
+        EXPECT_TRUE(host.messages.empty());
+        EXPECT_EQ(host.positions.back(), 3u);
+        ExpectFinished(ReadFile(r.szPath), bits, 4);
+    }
+}
+
+// RLIMIT_FSIZE makes the write of block 5 fail: the file keeps five blocks,
+// is finished, and the failure is reported rather than passed over.
+TEST_F(GenerationWorkerTest, WriteFailureIsReportedAndLeavesAFinishedFile)
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    for (int32_t bits : {16, 24, 32}) {
+        SCOPED_TRACE(bits);
+        host = {};
+        busy = true;
+        const rlim_t blockBytes = 512 * 2 * rlim_t(bits / 8);
+        rlimit limit = saved;
+        limit.rlim_cur = 140 + 5 * blockBytes;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        const ToneRequest r = Request(44100, 1000.0, 1, bits);
+        const JobEnd end = GenerationWorker(r, busy, host);
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+        ASSERT_EQ(end, JobEnd::WriteFailed);
+        ExpectEndedNormally();
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_EQ(host.messages[0].text,
+                  "Writing the file failed. It holds only the part written before the failure.");
+        EXPECT_EQ(host.messages[0].caption, "Create wav file...");
+        EXPECT_EQ(host.positions.back(), 88u);  // full, ready for the next job
+        ExpectFinished(ReadFile(r.szPath), bits, 5);
+    }
+    std::signal(SIGXFSZ, SIG_DFL);
+}
+
+// A write that falls short (here the fourth block, half written) ends the
+// job like a failed one: reported, finished with the three whole blocks.
+TEST_F(GenerationWorkerTest, ShortWriteIsReportedAndLeavesWholeBlocks)
+{
+    static int calls;
+    calls = 0;
+    WaveSetBlockWrite([](const void* bytes, std::size_t size, std::FILE* file) -> std::size_t {
+        return std::fwrite(bytes, 1, ++calls == 4 ? size / 2 : size, file);
+    });
+    const ToneRequest r = Request(44100, 1000.0, 1, 32);
+    const JobEnd end = GenerationWorker(r, busy, host);
+    WaveSetBlockWrite(nullptr);
+    ASSERT_EQ(end, JobEnd::WriteFailed);
+    ExpectEndedNormally();
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text,
+              "Writing the file failed. It holds only the part written before the failure.");
+    EXPECT_EQ(host.positions.back(), 88u);
+    ExpectFinished(ReadFile(r.szPath), 32, 3);
+}
+
+// A file that is not there as finished after the job is a failure too.
+TEST_F(GenerationWorkerTest, FileLostBeforeFinishIsReported)
+{
+    const ToneRequest r = Request(44100, 1000.0, 1, 32);
+    host.onPos = [&](uint32_t pos) {
+        if (pos == 2) fs::remove(r.szPath);
+    };
+    ASSERT_EQ(GenerationWorker(r, busy, host), JobEnd::WriteFailed);
+    ExpectEndedNormally();
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].caption, "Create wav file...");
+}
+
+// Each job starts its dither afresh; and a change to the starter's request
+// during a job does not reach that job.
+TEST_F(GenerationWorkerTest, JobsOfOneRequestGiveIdenticalFiles)
+{
+    ToneRequest shared = Request(44100, 997.0, 1, 16, "a.wav");
+    ASSERT_EQ(GenerationWorker(shared, busy, host), JobEnd::Done);
+    const auto first = ReadFile(shared.szPath);
+
+    shared = Request(44100, 997.0, 1, 16, "b.wav");
+    busy = true;
+    host = {};
+    host.onPos = [&](uint32_t) { shared.nBitWidth = 32; };
+    ASSERT_EQ(GenerationWorker(shared, busy, host), JobEnd::Done);
+    const auto second = ReadFile(shared.szPath);
+    ExpectFinished(first, 16, 87);
+    EXPECT_EQ(first, second);
+}
+
+TEST(JobStartFailed, ReportsAndLeavesTheStarterReady)
+{
+    std::atomic<bool> busy{true};
+    RecordingHost host;
+    JobStartFailed(busy, host);
+    EXPECT_FALSE(busy.load());
+    EXPECT_EQ(host.ended, 1);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, "Sorry, can't do this. Something's wrong");
+    EXPECT_EQ(host.messages[0].caption, "Create wav file...");
+}
+
+class BeginCreateTest : public GenerationWorkerTest {};
+
+// The path test never changes what is already there, and never leaves a
+// file where there was none.
+TEST_F(BeginCreateTest, PathTestLeavesFilesAsTheyWere)
+{
+    const fs::path existing = dir / "keep.wav";
+    { std::ofstream(existing, std::ios::binary) << "precious"; }
+    const auto before = fs::last_write_time(existing);
+
+    ToneRequest r;
+    r.nAttenuation = 500;  // fails after the path test
+    std::atomic<bool> flag{false};
+    CreateCheck check = BeginCreate(r, existing.c_str(), flag);
+    EXPECT_STREQ(check.problem.message, "At bit width of 32 maximum attenuation is 186 dB");
+    EXPECT_FALSE(flag.load());
+    EXPECT_EQ(ReadFile(existing), (std::vector<uint8_t>{'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
+    EXPECT_EQ(fs::last_write_time(existing), before);
+
+    r = ToneRequest{};
+    const fs::path fresh = dir / "fresh.wav";
+    check = BeginCreate(r, fresh.c_str(), flag);
+    EXPECT_FALSE(check.problem);
+    EXPECT_TRUE(flag.load());  // stays set for the job
+    EXPECT_FALSE(fs::exists(fresh));
+    EXPECT_STREQ(r.szPath, fresh.c_str());
+}
+
+// Paths that cannot be written, and paths too long for szPath, get the path
+// message before any number is looked at.
+TEST_F(BeginCreateTest, PathProblemsComeFirst)
+{
+    std::string deep = (dir / "d").string();
+    fs::create_directories(deep);
+    std::string tooLong = deep + "/" + std::string(250, 'x');  // a real, writable name
+    ASSERT_GT(tooLong.size(), 255u);
+    std::string justFits = deep + "/" + std::string(255 - deep.size() - 1, 'y');
+    ASSERT_EQ(justFits.size(), 255u);
+
+    const std::string paths[] = {(dir / "no/such/dir/t.wav").string(), dir.string(), tooLong, ""};
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        ToneRequest r;
+        r.nSampleRate = 0;  // would fail the numbers
+        std::atomic<bool> flag{false};
+        const CreateCheck check = BeginCreate(r, path.c_str(), flag);
+        EXPECT_FALSE(check.alreadyBusy);
+        EXPECT_STREQ(check.problem.message,
+                     "Something wrong with the path or filename, or maybe you don't have "
+                     "permission to put it there.");
+        EXPECT_STREQ(check.problem.caption, "Can't create that file...");
+        EXPECT_FALSE(flag.load());
+    }
+    EXPECT_TRUE(fs::is_directory(dir));
+    EXPECT_FALSE(fs::exists(tooLong.substr(0, 255)));
+
+    ToneRequest r;
+    std::atomic<bool> flag{false};
+    EXPECT_FALSE(BeginCreate(r, justFits.c_str(), flag).problem);
+}
+
+TEST_F(BeginCreateTest, ReadOnlyFileFailsThePathTest)
+{
+    if (geteuid() == 0) GTEST_SKIP() << "root may write anywhere";
+    const fs::path locked = dir / "locked.wav";
+    { std::ofstream(locked) << "x"; }
+    fs::permissions(locked, fs::perms::owner_read);
+    ToneRequest r;
+    std::atomic<bool> flag{false};
+    EXPECT_STREQ(BeginCreate(r, locked.c_str(), flag).problem.caption, "Can't create that file...");
+}
+
+TEST_F(BeginCreateTest, BusyRequestDoesNothing)
+{
+    ToneRequest r;
+    std::atomic<bool> flag{true};
+    const CreateCheck check = BeginCreate(r, "/no/such/dir/t.wav", flag);
+    EXPECT_TRUE(check.alreadyBusy);
+    EXPECT_FALSE(check.problem);
+    EXPECT_TRUE(flag.load());
+}
+
+}  // namespace

@@ -1,0 +1,191 @@
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "synth/tone.h"
+
+namespace {
+
+using Samples = std::vector<int32_t>;
+
+// Renders blocks until the tone ends, plus `after` blocks of silence.
+Samples RenderAll(ToneGenerator& g, uint32_t after = 0)
+{
+    Samples out;
+    int32_t block[BLOCK_FRAMES], copy[BLOCK_FRAMES];
+    const uint32_t blocks = g.blockCount + after;
+    for (uint32_t b = 0; b < blocks; ++b) {
+        std::fill(copy, copy + BLOCK_FRAMES, 0x5A5A5A5A);
+        ToneRenderBlock(g, block, copy);
+        EXPECT_EQ(0, std::memcmp(block, copy, sizeof block)) << "block " << b;
+        out.insert(out.end(), block, block + BLOCK_FRAMES);
+    }
+    return out;
+}
+
+// Where the unit corrections land: render the plan with and without a
+// forced number of units and list the samples that moved, as (block, offset).
+std::vector<std::pair<uint32_t, uint32_t>> CorrectionPoints(double rate, double freq, double seconds,
+                                                            int32_t units)
+{
+    ToneGenerator plain, corrected;
+    TonePlan(plain, 0, 32, rate, freq, seconds);
+    TonePlan(corrected, 0, 32, rate, freq, seconds);
+    plain.fractionalDc = corrected.fractionalDc = 0;
+    plain.dcSteps = 0;
+    corrected.dcSteps = units;
+    const Samples a = RenderAll(plain), b = RenderAll(corrected);
+    EXPECT_EQ(corrected.dcSteps, 0) << "every unit is applied";
+    std::vector<std::pair<uint32_t, uint32_t>> points;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i]) {
+            EXPECT_EQ(b[i] - a[i], units > 0 ? 1 : -1);
+            points.emplace_back(uint32_t(i / 512), uint32_t(i % 512));
+        }
+    }
+    return points;
+}
+
+int64_t Sum(const Samples& s)
+{
+    int64_t sum = 0;
+    for (int32_t v : s) sum += v;
+    return sum;
+}
+
+}  // namespace
+
+TEST(ToneRenderBlock, CorrectionPointsOfTheDefaultTone)
+{
+    const auto points = CorrectionPoints(384000, 1000, 30, 22487);
+    ASSERT_EQ(points.size(), 22487u);
+    EXPECT_EQ(points.front(), std::make_pair(7u, 254u));  // last ramp-up sample
+    for (uint32_t b = 8; b <= 22491; ++b)
+        ASSERT_EQ(points[b - 7], std::make_pair(b, 511u));
+    EXPECT_EQ(points[22485], std::make_pair(22492u, 256u));  // first ramp-down sample
+    EXPECT_EQ(points.back(), std::make_pair(22499u, 510u));  // the tone's last sample
+}
+
+TEST(ToneRenderBlock, CorrectionPointsOfOneSecondAt44100)
+{
+    ToneGenerator g;
+    TonePlan(g, 0, 32, 44100, 1000, 1);
+    const uint32_t tail = g.tailFrames;  // 139, or 140 when lengthened
+    const auto points = CorrectionPoints(44100, 1000, 1, -87);
+    ASSERT_EQ(points.size(), 87u);
+    EXPECT_EQ(points.front(), std::make_pair(0u, 439u));
+    for (uint32_t b = 1; b <= 84; ++b)
+        ASSERT_EQ(points[b], std::make_pair(b, 511u));
+    EXPECT_EQ(points[85], std::make_pair(85u, tail));
+    EXPECT_EQ(points[86], std::make_pair(86u, (tail + 440 - 1) % 512));
+}
+
+TEST(ToneRenderBlock, GuardedStepsLeaveTheLastUnitForTheEnd)
+{
+    // Three units: two guarded steps, then the last sample takes the third.
+    const auto points = CorrectionPoints(44100, 1000, 1, 3);
+    ASSERT_EQ(points.size(), 3u);
+    EXPECT_EQ(points[0], std::make_pair(0u, 439u));
+    EXPECT_EQ(points[1], std::make_pair(1u, 511u));
+    EXPECT_EQ(points[2].first, 86u);
+}
+
+TEST(ToneRenderBlock, LayoutsAtBlockBoundaries)
+{
+    // Search requests for the awkward layouts and check each tone renders
+    // whole: right length, zeros after its end, all units applied.
+    bool rampOfWholeBlocks = false, sharedBlock = false, tailAtZero = false, endsAtLast = false;
+    for (uint32_t rate = 2000; rate < 60000 && !(rampOfWholeBlocks && sharedBlock && tailAtZero && endsAtLast);
+         rate += 7) {
+        for (double freq : {50.0, 400.0, 97.0}) {
+            ToneGenerator g;
+            TonePlan(g, 0, 32, rate, freq, 0.05);
+            if (!g.planned)
+                continue;
+            const bool a = g.rampLength % 512 == 0;
+            const bool b = g.sustainBlocks == g.rampLength / 512;
+            const bool c = g.tailFrames == 0;
+            const uint32_t total = g.sustainBlocks * 512 + g.tailFrames + g.rampLength;
+            const bool d = total % 512 == 0;
+            if (!(a && !rampOfWholeBlocks) && !(b && !sharedBlock) && !(c && !tailAtZero) && !(d && !endsAtLast))
+                continue;
+            rampOfWholeBlocks |= a;
+            sharedBlock |= b;
+            tailAtZero |= c;
+            endsAtLast |= d;
+            const int32_t units = int32_t(g.fullSustainBlocks + 3);
+            g.fractionalDc = 0;
+            g.dcSteps = units;
+            const Samples s = RenderAll(g, 2);
+            EXPECT_EQ(g.dcSteps, 0) << rate << " " << freq;
+            EXPECT_FALSE(g.planned);
+            EXPECT_TRUE(std::all_of(s.begin() + total, s.end(), [](int32_t v) { return v == 0; }));
+            EXPECT_NE(s[total - 1], 0);
+        }
+    }
+    EXPECT_TRUE(rampOfWholeBlocks && sharedBlock && tailAtZero && endsAtLast);
+}
+
+TEST(ToneRenderBlock, FinalFractionRoundsAtNineTenths)
+{
+    for (double left : {-0.93, 0.85, 0.95, -0.5}) {
+        ToneGenerator g, ref;
+        TonePlan(g, 0, 32, 44100, 1000, 1);
+        TonePlan(ref, 0, 32, 44100, 1000, 1);
+        g.dcSteps = ref.dcSteps = 0;
+        g.fractionalDc = 1;
+        g.dcPerSample = 0;
+        ref.fractionalDc = 0;
+        Samples a(512 * 87), b(512 * 87);
+        for (uint32_t blk = 0; blk < 87; ++blk) {
+            if (blk == 86) g.dcFraction = left;
+            ToneRenderBlock(g, &a[blk * 512], nullptr);
+            ToneRenderBlock(ref, &b[blk * 512], nullptr);
+        }
+        const uint32_t last = g.sustainBlocks * 512 + g.tailFrames + g.rampLength - 1;
+        const int32_t expected = left <= -0.9 ? -1 : left >= 0.9 ? 1 : 0;
+        EXPECT_EQ(a[last] - b[last], expected) << left;
+        a[last] = b[last];
+        EXPECT_EQ(a, b);
+    }
+}
+
+TEST(ToneRenderBlock, SilenceAfterTheEnd)
+{
+    ToneGenerator g;
+    TonePlan(g, 0, 24, 44100, 1000, 1);
+    RenderAll(g);
+    const int32_t steps = g.dcSteps;
+    const double fraction = g.dcFraction;
+    int32_t p[BLOCK_FRAMES], s[BLOCK_FRAMES];
+    std::fill(p, p + BLOCK_FRAMES, 7);
+    std::fill(s, s + BLOCK_FRAMES, 7);
+    ToneRenderBlock(g, p, s);
+    EXPECT_TRUE(std::all_of(p, p + BLOCK_FRAMES, [](int32_t v) { return v == 0; }));
+    EXPECT_TRUE(std::all_of(s, s + BLOCK_FRAMES, [](int32_t v) { return v == 0; }));
+    EXPECT_EQ(g.blockIndex, g.blockCount + 1);
+    EXPECT_EQ(g.dcSteps, steps);
+    EXPECT_EQ(g.dcFraction, fraction);
+}
+
+TEST(ToneRenderBlock, RendersWhatTheDryRunCounted)
+{
+    // With the correction switched off, the rendered tone sums to what a
+    // count-only pass over the same plan sums.
+    for (double freq : {1000.0, 1000.3, 31.7}) {
+        ToneGenerator g;
+        TonePlan(g, 0, 32, 48000, freq, 2);
+        g.dcSteps = 0;
+        g.fractionalDc = 0;
+        const uint32_t sustain = g.sustainBlocks * 512 + g.tailFrames - g.rampLength;
+        ToneRampUp(g, nullptr, g.rampLength);
+        ToneSustain(g, nullptr, sustain);
+        ToneRampDown(g, nullptr, g.rampLength);
+        const int64_t counted = g.dcSum;
+        ToneResetRun(g);
+        EXPECT_EQ(Sum(RenderAll(g)), counted) << freq;
+    }
+}

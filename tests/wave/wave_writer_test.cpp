@@ -1,0 +1,346 @@
+#include "wave/wave_writer.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+uint32_t Le32(const Bytes& b, size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24;
+}
+uint16_t Le16(const Bytes& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
+std::string Tag(const Bytes& b, size_t at) { return std::string(b.begin() + at, b.begin() + at + 4); }
+
+Bytes ReadFile(const fs::path& path, size_t limit = SIZE_MAX) {
+    std::ifstream in(path, std::ios::binary);
+    Bytes bytes;
+    char c;
+    while (bytes.size() < limit && in.get(c)) bytes.push_back(uint8_t(c));
+    return bytes;
+}
+
+// One width at one rate, with the figures the file format gives for it.
+struct Format {
+    int32_t bits;
+    int32_t rate;
+    uint16_t blockAlign;
+    uint32_t avgBytesPerSec;
+    int32_t blockBytes;  // one block of 512 frames
+};
+void PrintTo(const Format& f, std::ostream* os) { *os << f.bits << " bits at " << f.rate << " Hz"; }
+const Format FORMATS[] = {
+    {16, 44100, 4, 176400, 2048},
+    {24, 48000, 6, 288000, 3072},
+    {32, 384000, 8, 3072000, 4096},
+};
+
+// Checks every header byte; the sizes and fact value are passed as expected.
+void ExpectHeader(const Bytes& b, const Format& f, uint32_t riffSize, uint32_t factValue,
+                  uint32_t dataSize) {
+    ASSERT_GE(b.size(), 140u);
+    EXPECT_EQ(Tag(b, 0), "RIFF");
+    EXPECT_EQ(Le32(b, 4), riffSize);
+    EXPECT_EQ(Tag(b, 8), "WAVE");
+    EXPECT_EQ(Tag(b, 12), "fmt ");
+    EXPECT_EQ(Le32(b, 16), 100u);
+    EXPECT_EQ(Le16(b, 20), 1u);  // PCM
+    EXPECT_EQ(Le16(b, 22), 2u);
+    EXPECT_EQ(Le32(b, 24), uint32_t(f.rate));
+    EXPECT_EQ(Le32(b, 28), f.avgBytesPerSec);
+    EXPECT_EQ(Le16(b, 32), f.blockAlign);
+    EXPECT_EQ(Le16(b, 34), uint16_t(f.bits));
+    EXPECT_EQ(Le16(b, 36), 82u);
+    for (size_t i = 38; i < 101; ++i) EXPECT_TRUE(b[i] >= 0x20 && b[i] < 0x7F) << "notice byte " << i;
+    const std::string notice(b.begin() + 38, b.begin() + 101);
+    EXPECT_NE(notice.find("Calyx"), std::string::npos) << notice;
+    for (size_t i = 101; i < 120; ++i) EXPECT_EQ(b[i], 0) << "byte " << i;
+    EXPECT_EQ(Tag(b, 120), "fact");
+    EXPECT_EQ(Le32(b, 124), 4u);
+    EXPECT_EQ(Le32(b, 128), factValue);
+    EXPECT_EQ(Tag(b, 132), "data");
+    EXPECT_EQ(Le32(b, 136), dataSize);
+}
+
+// A block whose bytes differ from block to block, so misplaced data shows.
+Bytes Block(int32_t size, uint32_t index) {
+    Bytes block(static_cast<size_t>(size));
+    for (size_t i = 0; i < block.size(); ++i) block[i] = uint8_t(i * 7 + index * 31 + 1);
+    return block;
+}
+
+// Writes blocks as the job does: a block counts only when wholly written.
+// Returns the number of blocks accepted before the first failure.
+uint32_t WriteBlocks(const Format& f, uint32_t count, Bytes* written = nullptr,
+                     int* firstError = nullptr) {
+    for (uint32_t k = 0; k < count; ++k) {
+        const Bytes block = Block(f.blockBytes, k);
+        int32_t n = -1;
+        const int error = WaveWriteBlock(block.data(), f.blockBytes, &n);
+        if (error != 0 || n != f.blockBytes) {
+            if (firstError) *firstError = error;
+            EXPECT_EQ(n, 0) << "a failed write reports nothing written";
+            return k;
+        }
+        WaveAddDataBytes(uint32_t(n));
+        if (written) written->insert(written->end(), block.begin(), block.end());
+    }
+    return count;
+}
+
+class WaveWriterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(info->test_suite_name()) + "-" + info->name();
+        for (char& c : name)
+            if (c == '/') c = '-';
+        dir = fs::temp_directory_path() / ("calyx-" + name + "-" + std::to_string(getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        path = dir / "tone.wav";
+    }
+    void TearDown() override {
+        WaveFinish();
+        WaveSetBlockWrite(nullptr);
+        fs::remove_all(dir);
+    }
+    fs::path dir;
+    fs::path path;
+};
+
+// Runs body in a child process and returns its exit status (or -1 if it died).
+template <typename Body>
+int InChild(Body body) {
+    const pid_t pid = fork();
+    if (pid == 0) _exit(body());
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+class WaveFormats : public WaveWriterTest, public ::testing::WithParamInterface<Format> {};
+INSTANTIATE_TEST_SUITE_P(Widths, WaveFormats, ::testing::ValuesIn(FORMATS),
+                         [](const auto& info) { return std::to_string(info.param.bits) + "bit"; });
+
+TEST_P(WaveFormats, FinishedFileHasExactHeaderAndTheBlocksInOrder) {
+    const Format f = GetParam();
+    ASSERT_TRUE(WaveCreate(f.bits, path.c_str(), f.rate));
+    Bytes data;
+    ASSERT_EQ(WriteBlocks(f, 3, &data), 3u);
+    const uint32_t dataSize = 3 * uint32_t(f.blockBytes);
+    EXPECT_EQ(WaveFinish(), dataSize);
+
+    const Bytes b = ReadFile(path);
+    ASSERT_EQ(b.size(), 140 + dataSize);
+    // fact: frames times the two channels, that is data bytes / bytes per sample.
+    ExpectHeader(b, f, 132 + dataSize, 3 * 512 * 2, dataSize);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), b.begin() + 140));
+}
+
+TEST_P(WaveFormats, FinishRightAfterCreateLeavesAnEmptyValidFile) {
+    const Format f = GetParam();
+    ASSERT_TRUE(WaveCreate(f.bits, path.c_str(), f.rate));
+    EXPECT_EQ(WaveFinish(), 0u);
+    const Bytes b = ReadFile(path);
+    EXPECT_EQ(b.size(), 140u);
+    ExpectHeader(b, f, 132, 0, 0);
+}
+
+TEST_P(WaveFormats, JobCutOffBeforeFinishKeepsPlaceholdersAndWholeBlocks) {
+    const Format f = GetParam();
+    // The child dies without finishing and without flushing anything: what is on
+    // disk is what a killed job leaves.
+    const int status = InChild([&] {
+        if (!WaveCreate(f.bits, path.c_str(), f.rate)) return 1;
+        return WriteBlocks(f, 2) == 2 ? 0 : 2;
+    });
+    ASSERT_EQ(status, 0);
+    const Bytes b = ReadFile(path);
+    EXPECT_EQ(b.size(), 140u + 2 * uint32_t(f.blockBytes));
+    ExpectHeader(b, f, 0, 0xFFFFFFFF, 0);
+}
+
+TEST_P(WaveFormats, CreationReplacesALongerExistingFile) {
+    const Format f = GetParam();
+    {
+        std::ofstream old(path, std::ios::binary);
+        const std::string junk(100000, '\xAB');
+        old << junk;
+    }
+    ASSERT_TRUE(WaveCreate(f.bits, path.c_str(), f.rate));
+    ASSERT_EQ(WriteBlocks(f, 1), 1u);
+    WaveFinish();
+    const Bytes b = ReadFile(path);
+    ASSERT_EQ(b.size(), 140u + uint32_t(f.blockBytes));
+    ExpectHeader(b, f, 132 + uint32_t(f.blockBytes), 512 * 2, uint32_t(f.blockBytes));
+}
+
+// A write that fails part-way: nothing, one byte, half a block, or all but one byte.
+struct Tear {
+    const char* name;
+    int32_t bytesWritten(int32_t size) const { return size * numerator / 4 + extra; }
+    int32_t numerator;
+    int32_t extra;
+};
+const Tear TEARS[] = {{"Nothing", 0, 0}, {"OneByte", 0, 1}, {"Half", 2, 0}, {"AllButOne", 4, -1}};
+
+struct TornWrite {
+    static inline int calls = 0;
+    static inline int failAt = 0;
+    static inline Tear tear{};
+    static size_t Write(const void* bytes, size_t size, std::FILE* file) {
+        if (++calls < failAt) return std::fwrite(bytes, 1, size, file);
+        const size_t part = size_t(tear.bytesWritten(int32_t(size)));
+        const size_t done = std::fwrite(bytes, 1, part, file);
+        errno = ENOSPC;
+        return done;
+    }
+};
+
+TEST_P(WaveFormats, ForcedWriteFailureLeavesWholeBlocksOnly) {
+    const Format f = GetParam();
+    for (const Tear& tear : TEARS) {
+        SCOPED_TRACE(tear.name);
+        TornWrite::calls = 0;
+        TornWrite::failAt = 4;
+        TornWrite::tear = tear;
+        WaveSetBlockWrite(&TornWrite::Write);
+        ASSERT_TRUE(WaveCreate(f.bits, path.c_str(), f.rate));
+        Bytes data;
+        int error = 0;
+        EXPECT_EQ(WriteBlocks(f, 6, &data, &error), 3u);
+        EXPECT_NE(error, 0);
+
+        // Nothing more goes in after a failure, or the data would have a hole.
+        const Bytes more = Block(f.blockBytes, 9);
+        int32_t n = -1;
+        EXPECT_NE(WaveWriteBlock(more.data(), f.blockBytes, &n), 0);
+        EXPECT_EQ(n, 0);
+
+        const uint32_t dataSize = 3 * uint32_t(f.blockBytes);
+        EXPECT_EQ(WaveFinish(), dataSize);
+        const Bytes b = ReadFile(path);
+        ASSERT_EQ(b.size(), 140 + dataSize);
+        ExpectHeader(b, f, 132 + dataSize, 3 * 512 * 2, dataSize);
+        EXPECT_TRUE(std::equal(data.begin(), data.end(), b.begin() + 140));
+        WaveSetBlockWrite(nullptr);
+    }
+}
+
+TEST_P(WaveFormats, RealWriteFailureAtTheFileSizeLimit) {
+    const Format f = GetParam();
+    // The limit falls inside the fourth block, so the system writes part of it.
+    const rlim_t limit = 140 + 3 * rlim_t(f.blockBytes) + rlim_t(f.blockBytes) / 2;
+    const int status = InChild([&] {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit rl{limit, limit};
+        if (setrlimit(RLIMIT_FSIZE, &rl) != 0) return 100;
+        if (!WaveCreate(f.bits, path.c_str(), f.rate)) return 101;
+        int error = 0;
+        const uint32_t accepted = WriteBlocks(f, 8, nullptr, &error);
+        if (error == 0) return 102;
+        if (WaveFinish() != accepted * uint32_t(f.blockBytes)) return 103;
+        return int(accepted);
+    });
+    ASSERT_EQ(status, 3);
+    const Bytes b = ReadFile(path);
+    const uint32_t dataSize = 3 * uint32_t(f.blockBytes);
+    ASSERT_EQ(b.size(), 140 + dataSize);
+    ExpectHeader(b, f, 132 + dataSize, 3 * 512 * 2, dataSize);
+    for (uint32_t k = 0; k < 3; ++k) {
+        const Bytes block = Block(f.blockBytes, k);
+        EXPECT_TRUE(std::equal(block.begin(), block.end(), b.begin() + 140 + k * f.blockBytes));
+    }
+}
+
+TEST_F(WaveWriterTest, DefaultRequestFigures) {
+    // 384000 Hz, 30 s, 32 bits: 22500 blocks of 4096 bytes.
+    ASSERT_TRUE(WaveCreate(32, path.c_str(), 384000));
+    const Bytes zeros(4096, 0);
+    for (uint32_t k = 0; k < 22500; ++k) {
+        int32_t n = 0;
+        ASSERT_EQ(WaveWriteBlock(zeros.data(), 4096, &n), 0);
+        ASSERT_EQ(n, 4096);
+        WaveAddDataBytes(uint32_t(n));
+    }
+    EXPECT_EQ(WaveFinish(), 92160000u);
+    EXPECT_EQ(fs::file_size(path), 92160140u);
+    const Bytes b = ReadFile(path, 140);
+    ExpectHeader(b, FORMATS[2], 92160132, 23040000, 92160000);
+}
+
+TEST_F(WaveWriterTest, FinishTwiceClosesOnce) {
+    ASSERT_TRUE(WaveCreate(16, path.c_str(), 44100));
+    ASSERT_EQ(WriteBlocks(FORMATS[0], 2), 2u);
+    EXPECT_EQ(WaveFinish(), 4096u);
+    // Whatever happens to the file now is no business of the writer's.
+    fs::remove(path);
+    std::ofstream(path, std::ios::binary) << "someone else's";
+    EXPECT_EQ(WaveFinish(), 0u);
+    EXPECT_EQ(fs::file_size(path), 14u);
+    // And a new file can be created after it.
+    ASSERT_TRUE(WaveCreate(16, path.c_str(), 44100));
+    EXPECT_EQ(WaveFinish(), 0u);
+    EXPECT_EQ(fs::file_size(path), 140u);
+}
+
+TEST_F(WaveWriterTest, RefusesWhatItCannotWrite) {
+    EXPECT_FALSE(WaveCreate(20, path.c_str(), 44100));
+    EXPECT_FALSE(WaveCreate(16, path.c_str(), 0));
+    EXPECT_FALSE(WaveCreate(16, nullptr, 44100));
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_FALSE(WaveCreate(16, (dir / "no-such-dir" / "x.wav").c_str(), 44100));
+
+    const Bytes block(2048, 1);
+    int32_t n = -1;
+    EXPECT_NE(WaveWriteBlock(block.data(), 2048, &n), 0) << "no file is open";
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(WaveFinish(), 0u);
+
+    ASSERT_TRUE(WaveCreate(16, path.c_str(), 44100));
+    EXPECT_FALSE(WaveCreate(16, (dir / "second.wav").c_str(), 44100)) << "one file at a time";
+    n = -1;
+    EXPECT_NE(WaveWriteBlock(block.data(), 0, &n), 0);
+    EXPECT_EQ(n, 0);
+}
+
+// The data size counts whole blocks and its RIFF size must fit 32 bits: the
+// writer stops accepting blocks before either would wrap.
+TEST_F(WaveWriterTest, StopsBeforeTheSizesWrap) {
+    WaveSetBlockWrite([](const void*, size_t size, std::FILE*) { return size; });
+    ASSERT_TRUE(WaveCreate(32, path.c_str(), 384000));
+    const Bytes block(4096, 0);
+    const uint32_t fits = (0xFFFFFFFFu - 132) / 4096;
+    uint32_t accepted = 0;
+    int32_t n = 0;
+    int error = 0;
+    while (accepted <= fits && (error = WaveWriteBlock(block.data(), 4096, &n)) == 0) {
+        WaveAddDataBytes(uint32_t(n));
+        ++accepted;
+    }
+    EXPECT_EQ(accepted, fits);
+    EXPECT_NE(error, 0);
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(WaveFinish(), fits * 4096);
+    const Bytes b = ReadFile(path, 140);
+    ExpectHeader(b, FORMATS[2], fits * 4096 + 132, fits * 1024, fits * 4096);
+}
+
+}  // namespace
