@@ -1,6 +1,7 @@
 #pragma once
 
-// Resource and control ids of Calyx.exe (shared by the .rc script and the code).
+// Resource and control ids of Calyx.exe, shared by the .rc script and the
+// code (make_dialogs.py writes the same control ids into the templates).
 #define IDD_ABOUTBOX 100
 #define IDS_ABOUTBOX 101
 #define IDD_CALYX_DIALOG 102
@@ -18,7 +19,3 @@
 
 // The system-menu command that opens the About box.
 #define IDM_ABOUTBOX 0x0010
-
-#ifndef IDC_STATIC
-#define IDC_STATIC (-1)
-#endif
