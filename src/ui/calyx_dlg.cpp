@@ -1,0 +1,267 @@
+#include "ui/calyx_dlg.h"
+
+#include <commctrl.h>
+#include <direct.h>
+#include <float.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/about_dlg.h"
+#include "job/generation_worker.h"
+#include "resource.h"
+#include "ui/colors.h"
+
+namespace {
+
+// The dialog's side of a job: progress to the bar, messages owned by the
+// dialog, "Create file" enabled at the end. Called on the worker's thread;
+// every call is a synchronous message to a window of the dialog's thread.
+class DialogJobHost final : public JobHost {
+public:
+    explicit DialogJobHost(HWND dialog) : dialog(dialog), progress(GetDlgItem(dialog, IDC_PROGRESS)) {}
+    void SetProgressRange(uint32_t upper) override { SendMessageA(progress, PBM_SETRANGE32, 0, LPARAM(upper)); }
+    void SetProgressPos(uint32_t pos) override { SendMessageA(progress, PBM_SETPOS, WPARAM(pos), 0); }
+    void ShowMessage(const char* text, const char* caption) override { ShowMessageBox(dialog, text, caption); }
+    void JobEnded() override { EnableWindow(GetDlgItem(dialog, IDOK), TRUE); }
+
+private:
+    HWND dialog;
+    HWND progress;
+};
+
+}  // namespace
+
+BEGIN_MESSAGE_MAP(CCalyxDlg, CDialog)
+    ON_WM_SYSCOMMAND()
+    ON_WM_PAINT()
+    ON_WM_QUERYDRAGICON()
+    ON_WM_CTLCOLOR()
+    ON_WM_DESTROY()
+    ON_BN_CLICKED(IDOK, OnCreateFile)
+    ON_BN_CLICKED(IDCANCEL, OnQuit)
+    ON_BN_CLICKED(IDC_BITS16, OnBitWidth16)
+    ON_BN_CLICKED(IDC_BITS24, OnBitWidth24)
+    ON_BN_CLICKED(IDC_BITS32, OnBitWidth32)
+END_MESSAGE_MAP()
+
+CCalyxDlg::CCalyxDlg()
+    : CDialog(IDD_CALYX_DIALOG),
+      hIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME)))
+{
+    const ToneRequest defaults;
+    Frequency = defaults.Frequency;
+    nSampleRate = defaults.nSampleRate;
+    nSeconds = defaults.nSeconds;
+    nBitWidth = defaults.nBitWidth;
+    nAttenuation = defaults.nAttenuation;
+}
+
+// The worker's handle is the only thing left; the brushes went with the window.
+CCalyxDlg::~CCalyxDlg()
+{
+    if (hThread)
+        CloseHandle(hThread);
+}
+
+void CCalyxDlg::DoDataExchange(CDataExchange* dx)
+{
+    CDialog::DoDataExchange(dx);
+    DDX_Control(dx, IDOK, btnCreate);
+    DDX_Control(dx, IDCANCEL, btnQuit);
+    DDX_Control(dx, IDC_SAMPLE_RATE, editSampleRate);
+    DDX_Control(dx, IDC_FREQUENCY, editFrequency);
+    DDX_Control(dx, IDC_ATTENUATION, editAttenuation);
+    DDX_Control(dx, IDC_DURATION, editDuration);
+    DDX_Control(dx, IDC_PROGRESS, progressBar);
+    DDX_Text(dx, IDC_SAMPLE_RATE, nSampleRate);
+    DDX_Text(dx, IDC_FREQUENCY, Frequency);
+    DDX_Text(dx, IDC_ATTENUATION, nAttenuation);
+    DDX_Text(dx, IDC_DURATION, nSeconds);
+}
+
+BOOL CCalyxDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+
+    if (HMENU systemMenu = GetSystemMenu(m_hWnd, FALSE)) {
+        char about[64] = "";
+        if (LoadStringA(GetModuleHandleA(nullptr), IDS_ABOUTBOX, about, sizeof about) > 0 && about[0]) {
+            AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
+            AppendMenuA(systemMenu, MF_STRING, IDM_ABOUTBOX, about);
+        }
+    }
+
+    SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(hIcon));
+    SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(hIcon));
+
+    SetDefaultPath();
+    CheckRadioButton(m_hWnd, IDC_BITS16, IDC_BITS32, IDC_BITS32);
+
+    SendMessageA(progressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 10));
+    SendMessageA(progressBar, PBM_SETSTEP, 1, 0);
+    SendMessageA(progressBar, PBM_SETPOS, 0, 0);
+
+    hDialogBrush = CreateSolidBrush(DIALOG_COLOR);
+    hFieldBrush = CreateSolidBrush(FIELD_COLOR);
+
+    SendMessageA(progressBar, PBM_SETBKCOLOR, 0, LPARAM(FIELD_COLOR));
+    SendMessageA(progressBar, PBM_SETBARCOLOR, 0, LPARAM(FACE_COLOR));
+    return TRUE;
+}
+
+// The current directory and "\Test.wav", drive letter upper-cased; just the
+// file name when the directory is unknown or leaves no room for it.
+void CCalyxDlg::SetDefaultPath()
+{
+    char path[256] = "Test.wav";
+    if (_getcwd(szCurrentDir, sizeof szCurrentDir) && std::strlen(szCurrentDir) + 9 < sizeof path) {
+        std::snprintf(path, sizeof path, "%s\\Test.wav", szCurrentDir);
+        path[0] = char(std::toupper(static_cast<unsigned char>(path[0])));
+    }
+    SetDlgItemTextA(m_hWnd, IDC_PATH, path);
+}
+
+void CCalyxDlg::OnSysCommand(UINT id, LPARAM lParam)
+{
+    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about;
+        about.DoModal();
+    } else {
+        CDialog::OnSysCommand(id, lParam);
+    }
+}
+
+void CCalyxDlg::OnPaint()
+{
+    if (!IsIconic(m_hWnd)) {
+        CDialog::OnPaint();
+        return;
+    }
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(m_hWnd, &paint);
+    SendMessageA(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    const int iconWidth = GetSystemMetrics(SM_CXICON);
+    const int iconHeight = GetSystemMetrics(SM_CYICON);
+    RECT rect;
+    GetClientRect(m_hWnd, &rect);
+    const int x = (rect.right - rect.left - iconWidth + 1) / 2;
+    const int y = (rect.bottom - rect.top - iconHeight + 1) / 2;
+    DrawIcon(dc, x, y, hIcon);
+    EndPaint(m_hWnd, &paint);
+}
+
+HCURSOR CCalyxDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(hIcon); }
+
+HBRUSH CCalyxDlg::OnCtlColor(HDC dc, HWND control, UINT kind)
+{
+    CDialog::OnCtlColor(dc, control, kind);
+    SetTextColor(dc, RGB(0, 0, 0));
+    SetBkColor(dc, DIALOG_COLOR);
+    if (kind == CTLCOLOR_EDIT || kind == CTLCOLOR_LISTBOX) {
+        SetTextColor(dc, RGB(0, 0, 0));
+        SetBkMode(dc, TRANSPARENT);
+        return hFieldBrush;
+    }
+    return hDialogBrush;
+}
+
+void CCalyxDlg::OnDestroy()
+{
+    if (hDialogBrush)
+        DeleteObject(hDialogBrush);
+    if (hFieldBrush)
+        DeleteObject(hFieldBrush);
+    CDialog::OnDestroy();
+}
+
+ToneRequest CCalyxDlg::CurrentRequest() const
+{
+    ToneRequest request;
+    request.Frequency = Frequency;
+    request.nSampleRate = nSampleRate;
+    request.nSeconds = nSeconds;
+    request.nBitWidth = nBitWidth;
+    request.nAttenuation = nAttenuation;
+    return request;
+}
+
+void CCalyxDlg::OnCreateFile()
+{
+    UpdateData(true);  // a field that did not convert keeps its old value
+    if (bBusy || bQuitting)
+        return;
+    // The whole text: a path too long for szPath is refused, not cut short.
+    HWND pathField = GetDlgItem(m_hWnd, IDC_PATH);
+    std::string pathText(size_t(GetWindowTextLengthA(pathField)) + 1, '\0');
+    GetWindowTextA(pathField, pathText.data(), int(pathText.size()));
+
+    ToneRequest request = CurrentRequest();
+    const CreateCheck check = BeginCreate(request, pathText.c_str(), bBusy);
+    std::memcpy(szPath, request.szPath, sizeof szPath);
+    if (check.alreadyBusy)
+        return;
+    if (check.problem) {
+        // Still checking while the message is up: a second click does nothing.
+        bBusy = true;
+        ShowMessageBox(m_hWnd, check.problem.message, check.problem.caption);
+        bBusy = false;
+        return;
+    }
+
+    ReleaseFinishedWorker();
+    jobRequest = request;
+    EnableWindow(btnCreate, FALSE);
+    hThread = CreateThread(nullptr, 0, WorkerThread, this, 0, nullptr);
+    if (!hThread) {
+        DialogJobHost host(m_hWnd);
+        JobStartFailed(bBusy, host);
+    }
+}
+
+// The previous job has cleared busy, so its thread is at most finishing its
+// last message to this dialog: serve that, then let the handle go.
+void CCalyxDlg::ReleaseFinishedWorker()
+{
+    if (!hThread)
+        return;
+    while (MsgWaitForMultipleObjects(1, &hThread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    CloseHandle(hThread);
+    hThread = nullptr;
+}
+
+DWORD WINAPI CCalyxDlg::WorkerThread(LPVOID param)
+{
+    // A new thread starts with another x87 precision than the main thread,
+    // and the maths library's pow depends on it.
+    _fpreset();
+    auto* dialog = static_cast<CCalyxDlg*>(param);
+    DialogJobHost host(dialog->m_hWnd);
+    GenerationWorker(dialog->jobRequest, dialog->bBusy, host);
+    return 0;
+}
+
+void CCalyxDlg::OnQuit()
+{
+    UpdateData(true);
+    bQuitting = true;
+    bBusy = false;
+    // The worker sends its progress to this thread: keep serving messages.
+    while (WaitForSingleObject(hThread, 50) == WAIT_TIMEOUT) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    CDialog::OnCancel();
+}
+
+void CCalyxDlg::OnBitWidth16() { nBitWidth = 16; }
+void CCalyxDlg::OnBitWidth24() { nBitWidth = 24; }
+void CCalyxDlg::OnBitWidth32() { nBitWidth = 32; }

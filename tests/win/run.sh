@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Runs the dialog tests under Wine and Xvfb, then Calyx.exe itself driven by
+# xdotool. Usage: tests/win/run.sh BUILD_DIR (an i686 or x86-64 cross build).
+# Makes the Wine prefix build/wine once if there is none, sets it up for GUI
+# tests, and ends its own wineserver.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/../.." && pwd)"
+build="$(cd "${1:?usage: run.sh BUILD_DIR}" && pwd)"
+
+export WINEPREFIX="$root/build/wine"  # shared with the other Wine tests
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+work="$build/wine-work"
+rm -rf "$work" && mkdir -p "$work"
+
+# A fresh prefix: no window manager, so Wine must manage its windows itself
+# (otherwise each closing window costs 2 s); Wine's own fonts, so the dialog
+# units come out as on Windows; and no visual theme: Wine's default theme
+# also styles controls of programs that do not ask for the themed common
+# controls (Windows does not), and a themed progress bar ignores its colours.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  DISPLAY= timeout 300 wineboot -i >/dev/null 2>&1
+  timeout 120 wineserver -w
+fi
+if [ ! -f "$WINEPREFIX/.calyx-dialog-ready" ]; then
+  timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+  timeout 60 wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' \
+    /v ThemeActive /t REG_SZ /d 0 /f >/dev/null 2>&1
+  timeout 60 wineserver -w
+  cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+  touch "$WINEPREFIX/.calyx-dialog-ready"
+fi
+
+winpath() { echo "Z:${1//\//\\}"; }
+
+# Reference files from calyx-cli of the same build, for the requests of the
+# dialog test's jobs: the dialog must write the same bytes.
+cli="$build/src/cli/calyx-cli.exe"
+mkdir -p "$work/ref"
+(
+  DISPLAY= timeout 120 wine "$cli" --quiet --bits 16 --rate 8000 --freq 440 --atten 3 --seconds 1 \
+    --out "$(winpath "$work/ref/cli16.wav")"
+  DISPLAY= timeout 120 wine "$cli" --quiet --bits 24 --rate 11025 --freq 1234.5 --atten 20 --seconds 1 \
+    --out "$(winpath "$work/ref/cli24.wav")"
+  DISPLAY= timeout 120 wine "$cli" --quiet --bits 32 --rate 48000 --freq 1000 --atten 0 --seconds 1 \
+    --out "$(winpath "$work/ref/cli32.wav")"
+  wineserver -k || true
+)
+
+start=$SECONDS
+status=0
+timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" \
+  bash -c 'wine "$0" "${@}"; rc=$?; wineserver -k; exit $rc' \
+  "$build/tests/win/dialog_test.exe" "$(winpath "$work")" "$(winpath "$work/ref")" || status=$?
+echo "dialog tests under Wine: $((SECONDS - start)) s"
+[ $status -eq 0 ] || { echo "dialog tests failed ($status)"; exit $status; }
+
+start=$SECONDS
+timeout 180 xvfb-run -a -s "-screen 0 1024x768x24" \
+  bash "$root/tests/win/blackbox.sh" "$build/src/app/Calyx.exe" "$work/blackbox" || status=$?
+echo "black-box run of Calyx.exe: $((SECONDS - start)) s"
+[ $status -eq 0 ] || { echo "black-box run failed ($status)"; exit $status; }
