@@ -192,6 +192,46 @@ TEST_P(WaveFormats, CreationReplacesALongerExistingFile) {
     ExpectHeader(b, f, 132 + uint32_t(f.blockBytes), 512 * 2, uint32_t(f.blockBytes));
 }
 
+// However the old file is replaced, what stands at the path afterwards is the
+// new file, reached the same way: a plain file keeps its permissions, a
+// symbolic link still leads to its target, and every name of a hard-linked
+// file shows the new content.
+TEST_F(WaveWriterTest, ReplacingKeepsPermissionsAndLinks) {
+    const Format f = FORMATS[2];
+    const auto makeOld = [](const fs::path& p) {
+        std::ofstream old(p, std::ios::binary);
+        old << std::string(50000, '\xAB');
+    };
+    const auto writeTone = [&](const fs::path& p) {
+        ASSERT_TRUE(WaveCreate(f.bits, p.c_str(), f.rate));
+        ASSERT_EQ(WriteBlocks(f, 1), 1u);
+        WaveFinish();
+    };
+    const size_t size = 140 + size_t(f.blockBytes);
+
+    makeOld(path);
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    writeTone(path);
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(ReadFile(path).size(), size);
+
+    const fs::path target = dir / "target.wav", link = dir / "link.wav";
+    makeOld(target);
+    fs::create_symlink(target, link);
+    writeTone(link);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadFile(target).size(), size);
+
+    const fs::path other = dir / "other-name.wav";
+    fs::remove(path);
+    makeOld(path);
+    fs::create_hard_link(path, other);
+    writeTone(path);
+    EXPECT_EQ(ReadFile(other), ReadFile(path));
+    EXPECT_EQ(ReadFile(other).size(), size);
+}
+
 // A write that fails part-way: nothing, one byte, half a block, or all but one byte.
 struct Tear {
     const char* name;
