@@ -239,7 +239,7 @@ int main(int argc, char** argv)
     switch (end) {
     case JobEnd::Done:
         if (!quiet)
-            std::printf("%s: %llu frames, %llu bytes, %.2f s\n", request.szPath,
+            std::printf("%s: %llu frames, %llu bytes, %.3f s\n", request.szPath,
                         (unsigned long long)FileFrames(bytes, request.nBitWidth),
                         (unsigned long long)bytes, seconds);
         return EXIT_DONE;

@@ -5,6 +5,7 @@
 #include <float.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -22,14 +23,41 @@ namespace {
 class DialogJobHost final : public JobHost {
 public:
     explicit DialogJobHost(HWND dialog) : dialog(dialog), progress(GetDlgItem(dialog, IDC_PROGRESS)) {}
-    void SetProgressRange(uint32_t upper) override { SendMessageA(progress, PBM_SETRANGE32, 0, LPARAM(upper)); }
-    void SetProgressPos(uint32_t pos) override { SendMessageA(progress, PBM_SETPOS, WPARAM(pos), 0); }
+    void SetProgressRange(uint32_t upper) override
+    {
+        RECT area{};
+        GetClientRect(progress, &area);
+        width = uint32_t(area.right > area.left ? area.right - area.left : 0);
+        range = upper;
+        drawn = UINT32_MAX;  // whatever comes next is sent
+        sent = {};
+        SendMessageA(progress, PBM_SETRANGE32, 0, LPARAM(upper));
+    }
+    // Each position is a round trip to the dialog's thread and a repaint of
+    // about 1 ms: the 22,500 of a default job took 15 s under Wine, against
+    // 0.12 s for the file itself. So a position goes to the bar only when it
+    // changes the filled length in pixels, at most 50 times a second; the
+    // end of the range always goes.
+    void SetProgressPos(uint32_t pos) override
+    {
+        const uint32_t length = range ? uint32_t(uint64_t(pos < range ? pos : range) * width / range) : 0;
+        const auto now = std::chrono::steady_clock::now();
+        if (pos != range && (length == drawn || now - sent < std::chrono::milliseconds(20)))
+            return;
+        drawn = length;
+        sent = now;
+        SendMessageA(progress, PBM_SETPOS, WPARAM(pos), 0);
+    }
     void ShowMessage(const char* text, const char* caption) override { ShowMessageBox(dialog, text, caption); }
     void JobEnded() override { EnableWindow(GetDlgItem(dialog, IDOK), TRUE); }
 
 private:
     HWND dialog;
     HWND progress;
+    uint32_t range = 0;
+    uint32_t width = 0;
+    uint32_t drawn = UINT32_MAX;
+    std::chrono::steady_clock::time_point sent;
 };
 
 }  // namespace

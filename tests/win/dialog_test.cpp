@@ -631,6 +631,39 @@ void TestJobs()
     }
 }
 
+// ---- progress: a position reaches the bar only when it changes the
+// filled length, so a long job sends at most one per pixel, not one per block.
+
+WNDPROC progressProc = nullptr;
+uint32_t progressPositions = 0;
+
+LRESULT CALLBACK CountingProgressProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+{
+    if (msg == PBM_SETPOS)
+        ++progressPositions;
+    return CallWindowProcA(progressProc, hwnd, msg, wp, lp);
+}
+
+void TestProgressMessages()
+{
+    Dialog d;
+    const HWND bar = d.Item(IDC_PROGRESS);
+    RECT area{};
+    GetClientRect(bar, &area);
+    progressPositions = 0;
+    progressProc = WNDPROC(SetWindowLongPtrA(bar, GWLP_WNDPROC, LONG_PTR(CountingProgressProc)));
+    d.SetText(IDC_DURATION, "4");  // 3000 blocks at 384000 Hz
+    d.SetText(IDC_PATH, WorkPath("progress.wav"));
+    d.Click(IDOK);
+    CHECK(d.WaitForJob(20000));
+    SetWindowLongPtrA(bar, GWLP_WNDPROC, LONG_PTR(progressProc));
+    CHECK(progressPositions >= 2);
+    CHECK(progressPositions <= uint32_t(area.right - area.left) + 2);
+    CHECK_EQ(d.ProgressPos(), 3001u);
+    std::printf("progress: %u positions for 3000 blocks on a bar of %ld px\n", progressPositions,
+                long(area.right - area.left));
+}
+
 // ---- refusals
 
 struct Refusal {
@@ -974,6 +1007,7 @@ int main(int argc, char** argv)
         {"fresh dialog", TestFreshDialog},
         {"colours", TestColors},
         {"jobs", TestJobs},
+        {"progress messages", TestProgressMessages},
         {"refusals", TestRefusals},
         {"quit during a job", TestQuitDuringJob},
         {"close ways", TestCloseWays},
