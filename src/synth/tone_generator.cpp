@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "synth/tone.h"
+#include "synth/tone_saturate.h"
 #include "synth/tone_math.h"
 
 double ToneRampGain(uint32_t length, uint32_t k, double amplitude)
@@ -16,14 +17,6 @@ double ToneRampGain(uint32_t length, uint32_t k, double amplitude)
 namespace {
 
 enum class Gain { Sustain, RampUp, RampDown };
-
-// A corrected sample saturates instead of wrapping to the opposite peak.
-int32_t Saturate(int64_t v)
-{
-    constexpr int64_t lo = std::numeric_limits<int32_t>::min();
-    constexpr int64_t hi = std::numeric_limits<int32_t>::max();
-    return int32_t(v < lo ? lo : v > hi ? hi : v);
-}
 
 // Where the C library can pick a function's version by the processor (glibc
 // on x86-64), the loops over a chunk are also built for AVX2: four sines at
@@ -94,7 +87,7 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
                 if (std::floor(std::fabs(g.dcFraction)) >= 1.0) {
                     double whole;
                     g.dcFraction = std::modf(g.dcFraction, &whole);
-                    v[i] = Saturate(int64_t(v[i]) + int64_t(whole));
+                    v[i] = ToneSaturate(int64_t(v[i]) + int64_t(whole));
                 }
             }
         } else {

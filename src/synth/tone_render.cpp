@@ -5,15 +5,9 @@
 #include <limits>
 
 #include "synth/tone.h"
+#include "synth/tone_saturate.h"
 
 namespace {
-
-int32_t Saturate(int64_t v)
-{
-    constexpr int64_t lo = std::numeric_limits<int32_t>::min();
-    constexpr int64_t hi = std::numeric_limits<int32_t>::max();
-    return int32_t(v < lo ? lo : v > hi ? hi : v);
-}
 
 // Applies one unit of the pending DC correction to a sample. A guarded step
 // always leaves at least one unit for the tone's last sample.
@@ -22,10 +16,10 @@ void UnitStep(ToneGenerator& g, int32_t& sample, bool guarded)
     if (guarded ? (g.dcSteps > -2 && g.dcSteps < 2) : g.dcSteps == 0)
         return;
     if (g.dcSteps < 0) {
-        sample = Saturate(int64_t(sample) - 1);
+        sample = ToneSaturate(int64_t(sample) - 1);
         ++g.dcSteps;
     } else {
-        sample = Saturate(int64_t(sample) + 1);
+        sample = ToneSaturate(int64_t(sample) + 1);
         --g.dcSteps;
     }
 }
@@ -126,7 +120,7 @@ void ToneRenderBlock(ToneGenerator& g, int32_t* P, int32_t* S)
     if (g.fractionalDc) {
         const double units = std::floor(std::fabs(g.dcFraction) + 0.1);
         const double sign = g.dcFraction < 0 ? -1.0 : 1.0;
-        P[end] = Saturate(int64_t(P[end]) + int64_t(sign * units));
+        P[end] = ToneSaturate(int64_t(P[end]) + int64_t(sign * units));
     } else {
         UnitStep(g, P[end], false);
     }
