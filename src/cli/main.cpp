@@ -1,13 +1,15 @@
 // calyx-cli: the dialog's job from a command line, for scripts and headless machines.
 
+#include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <future>
 #include <string>
+#include <type_traits>
+#include <vector>
 #include <system_error>
 #include <thread>
 
@@ -20,7 +22,10 @@
 #include <unistd.h>
 #endif
 
+#include "job/create_check.h"
 #include "job/generation_worker.h"
+#include "job/request_text.h"
+#include "wave/wave_format.h"
 
 namespace {
 
@@ -47,89 +52,45 @@ bool StderrIsTerminal()
 #endif
 }
 
-// The dialog's default: the working directory and the file name.
-std::string DefaultPath()
+// An option read with the request's own number grammar, as the dialog reads
+// its fields; `allowed` names the only values it takes, when it has a list.
+template <class T>
+void AddNumber(CLI::App& app, const std::string& name, T& value, const std::string& help,
+               std::initializer_list<T> allowed = {})
 {
-    std::error_code ec;
-    std::string dir = std::filesystem::current_path(ec).string();
-#ifdef _WIN32
-    std::string path = dir + "\\Test.wav";
-    path[0] = char(std::toupper(static_cast<unsigned char>(path[0])));
-    return path;
-#else
-    return dir + "/Test.wav";
-#endif
-}
-
-// Whole numbers in plain decimal only: the converter alone would also take
-// "0x10" as hex and "010" as octal, so leading zeros are dropped here.
-CLI::Validator WholeNumber(bool signedValue)
-{
-    return CLI::Validator(
-        [signedValue](std::string& text) -> std::string {
-            const size_t sign =
-                signedValue && !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
-            if (sign == text.size()) return "'" + text + "' is not a whole number";
-            for (size_t i = sign; i < text.size(); ++i)
-                if (!std::isdigit(static_cast<unsigned char>(text[i])))
-                    return "'" + text + "' is not a whole number";
-            const size_t firstDigit = text.find_first_not_of('0', sign);
-            text.erase(sign, (firstDigit == std::string::npos ? text.size() - 1 : firstDigit) - sign);
-            return {};
-        },
-        "", "WholeNumber");
-}
-
-// A decimal number: sign, digits, point, exponent; no hex, inf or nan.
-CLI::Validator DecimalNumber()
-{
-    return CLI::Validator(
-        [](std::string& text) -> std::string {
-            const auto digits = [&](size_t& i) {
-                const size_t from = i;
-                while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
-                return i - from;
-            };
-            size_t i = 0;
-            if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
-            size_t mantissa = digits(i);
-            if (i < text.size() && text[i] == '.') {
-                ++i;
-                mantissa += digits(i);
-            }
-            bool good = mantissa > 0;
-            if (good && i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-                ++i;
-                if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
-                good = digits(i) > 0;
-            }
-            if (!good || i != text.size()) return "'" + text + "' is not a decimal number";
-            return {};
-        },
-        "", "DecimalNumber");
+    const std::vector<T> only(allowed);
+    const auto parse = [&value, name, only](const std::string& text) {
+        T v{};
+        if (!ParseNumber(text, v))
+            throw CLI::ValidationError(name, "'" + text + "' is not " +
+                                       (std::is_same_v<T, double> ? "a decimal number" : "a whole number in range"));
+        if (!only.empty() && std::find(only.begin(), only.end(), v) == only.end())
+            throw CLI::ValidationError(name, "'" + text + "' is not one of the values it takes");
+        value = v;
+    };
+    app.add_option_function<std::string>(name, parse, help)->default_str(FormatNumber(value));
 }
 
 // Progress on a terminal as a one-line bar; messages as "Caption message".
 class CliHost final : public JobHost {
 public:
-    explicit CliHost(bool showProgress) : showProgress_(showProgress) {}
+    explicit CliHost(bool showProgress) : showProgress(showProgress) {}
 
-    void SetProgressRange(uint32_t upper) override { upper_ = upper; }
+    void SetProgressRange(uint32_t range) override { upper = range; }
 
     void SetProgressPos(uint32_t pos) override
     {
-        pos_ = pos;
-        if (!showProgress_ || upper_ == 0) return;
-        const uint32_t percent = uint32_t(uint64_t(pos) * 100 / upper_);
-        if (percent == percent_) return;  // redraw only when the figure changes
-        percent_ = percent;
+        if (!showProgress || upper == 0) return;
+        const uint32_t now = uint32_t(uint64_t(pos) * 100 / upper);
+        if (now == percent) return;  // redraw only when the figure changes
+        percent = now;
         constexpr uint32_t WIDTH = 40;
         char bar[WIDTH + 1];
         for (uint32_t i = 0; i < WIDTH; ++i) bar[i] = i < percent * WIDTH / 100 ? '#' : '.';
         bar[WIDTH] = '\0';
         std::fprintf(stderr, "\r[%s] %3u%%", bar, unsigned(percent));
         std::fflush(stderr);
-        lineOpen_ = true;
+        lineOpen = true;
     }
 
     void ShowMessage(const char* text, const char* caption) override
@@ -142,25 +103,22 @@ public:
 
     void EndLine()
     {
-        if (!lineOpen_) return;
+        if (!lineOpen) return;
         std::fputc('\n', stderr);
-        lineOpen_ = false;
+        lineOpen = false;
     }
 
-    uint32_t Pos() const { return pos_; }
-
 private:
-    bool showProgress_;
-    bool lineOpen_ = false;
-    uint32_t upper_ = 0;
-    uint32_t pos_ = 0;
-    uint32_t percent_ = ~0u;
+    bool showProgress;
+    bool lineOpen = false;
+    uint32_t upper = 0;
+    uint32_t percent = ~0u;
 };
 
 // Frames held by a finished file, from its size on disk.
 uint64_t FileFrames(uintmax_t bytes, int32_t bitWidth)
 {
-    return bytes < 140 ? 0 : (bytes - 140) / uint64_t(bitWidth / 8 * 2);
+    return bytes < WAVE_HEADER_BYTES ? 0 : (bytes - WAVE_HEADER_BYTES) / WaveBytesPerFrame(bitWidth);
 }
 
 }  // namespace
@@ -168,23 +126,19 @@ uint64_t FileFrames(uintmax_t bytes, int32_t bitWidth)
 int main(int argc, char** argv)
 {
     ToneRequest request;
-    std::string path = DefaultPath();
+    std::error_code ec;
+    std::string path = RequestDefaultPath(std::filesystem::current_path(ec).string());
     bool quiet = false;
 
     CLI::App app{"Writes one stereo sine tone to a PCM RIFF/WAVE file: whole cycles, "
                  "Blackman fades, zero DC sum for tones up to 10 s, 16-bit dithered.",
                  "calyx-cli"};
     app.set_version_flag("--version", "calyx-cli " CALYX_VERSION);
-    app.add_option("--rate", request.nSampleRate, "Sample rate in Hz")
-        ->capture_default_str()->transform(WholeNumber(true));
-    app.add_option("--freq", request.Frequency, "Tone frequency in Hz")
-        ->capture_default_str()->check(DecimalNumber());
-    app.add_option("--atten", request.nAttenuation, "Attenuation in whole dB below full level")
-        ->capture_default_str()->transform(WholeNumber(false));
-    app.add_option("--seconds", request.nSeconds, "Duration in whole seconds")
-        ->capture_default_str()->transform(WholeNumber(true));
-    app.add_option("--bits", request.nBitWidth, "Bits per sample")
-        ->capture_default_str()->check(CLI::IsMember({16, 24, 32}));
+    AddNumber(app, "--rate", request.nSampleRate, "Sample rate in Hz");
+    AddNumber(app, "--freq", request.Frequency, "Tone frequency in Hz");
+    AddNumber(app, "--atten", request.nAttenuation, "Attenuation in whole dB below full level");
+    AddNumber(app, "--seconds", request.nSeconds, "Duration in whole seconds");
+    AddNumber(app, "--bits", request.nBitWidth, "Bits per sample: 16, 24 or 32", {16, 24, 32});
     app.add_option("--out", path, "Output file (default: Test.wav in the working directory)");
     app.add_flag("--quiet", quiet, "No progress bar and no summary");
     app.footer("Exit status: 0 done, 1 creation or write failure, 2 refused request, "
@@ -234,7 +188,6 @@ int main(int argc, char** argv)
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
-    std::error_code ec;
     const uintmax_t bytes = std::filesystem::file_size(request.szPath, ec);
     switch (end) {
     case JobEnd::Done:

@@ -1,58 +1,36 @@
 #include "framework/framework.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <string>
+
+#include "job/request_text.h"
 
 namespace {
 
 // The window property that leads from an HWND to its attached object.
 constexpr const char* WND_PROP = "CalyxWnd";
 
-bool IsSpace(char c) { return c == ' ' || c == '\t'; }
-
-const char* SkipSpaces(const char* p)
-{
-    while (IsSpace(*p))
-        ++p;
-    return p;
-}
-
-// Digits with an optional sign into 64 bits; false on anything else or on
-// more digits than any 32-bit value has.
-bool ParseWhole(const char* text, bool allowMinus, int64_t& value)
-{
-    const char* p = SkipSpaces(text);
-    bool negative = false;
-    if (*p == '+' || (allowMinus && *p == '-'))
-        negative = *p++ == '-';
-    if (*p < '0' || *p > '9')
-        return false;
-    int64_t v = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        v = v * 10 + (*p - '0');
-        if (v > 0xFFFFFFFFLL)
-            return false;
-    }
-    if (*SkipSpaces(p) != '\0')
-        return false;
-    value = negative ? -v : v;
-    return true;
-}
-
-// Reads a field's whole text; false when it is too long to be a number.
-bool ReadField(CDataExchange* dx, int controlId, char* text, int size)
+// A field's whole text.
+std::string FieldText(CDataExchange* dx, int controlId)
 {
     HWND field = GetDlgItem(dx->dialog->m_hWnd, controlId);
-    if (GetWindowTextLengthA(field) >= size)
-        return false;
-    GetWindowTextA(field, text, size);
-    return true;
+    std::string text(size_t(GetWindowTextLengthA(field)) + 1, '\0');
+    text.resize(size_t(GetWindowTextA(field, text.data(), int(text.size()))));
+    return text;
 }
 
-constexpr int FIELD_CHARS = 128;
+// One numeric field, either way, in the request's number grammar.
+template <class T>
+void ExchangeNumber(CDataExchange* dx, int controlId, T& value, const char* failure)
+{
+    if (dx->failed)
+        return;
+    if (!dx->saveAndValidate)
+        SetDlgItemTextA(dx->dialog->m_hWnd, controlId, FormatNumber(value).c_str());
+    else if (!ParseNumber(FieldText(dx, controlId), value))
+        dx->Fail(controlId, failure);
+}
+
+
 
 }  // namespace
 
@@ -252,74 +230,17 @@ void DDX_Control(CDataExchange* dx, int controlId, CWnd& control)
 
 void DDX_Text(CDataExchange* dx, int controlId, int32_t& value)
 {
-    if (dx->failed)
-        return;
-    char text[FIELD_CHARS];
-    if (!dx->saveAndValidate) {
-        std::snprintf(text, sizeof text, "%ld", long(value));
-        SetDlgItemTextA(dx->dialog->m_hWnd, controlId, text);
-    } else if (!ReadField(dx, controlId, text, sizeof text) || !ParseInt32(text, value)) {
-        dx->Fail(controlId, "Enter a whole number from -2147483648 to 2147483647.");
-    }
+    ExchangeNumber(dx, controlId, value, "Enter a whole number from -2147483648 to 2147483647.");
 }
 
 void DDX_Text(CDataExchange* dx, int controlId, uint32_t& value)
 {
-    if (dx->failed)
-        return;
-    char text[FIELD_CHARS];
-    if (!dx->saveAndValidate) {
-        std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(value));
-        SetDlgItemTextA(dx->dialog->m_hWnd, controlId, text);
-    } else if (!ReadField(dx, controlId, text, sizeof text) || !ParseUInt32(text, value)) {
-        dx->Fail(controlId, "Enter a whole number from 0 to 4294967295.");
-    }
+    ExchangeNumber(dx, controlId, value, "Enter a whole number from 0 to 4294967295.");
 }
 
 void DDX_Text(CDataExchange* dx, int controlId, double& value)
 {
-    if (dx->failed)
-        return;
-    char text[FIELD_CHARS];
-    if (!dx->saveAndValidate) {
-        std::snprintf(text, sizeof text, "%.15g", value);
-        SetDlgItemTextA(dx->dialog->m_hWnd, controlId, text);
-    } else if (!ReadField(dx, controlId, text, sizeof text) || !ParseDouble(text, value)) {
-        dx->Fail(controlId, "Enter a number, such as 1000 or 997.5.");
-    }
-}
-
-bool ParseInt32(const char* text, int32_t& value)
-{
-    int64_t v = 0;
-    if (!ParseWhole(text, true, v) || v < INT32_MIN || v > INT32_MAX)
-        return false;
-    value = int32_t(v);
-    return true;
-}
-
-bool ParseUInt32(const char* text, uint32_t& value)
-{
-    int64_t v = 0;
-    if (!ParseWhole(text, false, v))
-        return false;
-    value = uint32_t(v);
-    return true;
-}
-
-bool ParseDouble(const char* text, double& value)
-{
-    // Decimal notation only: no hexadecimal, no "inf" or "nan".
-    const char* p = SkipSpaces(text);
-    if (*p == '\0' || std::strspn(p, "0123456789+-.eE \t") != std::strlen(p))
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(p, &end);
-    if (end == p || *SkipSpaces(end) != '\0' || !std::isfinite(v))
-        return false;
-    value = v;
-    return true;
+    ExchangeNumber(dx, controlId, value, "Enter a number, such as 1000 or 997.5.");
 }
 
 // ---- message boxes and the application

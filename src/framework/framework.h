@@ -6,6 +6,7 @@
 // boxes and the application object. Nothing here throws.
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdint>
 
@@ -86,6 +87,11 @@ public:
     HWND m_hWnd = nullptr;
     operator HWND() const { return m_hWnd; }
 
+    BOOL EnableWindow(BOOL enable) { return ::EnableWindow(m_hWnd, enable); }
+    HWND SetFocus() { return ::SetFocus(m_hWnd); }
+    void SetIcon(HICON icon, BOOL big) { SendMessageA(m_hWnd, WM_SETICON, big ? ICON_BIG : ICON_SMALL, LPARAM(icon)); }
+    HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
+
     // Attaches this object to a control a dialog template created and routes
     // the control's messages through it.
     bool SubclassWindow(HWND hwnd);
@@ -128,9 +134,18 @@ private:
     static const MessageEntry messageEntries[];
 };
 
+// The controls: one message each, and nothing else.
 class CButton : public CWnd {};
 class CEdit : public CWnd {};
-class CProgressCtrl : public CWnd {};
+class CProgressCtrl : public CWnd {
+public:
+    void SetRange(short lower, short upper) { SendMessageA(m_hWnd, PBM_SETRANGE, 0, MAKELPARAM(lower, upper)); }
+    void SetRange32(int lower, int upper) { SendMessageA(m_hWnd, PBM_SETRANGE32, WPARAM(lower), LPARAM(upper)); }
+    void SetPos(int pos) { SendMessageA(m_hWnd, PBM_SETPOS, WPARAM(pos), 0); }
+    void SetStep(int step) { SendMessageA(m_hWnd, PBM_SETSTEP, WPARAM(step), 0); }
+    void SetBkColor(COLORREF color) { SendMessageA(m_hWnd, PBM_SETBKCOLOR, 0, LPARAM(color)); }
+    void SetBarColor(COLORREF color) { SendMessageA(m_hWnd, PBM_SETBARCOLOR, 0, LPARAM(color)); }
+};
 
 // A modal dialog from a resource template; modeless through Create.
 class CDialog : public CWnd {
@@ -205,9 +220,3 @@ public:
 // The framework's entry point: initialise the application and, if it asks
 // for one, run a message loop.
 int RunApplication(CWinApp& app);
-
-// The text conversions of the data exchange; false when a text does not
-// convert (it must hold the number alone, spaces around it allowed).
-bool ParseInt32(const char* text, int32_t& value);
-bool ParseUInt32(const char* text, uint32_t& value);
-bool ParseDouble(const char* text, double& value);

@@ -1,13 +1,14 @@
 #include "job/batch_writer.h"
 
+#include <new>
 #include <system_error>
 
-#include "wave/wave_writer.h"
-
-BatchWriter::BatchWriter()
+BatchWriter::BatchWriter(WaveWriter& writer) : writer(writer)
 {
     for (Run& run : runs)
-        run.bytes.reset(new uint8_t[RUN_BLOCKS * MAX_BLOCK_BYTES]());
+        run.bytes.reset(new (std::nothrow) uint8_t[RUN_BLOCKS * MAX_BLOCK_BYTES]);
+    if (!Ready())
+        return;
     try {
         thread = std::thread(&BatchWriter::Loop, this);
     } catch (const std::system_error&) {
@@ -17,15 +18,17 @@ BatchWriter::BatchWriter()
 
 BatchWriter::~BatchWriter()
 {
+    if (!Ready())
+        return;
     Drain();
-    if (thread.joinable()) {
-        {
-            std::lock_guard lock(mutex);
-            quit = true;
-        }
-        changed.notify_all();
-        thread.join();
+    if (!thread.joinable())
+        return;
+    {
+        std::lock_guard lock(mutex);
+        quit = true;
     }
+    changed.notify_all();
+    thread.join();
 }
 
 uint8_t* BatchWriter::NextBlock()
@@ -59,31 +62,19 @@ void BatchWriter::Submit()
     changed.notify_all();
 }
 
-void BatchWriter::Drain()
+bool BatchWriter::Drain()
 {
     Submit();
     std::unique_lock lock(mutex);
     changed.wait(lock, [this] { return pending == nullptr; });
-}
-
-bool BatchWriter::Failed() { return failed.load(); }
-
-uint32_t BatchWriter::BytesWritten()
-{
-    std::lock_guard lock(mutex);
-    return written;
+    return !Failed();
 }
 
 void BatchWriter::WriteRun(Run& run)
 {
     int32_t done = 0;
-    const bool skip = Failed();  // after a failure the data would have a gap
-    const bool ok = !skip && WaveWriteBlock(run.bytes.get(), int32_t(run.size), &done) == 0;
-    if (done > 0)
-        WaveAddDataBytes(uint32_t(done));
-    std::lock_guard lock(mutex);
-    written += uint32_t(done);
-    if (!ok)
+    // After a failure the data would have a gap: nothing more is written.
+    if (!Failed() && WaveWriteBlock(writer, run.bytes.get(), int32_t(run.size), &done) != 0)
         failed.store(true);
     run.size = 0;
 }

@@ -1,32 +1,12 @@
 #include "job/pack.h"
 
-#include <bit>
-#include <cstring>
+#include "synth/block_frames.h"
+#include "wave/wave_format.h"
 
 namespace {
 
-constexpr uint32_t BLOCK_FRAMES = 512;
 constexpr int32_t MIN_24 = -8388608;
 constexpr int32_t MAX_24 = 8388607;
-
-void Put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void Put24(uint8_t* p, uint32_t v) {
-    Put16(p, v);
-    p[2] = static_cast<uint8_t>(v >> 16);
-}
-
-void Put32(uint8_t* p, uint32_t v) {
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(p, &v, 4);  // one store instead of four; the same bytes
-    } else {
-        Put16(p, v);
-        Put16(p + 2, v >> 16);
-    }
-}
 
 // A DC-corrected tone at 0 dB can land just outside the 24-bit range; keeping
 // only the low 24 bits of such a sample would flip its sign.
@@ -63,23 +43,23 @@ uint32_t PackBlock(int32_t bitWidth, const int32_t* primary, const int32_t* seco
     switch (bitWidth) {
     case 16:
         for (uint32_t i = 0; i < BLOCK_FRAMES; ++i, out += 4) {
-            Put32(out, (static_cast<uint32_t>(primary[i]) & 0xFFFF)
+            WavePut32(out, (static_cast<uint32_t>(primary[i]) & 0xFFFF)
                            | static_cast<uint32_t>(secondary[i]) << 16);
         }
-        return BLOCK_FRAMES * 4;
+        return WaveBytesPerBlock(16);
     case 24:
         for (uint32_t i = 0; i < BLOCK_FRAMES; ++i, out += 6) {
             const uint32_t sample = static_cast<uint32_t>(Saturate24(primary[i]));
-            Put24(out, sample);
-            Put24(out + 3, sample);
+            WavePut24(out, sample);
+            WavePut24(out + 3, sample);
         }
-        return BLOCK_FRAMES * 6;
+        return WaveBytesPerBlock(24);
     case 32:
         for (uint32_t i = 0; i < BLOCK_FRAMES; ++i, out += 8) {
-            Put32(out, static_cast<uint32_t>(primary[i]));
-            Put32(out + 4, static_cast<uint32_t>(secondary[i]));
+            WavePut32(out, static_cast<uint32_t>(primary[i]));
+            WavePut32(out + 4, static_cast<uint32_t>(secondary[i]));
         }
-        return BLOCK_FRAMES * 8;
+        return WaveBytesPerBlock(32);
     default:
         return 0;
     }

@@ -1,19 +1,15 @@
 #include "job/tone_request.h"
 
+#include <cctype>
 #include <cmath>
+#include <filesystem>
+
+#include "synth/block_frames.h"
+#include "wave/wave_format.h"
 
 namespace {
 
 constexpr RequestProblem Invalid(const char* message) { return {message, CAPTION_INVALID}; }
-
-uint32_t BitWidthLimit(int32_t bitWidth)
-{
-    switch (bitWidth) {
-    case 16: return 90;
-    case 24: return 138;
-    default: return 186;
-    }
-}
 
 const char* AttenuationMessage(int32_t bitWidth)
 {
@@ -30,16 +26,24 @@ bool FitsRiffSizes(const ToneRequest& r)
 {
     const double frames = double(r.nSeconds) * double(r.nSampleRate)
                         + std::ceil(double(r.nSampleRate) / r.Frequency) + 3.0;
-    const double blocks = std::ceil(frames / 512.0);
-    const double blockBytes = 512.0 * 2.0 * double(r.nBitWidth / 8);
-    return 132.0 + blocks * blockBytes <= 4294967295.0;
+    const double blocks = std::ceil(frames / BLOCK_FRAMES);
+    return blocks * WaveBytesPerBlock(r.nBitWidth) <= double(WAVE_MAX_DATA_BYTES);
 }
 
 }  // namespace
 
+uint32_t MaxAttenuation(int32_t bitWidth)
+{
+    switch (bitWidth) {
+    case 16: return 90;
+    case 24: return 138;
+    default: return 186;
+    }
+}
+
 RequestProblem CheckRequest(const ToneRequest& r)
 {
-    if (r.nAttenuation > BitWidthLimit(r.nBitWidth))
+    if (r.nAttenuation > MaxAttenuation(r.nBitWidth))
         return Invalid(AttenuationMessage(r.nBitWidth));
     // "Truncates to 0" without converting: a huge or NaN frequency has no int.
     if (r.nSeconds == 0 || r.nSampleRate == 0 || std::fabs(r.Frequency) < 1.0)
@@ -48,7 +52,7 @@ RequestProblem CheckRequest(const ToneRequest& r)
         return Invalid("The frequency you requested is greater than the Nyquist rate!");
     if (!std::isfinite(r.Frequency) || r.Frequency < 0 || r.nSampleRate < 0 || r.nSeconds < 0)
         return Invalid("Sample rate, frequency and duration must be positive numbers.");
-    if (int64_t(r.nSeconds) * r.nSampleRate > 2147483647 || !FitsRiffSizes(r))
+    if (int64_t(r.nSeconds) * r.nSampleRate > INT32_MAX || !FitsRiffSizes(r))
         return Invalid("The file would be 4 GB or larger. Choose a shorter duration, "
                        "a lower sample rate or a smaller bit width.");
     return {};
@@ -57,5 +61,14 @@ RequestProblem CheckRequest(const ToneRequest& r)
 uint32_t RequestBlocks(const ToneRequest& r)
 {
     const uint32_t frames = uint32_t(r.nSeconds) * uint32_t(r.nSampleRate);
-    return frames / 512 + (frames % 512 > 0 ? 1 : 0);
+    return frames / BLOCK_FRAMES + (frames % BLOCK_FRAMES > 0 ? 1 : 0);
+}
+
+std::string RequestDefaultPath(const std::string& currentDir)
+{
+    if (currentDir.empty())
+        return DEFAULT_FILE_NAME;
+    std::string path = currentDir + char(std::filesystem::path::preferred_separator) + DEFAULT_FILE_NAME;
+    path[0] = char(std::toupper(static_cast<unsigned char>(path[0])));
+    return path;
 }

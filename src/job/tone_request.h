@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // What the user asks for; the dialog's members and the command line's options.
 struct ToneRequest {
@@ -12,6 +13,10 @@ struct ToneRequest {
     char szPath[256] = {};
 };
 
+// The dialog's path field holds at most this many characters.
+inline constexpr size_t PATH_FIELD_CHARS = sizeof ToneRequest::szPath - 1;
+inline constexpr const char* DEFAULT_FILE_NAME = "Test.wav";
+
 struct RequestProblem {
     const char* message = nullptr;  // null: the request passes
     const char* caption = nullptr;
@@ -22,9 +27,18 @@ inline constexpr const char* CAPTION_INVALID = "Invalid parameter...";
 inline constexpr const char* CAPTION_PATH = "Can't create that file...";
 inline constexpr const char* CAPTION_CREATE = "Create wav file...";
 
+// The most attenuation a width allows, in dB: its full scale gives 16 bits
+// 90 dB above its last step, 24 bits 138, 32 bits 186.
+uint32_t MaxAttenuation(int32_t bitWidth);
+
 // The number checks of "Create file", in their order; the first failure.
 RequestProblem CheckRequest(const ToneRequest& request);
 
 // Blocks of 512 frames the request asks for: ceil(seconds x rate / 512).
 // Only meaningful for a request that CheckRequest passed.
 uint32_t RequestBlocks(const ToneRequest& request);
+
+// The default output: DEFAULT_FILE_NAME in the given working directory, with
+// the system's separator and a drive letter upper-cased; the bare name when
+// the directory is unknown.
+std::string RequestDefaultPath(const std::string& currentDir);

@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 
 #include "synth/tone.h"
 #include "synth/tone_saturate.h"
@@ -55,14 +54,15 @@ template <Gain G, bool Corrected>
 void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
 {
     constexpr uint32_t CHUNK = 256;
+    const ToneGenerator::Plan& plan = g.plan;
+    ToneGenerator::Run& run = g.run;
     double phases[CHUNK];
     double gains[CHUNK];
     if constexpr (G == Gain::Sustain)
-        std::fill(gains, gains + CHUNK, g.amplitude);
+        std::fill(gains, gains + CHUNK, plan.amplitude);
     int32_t scratch[CHUNK];
-    double phase = g.phase;
-    const double step = g.phaseStep;
-    const double amplitude = g.amplitude;
+    double phase = run.phase;
+    const double step = plan.phaseStep;
     int64_t sum = 0;
     for (uint32_t done = 0; done < count;) {
         const uint32_t n = std::min(CHUNK, count - done);
@@ -70,23 +70,21 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
             phase += step;
             phases[i] = phase;
         }
-        // The ramp-up steps the cursor back before each read, the ramp-down
-        // reads and then steps forward.
-        if constexpr (G == Gain::RampUp) {
-            RampGains(g.rampLength, g.rampCursor - 1, -1, amplitude, gains, n);
-            g.rampCursor -= n;
-        } else if constexpr (G == Gain::RampDown) {
-            RampGains(g.rampLength, g.rampCursor, 1, amplitude, gains, n);
-            g.rampCursor += n;
-        }
+        // The ramp-up reads the gains from the last to the first, the
+        // ramp-down from the first to the last: mirror images.
+        const uint32_t at = run.position + done;
+        if constexpr (G == Gain::RampUp)
+            RampGains(plan.rampLength, plan.rampLength - 1 - at, -1, plan.amplitude, gains, n);
+        else if constexpr (G == Gain::RampDown)
+            RampGains(plan.rampLength, at - ToneRampDownStart(plan), 1, plan.amplitude, gains, n);
         int32_t* v = out ? out + done : scratch;
         SineChunk(phases, gains, v, n);
         if constexpr (Corrected) {
             for (uint32_t i = 0; i < n; ++i) {
-                g.dcFraction += g.dcPerSample;
-                if (std::floor(std::fabs(g.dcFraction)) >= 1.0) {
+                run.dcFraction += plan.dcPerSample;
+                if (std::floor(std::fabs(run.dcFraction)) >= 1.0) {
                     double whole;
-                    g.dcFraction = std::modf(g.dcFraction, &whole);
+                    run.dcFraction = std::modf(run.dcFraction, &whole);
                     v[i] = ToneSaturate(int64_t(v[i]) + int64_t(whole));
                 }
             }
@@ -96,13 +94,10 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
         }
         done += n;
     }
-    g.phase = phase;
+    run.phase = phase;
+    run.position += count;
     if constexpr (!Corrected)
-        g.dcSum += sum;
-    if constexpr (G == Gain::RampUp)
-        g.rampUpDone += count;
-    else if constexpr (G == Gain::RampDown)
-        g.rampDownDone += count;
+        run.dcSum += sum;
 }
 
 }  // namespace
@@ -110,29 +105,13 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
 double ToneAmplitude(int32_t bitWidth, uint32_t attenuation)
 {
     if (bitWidth == 24)
-        return attenuation == 0 ? 8388605.0 : TonePow10((138.4737969699925 - attenuation) / 20);
+        return attenuation == 0 ? PEAK_0DB_24 : TonePow10((FULL_SCALE_DB_24 - attenuation) / 20);
     if (attenuation == 0)
-        return bitWidth == 16 ? 2147352574.0 : 2147483645.0;
-    return TonePow10((186.6385973076236 - attenuation) / 20);
+        return bitWidth == 16 ? PEAK_0DB_16 : PEAK_0DB_32;
+    return TonePow10((FULL_SCALE_DB_32 - attenuation) / 20);
 }
 
-void ToneBuildRampTable(double* table, uint32_t length, double amplitude)
-{
-    for (uint32_t k = 0; k < length; ++k)
-        table[k] = ToneRampGain(length, k, amplitude);
-}
-
-void ToneResetRun(ToneGenerator& g)
-{
-    g.dcSum = 0;
-    g.phase = 0.0;
-    g.dcFraction = 0.0;
-    g.rampUpDone = 0;
-    g.rampDownDone = 0;
-    g.blockIndex = 0;
-    g.inSustain = 0;
-    g.inRampDown = 0;
-}
+void ToneResetRun(ToneGenerator& g) { g.run = {.dcSteps = g.plan.dcSteps}; }
 
 void ToneSustain(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::Sustain, false>(g, out, count); }
 void ToneRampUp(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::RampUp, false>(g, out, count); }
@@ -140,3 +119,27 @@ void ToneRampDown(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain:
 void ToneSustainCorrected(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::Sustain, true>(g, out, count); }
 void ToneRampUpCorrected(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::RampUp, true>(g, out, count); }
 void ToneRampDownCorrected(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::RampDown, true>(g, out, count); }
+
+void ToneMake(ToneGenerator& g, int32_t* out, uint32_t count)
+{
+    const ToneGenerator::Plan& plan = g.plan;
+    const bool corrected = plan.fractionalDc != 0;
+    const uint32_t rampDownStart = ToneRampDownStart(plan);
+    while (count > 0) {
+        const uint32_t at = g.run.position;
+        uint32_t n;
+        if (at < plan.rampLength) {
+            n = std::min(count, plan.rampLength - at);
+            (corrected ? ToneRampUpCorrected : ToneRampUp)(g, out, n);
+        } else if (at < rampDownStart) {
+            n = std::min(count, rampDownStart - at);
+            (corrected ? ToneSustainCorrected : ToneSustain)(g, out, n);
+        } else {
+            n = count;  // the caller stops at the end of the tone
+            (corrected ? ToneRampDownCorrected : ToneRampDown)(g, out, n);
+        }
+        if (out)
+            out += n;
+        count -= n;
+    }
+}

@@ -10,11 +10,11 @@ struct DoubleDouble {
 // a * b exactly, by splitting both into 26-bit halves (no fused multiply-add).
 DoubleDouble TwoProduct(double a, double b)
 {
-    constexpr double kSplit = 134217729.0;  // 2^27 + 1
-    const double ca = kSplit * a;
+    constexpr double SPLIT = 134217729.0;  // 2^27 + 1
+    const double ca = SPLIT * a;
     const double aHi = ca - (ca - a);
     const double aLo = a - aHi;
-    const double cb = kSplit * b;
+    const double cb = SPLIT * b;
     const double bHi = cb - (cb - b);
     const double bLo = b - bHi;
     const double p = a * b;
@@ -38,8 +38,8 @@ double TonePow10(double y)
     DoubleDouble p = TwoProduct(y, 0x1.26bb1bbb55516p+1);  // ln 10, high part
     p.lo += y * -0x1.f48ad494ea3e9p-53;                    // ln 10, low part
 
-    constexpr double kRound = 0x1.8p52;
-    const double n = (p.hi * 0x1.71547652b82fep+0 + kRound) - kRound;  // * 1/ln2
+    constexpr double ROUND = 0x1.8p52;
+    const double n = (p.hi * 0x1.71547652b82fep+0 + ROUND) - ROUND;  // * 1/ln2
     // ln2's high part has 41 bits, so n*ln2Hi is exact and so is the
     // subtraction (the difference is below 1/2 on the grid of p.hi).
     const DoubleDouble r = TwoSum(p.hi - n * 0x1.62e42fefa2p-1, p.lo - n * 0x1.9ef35793c7673p-41);

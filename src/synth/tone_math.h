@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstdint>
 
+#include "synth/exact_float.h"
+
 // The only transcendental functions the synthesis uses. Every sample, every
 // ramp gain and the amplitude go through these, so planning's count-only run
 // and rendering compute the same values.
@@ -22,9 +24,9 @@ inline double ToneSinQuarterShifted(double x, uint64_t quarterTurns)
 {
     // Adding 1.5 * 2^52 rounds a double below 2^51 to an integer, and leaves
     // that integer in the low bits of the sum.
-    constexpr double kRound = 0x1.8p52;
-    const double t = x * 0x1.45f306dc9c883p-1 + kRound;  // x * 2/pi
-    const double k = t - kRound;
+    constexpr double ROUND = 0x1.8p52;
+    const double t = x * 0x1.45f306dc9c883p-1 + ROUND;  // x * 2/pi
+    const double k = t - ROUND;
 
     // x - k*pi/2 with pi/2 cut into pieces of at most 18 bits: k has at most
     // 35 bits, so each product k*piece is exact, and the first three

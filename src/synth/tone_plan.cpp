@@ -8,59 +8,67 @@ namespace {
 
 constexpr uint64_t COUNT_LIMIT = uint64_t(1) << 32;  // counts are 32-bit
 
-uint32_t BlocksFor(uint32_t samples, uint32_t blockFrames)
+uint32_t BlocksFor(uint32_t samples)
 {
-    return samples / blockFrames + (samples % blockFrames > 0 ? 1 : 0);
+    return samples / BLOCK_FRAMES + (samples % BLOCK_FRAMES > 0 ? 1 : 0);
 }
 
 // The block layout that follows from where the ramp-down starts. False when
 // the tone would fill fewer than two blocks or outgrow the 32-bit counts.
-bool Layout(ToneGenerator& g, uint32_t rampDownStart)
+bool Layout(ToneGenerator::Plan& p, uint64_t rampDownStart)
 {
-    const uint64_t total = uint64_t(rampDownStart) + g.rampLength;
+    const uint64_t total = rampDownStart + p.rampLength;
     if (total >= COUNT_LIMIT)
         return false;
-    const uint32_t B = g.blockFrames;
-    g.tailFrames = rampDownStart % B;
-    g.sustainBlocks = rampDownStart / B;
-    g.blockCount = BlocksFor(uint32_t(total), B);
-    if (g.blockCount < 2)
+    p.tailFrames = uint32_t(rampDownStart % BLOCK_FRAMES);
+    p.sustainBlocks = uint32_t(rampDownStart / BLOCK_FRAMES);
+    p.blockCount = BlocksFor(uint32_t(total));
+    if (p.blockCount < 2)
         return false;
-    const uint32_t rb = g.rampLength / B;
-    const uint32_t rr = g.rampLength % B;
-    if (g.sustainBlocks < rb) {
-        g.fullSustainBlocks = 0;
+    const uint32_t rb = p.rampLength / BLOCK_FRAMES;
+    const uint32_t rr = p.rampLength % BLOCK_FRAMES;
+    if (p.sustainBlocks < rb) {
+        p.fullSustainBlocks = 0;
     } else {
-        const uint32_t diff = g.sustainBlocks - rb;
-        g.fullSustainBlocks = diff != 0 && rr != 0 ? diff - 1 : diff;
+        const uint32_t diff = p.sustainBlocks - rb;
+        p.fullSustainBlocks = diff != 0 && rr != 0 ? diff - 1 : diff;
     }
     return true;
 }
 
-void DryRun(ToneGenerator& g, uint32_t sustainLength)
+// The sum of the whole tone, counted from the start; when lastTwo is given,
+// it also receives the last two sustain samples.
+int64_t DrySum(ToneGenerator& g, int32_t* lastTwo)
 {
-    ToneRampUp(g, nullptr, g.rampLength);
-    ToneSustain(g, nullptr, sustainLength);
-    ToneRampDown(g, nullptr, g.rampLength);
+    ToneResetRun(g);
+    const uint32_t total = ToneTotalSamples(g.plan);
+    if (lastTwo) {
+        const uint32_t beforeThem = ToneRampDownStart(g.plan) - 2;
+        ToneMake(g, nullptr, beforeThem);
+        ToneMake(g, lastTwo, 2);
+        ToneMake(g, nullptr, total - beforeThem - 2);
+    } else {
+        ToneMake(g, nullptr, total);
+    }
+    return g.run.dcSum;
 }
 
 bool PositiveFinite(double v) { return v > 0.0 && std::isfinite(v); }
 
 }  // namespace
 
-void ToneChooseCorrection(ToneGenerator& g, int64_t dcSum)
+void ToneChooseCorrection(ToneGenerator::Plan& p, int64_t dcSum)
 {
     const uint64_t m = uint64_t(dcSum < 0 ? -dcSum : dcSum);
     if (m == 0)
         return;
     // Units go one per correction point, and a tone has fullSustainBlocks + 3
     // of them; a larger sum is spread over every sample instead.
-    if (m <= uint64_t(g.fullSustainBlocks) + 3) {
-        g.dcSteps = int32_t(-dcSum);
+    if (m <= uint64_t(p.fullSustainBlocks) + 3) {
+        p.dcSteps = int32_t(-dcSum);
     } else {
-        const uint64_t total = uint64_t(g.sustainBlocks) * g.blockFrames + g.tailFrames + g.rampLength;
-        g.dcPerSample = -(double(dcSum) / double(total));
-        g.fractionalDc = 1;
+        p.dcPerSample = -(double(dcSum) / double(ToneTotalSamples(p)));
+        p.fractionalDc = 1;
     }
 }
 
@@ -72,7 +80,7 @@ void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth,
     if (!PositiveFinite(sampleRate) || !PositiveFinite(frequency) || !PositiveFinite(duration))
         return;
 
-    g.sampleRate = sampleRate;
+    ToneGenerator::Plan p;
     const double samplesPerCycle = sampleRate / frequency;
     const double period = 1.0 / frequency;
 
@@ -91,62 +99,48 @@ void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth,
 
     const uint32_t total = uint32_t(std::floor(exactTotal));
     const bool whole = std::fmod(exactTotal, total) == 0.0;
-    g.blockCount = BlocksFor(total, g.blockFrames);
-    if (g.blockCount < 2)
+    if (BlocksFor(total) < 2)
         return;
 
     const uint32_t half = cycles / 2;
     uint32_t rampCycles = half;
-    if (half * period > 0.01) {
+    if (half * period > RAMP_MIN_SECONDS) {
         double r;
-        if (std::modf(0.01 * frequency, &r) > 0)
+        if (std::modf(RAMP_MIN_SECONDS * frequency, &r) > 0)
             r += 1;
         if (r < half)
             rampCycles = uint32_t(r);
     }
 
-    g.rampLength = uint32_t(std::floor(rampCycles * samplesPerCycle)) - 1;
+    p.rampLength = uint32_t(std::floor(rampCycles * samplesPerCycle)) - 1;
     uint64_t rampDownStart = uint64_t(std::floor((cycles - rampCycles) * samplesPerCycle)) + (whole ? 0 : 1);
-    if (rampDownStart + g.rampLength < 2 * uint64_t(g.rampLength) + 2)
+    if (rampDownStart < uint64_t(p.rampLength) + 2)
         rampDownStart += 1;  // the sustain is never shorter than 2 samples
-    if (rampDownStart >= COUNT_LIMIT || !Layout(g, uint32_t(rampDownStart)))
+    if (!Layout(p, rampDownStart))
         return;
-    uint32_t sustainLength = uint32_t(rampDownStart) - g.rampLength;
 
-    g.amplitude = ToneAmplitude(bitWidth, attenuation);
-    g.fractionalDc = 0;
-    g.dcSteps = 0;
-    g.phaseStep = 6.28318530718 / (sampleRate / frequency);
+    p.amplitude = ToneAmplitude(bitWidth, attenuation);
+    p.phaseStep = 6.28318530718 / (sampleRate / frequency);
+    g.plan = p;
 
-    g.rampCursor = g.rampLength;  // one past the last gain
-    ToneResetRun(g);
-
-    if (duration > 10.0) {
-        g.planned = 1;
-        return;
-    }
-
-    if (whole) {
-        int32_t last[2];
-        ToneRampUp(g, nullptr, g.rampLength);
-        ToneSustain(g, nullptr, sustainLength - 2);
-        ToneSustain(g, last, 2);
-        ToneRampDown(g, nullptr, g.rampLength);
-        // End the sustain just after a rising zero crossing, so the fade-out
-        // starts where the fade-in did.
-        if (!(last[0] <= 0 && last[1] > 0)) {
-            rampDownStart += 1;
-            if (rampDownStart >= COUNT_LIMIT || !Layout(g, uint32_t(rampDownStart)))
-                return;
-            sustainLength = uint32_t(rampDownStart) - g.rampLength;
-            ToneResetRun(g);
-            DryRun(g, sustainLength);
+    if (duration <= DC_CANCEL_MAX_SECONDS) {
+        int64_t sum;
+        if (whole) {
+            // End the sustain just after a rising zero crossing, so the
+            // fade-out starts where the fade-in did; if it does not, one more
+            // sample of sustain, and the zero crossing is not tested again.
+            int32_t last[2];
+            sum = DrySum(g, last);
+            if (!(last[0] <= 0 && last[1] > 0)) {
+                if (!Layout(g.plan, rampDownStart + 1))
+                    return;
+                sum = DrySum(g, nullptr);
+            }
+        } else {
+            sum = DrySum(g, nullptr);
         }
-    } else {
-        DryRun(g, sustainLength);
+        ToneChooseCorrection(g.plan, sum);
     }
-
-    ToneChooseCorrection(g, g.dcSum);
     ToneResetRun(g);
     g.planned = 1;
 }

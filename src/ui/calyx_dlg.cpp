@@ -4,13 +4,11 @@
 #include <direct.h>
 #include <float.h>
 
-#include <cctype>
 #include <chrono>
-#include <cstdio>
-#include <cstring>
 #include <string>
 
-#include "app/about_dlg.h"
+#include "ui/about_dlg.h"
+#include "job/create_check.h"
 #include "job/generation_worker.h"
 #include "resource.h"
 #include "ui/colors.h"
@@ -22,16 +20,16 @@ namespace {
 // every call is a synchronous message to a window of the dialog's thread.
 class DialogJobHost final : public JobHost {
 public:
-    explicit DialogJobHost(HWND dialog) : dialog(dialog), progress(GetDlgItem(dialog, IDC_PROGRESS)) {}
+    explicit DialogJobHost(CCalyxDlg& dialog) : dialog(dialog) {}
     void SetProgressRange(uint32_t upper) override
     {
         RECT area{};
-        GetClientRect(progress, &area);
+        GetClientRect(dialog.progressBar, &area);
         width = uint32_t(area.right > area.left ? area.right - area.left : 0);
         range = upper;
         drawn = UINT32_MAX;  // whatever comes next is sent
         sent = {};
-        SendMessageA(progress, PBM_SETRANGE32, 0, LPARAM(upper));
+        dialog.progressBar.SetRange32(0, int(upper));
     }
     // Each position is a round trip to the dialog's thread and a repaint of
     // about 1 ms: the 22,500 of a default job took 15 s under Wine, against
@@ -46,14 +44,13 @@ public:
             return;
         drawn = length;
         sent = now;
-        SendMessageA(progress, PBM_SETPOS, WPARAM(pos), 0);
+        dialog.progressBar.SetPos(int(pos));
     }
     void ShowMessage(const char* text, const char* caption) override { ShowMessageBox(dialog, text, caption); }
-    void JobEnded() override { EnableWindow(GetDlgItem(dialog, IDOK), TRUE); }
+    void JobEnded() override { dialog.btnCreate.EnableWindow(TRUE); }
 
 private:
-    HWND dialog;
-    HWND progress;
+    CCalyxDlg& dialog;
     uint32_t range = 0;
     uint32_t width = 0;
     uint32_t drawn = UINT32_MAX;
@@ -122,34 +119,32 @@ BOOL CCalyxDlg::OnInitDialog()
         }
     }
 
-    SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(hIcon));
-    SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(hIcon));
+    SetIcon(hIcon, TRUE);
+    SetIcon(hIcon, FALSE);
 
     SetDefaultPath();
     CheckRadioButton(m_hWnd, IDC_BITS16, IDC_BITS32, IDC_BITS32);
 
-    SendMessageA(progressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 10));
-    SendMessageA(progressBar, PBM_SETSTEP, 1, 0);
-    SendMessageA(progressBar, PBM_SETPOS, 0, 0);
+    progressBar.SetRange(0, 10);
+    progressBar.SetStep(1);
+    progressBar.SetPos(0);
 
     hDialogBrush = CreateSolidBrush(DIALOG_COLOR);
     hFieldBrush = CreateSolidBrush(FIELD_COLOR);
 
-    SendMessageA(progressBar, PBM_SETBKCOLOR, 0, LPARAM(FIELD_COLOR));
-    SendMessageA(progressBar, PBM_SETBARCOLOR, 0, LPARAM(FACE_COLOR));
+    progressBar.SetBkColor(FIELD_COLOR);
+    progressBar.SetBarColor(FACE_COLOR);
     return TRUE;
 }
 
-// The current directory and "\Test.wav", drive letter upper-cased; just the
-// file name when the directory is unknown or leaves no room for it.
+// The request's default path in the current directory; just the file name
+// when the directory is unknown or leaves the path field no room for it.
 void CCalyxDlg::SetDefaultPath()
 {
-    char path[256] = "Test.wav";
-    if (_getcwd(szCurrentDir, sizeof szCurrentDir) && std::strlen(szCurrentDir) + 9 < sizeof path) {
-        std::snprintf(path, sizeof path, "%s\\Test.wav", szCurrentDir);
-        path[0] = char(std::toupper(static_cast<unsigned char>(path[0])));
-    }
-    SetDlgItemTextA(m_hWnd, IDC_PATH, path);
+    std::string path = RequestDefaultPath(_getcwd(szCurrentDir, sizeof szCurrentDir) ? szCurrentDir : "");
+    if (path.size() > PATH_FIELD_CHARS)
+        path = DEFAULT_FILE_NAME;
+    SetDlgItemTextA(m_hWnd, IDC_PATH, path.c_str());
 }
 
 void CCalyxDlg::OnSysCommand(UINT id, LPARAM lParam)
@@ -222,13 +217,12 @@ void CCalyxDlg::OnCreateFile()
     if (bBusy || bQuitting)
         return;
     // The whole text: a path too long for szPath is refused, not cut short.
-    HWND pathField = GetDlgItem(m_hWnd, IDC_PATH);
+    HWND pathField = GetDlgItem(IDC_PATH);
     std::string pathText(size_t(GetWindowTextLengthA(pathField)) + 1, '\0');
     GetWindowTextA(pathField, pathText.data(), int(pathText.size()));
 
     ToneRequest request = CurrentRequest();
     const CreateCheck check = BeginCreate(request, pathText.c_str(), bBusy);
-    std::memcpy(szPath, request.szPath, sizeof szPath);
     if (check.alreadyBusy)
         return;
     if (check.problem) {
@@ -241,10 +235,10 @@ void CCalyxDlg::OnCreateFile()
 
     ReleaseFinishedWorker();
     jobRequest = request;
-    EnableWindow(btnCreate, FALSE);
+    btnCreate.EnableWindow(FALSE);
     hThread = CreateThread(nullptr, 0, WorkerThread, this, 0, nullptr);
     if (!hThread) {
-        DialogJobHost host(m_hWnd);
+        DialogJobHost host(*this);
         JobStartFailed(bBusy, host);
     }
 }
@@ -269,8 +263,8 @@ DWORD WINAPI CCalyxDlg::WorkerThread(LPVOID param)
     // and the maths library's pow depends on it.
     _fpreset();
     auto* dialog = static_cast<CCalyxDlg*>(param);
-    DialogJobHost host(dialog->m_hWnd);
-    GenerationWorker(dialog->jobRequest, dialog->bBusy, host);
+    DialogJobHost host(*dialog);
+    GenerationWorker(dialog->jobRequest, dialog->bBusy, host, dialog->jobBlockWrite);
     return 0;
 }
 

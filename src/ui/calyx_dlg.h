@@ -5,6 +5,7 @@
 
 #include "framework/framework.h"
 #include "job/tone_request.h"
+#include "wave/wave_writer.h"
 #include "ui/my_button.h"
 
 // The main dialog: the request's fields, "Create file", the progress bar and
@@ -16,7 +17,6 @@ public:
 
     HICON hIcon;
     char szCurrentDir[256] = {};
-    char szPath[256] = {};
     HANDLE hThread = nullptr;
     HBRUSH hDialogBrush = nullptr;
     HBRUSH hFieldBrush = nullptr;
@@ -34,6 +34,9 @@ public:
     CEdit editAttenuation;
     CEdit editDuration;
     CProgressCtrl progressBar;
+    // The job's block write, empty for the file's own: tests hold a job at a
+    // block through it.
+    WaveBlockWrite jobBlockWrite;
 
 protected:
     BOOL OnInitDialog() override;

@@ -1,12 +1,11 @@
-// Writes the sample data of one request straight from the engine, without the
-// job: a second path to compare calyx-cli's files with.
+// Writes the sample data of one request straight from the engine's blocks,
+// without the job, its threads or the file writer: a second path to compare
+// calyx-cli's files with.
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
-#include "job/pack.h"
-#include "job/tone_request.h"
-#include "synth/tone.h"
+#include "job/tone_blocks.h"
 
 int main(int argc, char** argv)
 {
@@ -20,20 +19,13 @@ int main(int argc, char** argv)
     r.nAttenuation = uint32_t(std::strtoul(argv[3], nullptr, 10));
     r.nSeconds = std::atoi(argv[4]);
     r.nBitWidth = std::atoi(argv[5]);
-    auto g = std::make_unique<ToneGenerator>();
-    TonePlan(*g, r.nAttenuation, r.nBitWidth, double(r.nSampleRate), r.Frequency, double(r.nSeconds));
-    if (!g->planned) return 1;
-    uint32_t blocks = RequestBlocks(r);
-    if (g->blockCount > blocks) blocks = g->blockCount;
+    auto t = std::make_unique<ToneBlocks>();
+    if (!ToneBlocksPlan(*t, r)) return 1;
     std::FILE* out = std::fopen(argv[6], "wb");
     if (!out) return 1;
-    DitherRandom random;
-    int32_t primary[BLOCK_FRAMES], secondary[BLOCK_FRAMES];
     uint8_t bytes[4096];
-    for (uint32_t k = 0; k < blocks; ++k) {
-        ToneRenderBlock(*g, primary, secondary);
-        if (r.nBitWidth == 16) DitherBlock(primary, secondary, random);
-        const uint32_t size = PackBlock(r.nBitWidth, primary, secondary, bytes);
+    for (uint32_t k = 0; k < t->blocks; ++k) {
+        const uint32_t size = ToneBlocksNext(*t, bytes);
         if (std::fwrite(bytes, 1, size, out) != size) return 1;
     }
     return std::fclose(out) == 0 ? 0 : 1;

@@ -1,6 +1,6 @@
 #include "job/batch_writer.h"
+#include "job/create_check.h"
 #include "job/generation_worker.h"
-#include "wave/wave_writer.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -262,15 +262,11 @@ TEST_F(GenerationWorkerTest, WriteFailureIsReportedAndLeavesAFinishedFile)
 // reported, and finished with the whole blocks that reached the file.
 TEST_F(GenerationWorkerTest, ShortWriteIsReportedAndLeavesWholeBlocks)
 {
-    static int calls;
-    calls = 0;
-    WaveSetBlockWrite([](const void* bytes, std::size_t size, std::FILE* file) -> std::size_t {
+    const auto halfFirstRun = [calls = 0](const void* bytes, std::size_t size, std::FILE* file) mutable {
         return std::fwrite(bytes, 1, ++calls == 1 ? size / 2 - 100 : size, file);
-    });
+    };
     const ToneRequest r = Request(44100, 1000.0, 1, 32);
-    const JobEnd end = GenerationWorker(r, busy, host);
-    WaveSetBlockWrite(nullptr);
-    ASSERT_EQ(end, JobEnd::WriteFailed);
+    ASSERT_EQ(GenerationWorker(r, busy, host, halfFirstRun), JobEnd::WriteFailed);
     ExpectEndedNormally();
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text,

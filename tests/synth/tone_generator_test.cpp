@@ -9,18 +9,20 @@
 
 namespace {
 
-// A generator with a small hand-made plan, ready for the kernels.
+// A generator with a small hand-made plan, ready for the kernels: a ramp-up
+// of rampLength samples followed at once by the ramp-down.
 struct TestTone {
     ToneGenerator g;
-    std::vector<double> table;  // the gains the kernels must use
+    std::vector<double> gains;  // the fade's gains the kernels must use
     explicit TestTone(uint32_t rampLength, double amplitude = 2147483645.0, double phaseStep = 0.3)
-        : table(rampLength)
     {
-        g.rampLength = rampLength;
-        g.amplitude = amplitude;
-        g.phaseStep = phaseStep;
-        ToneBuildRampTable(table.data(), rampLength, amplitude);
-        g.rampCursor = rampLength;
+        g.plan.rampLength = rampLength;
+        g.plan.sustainBlocks = rampLength / BLOCK_FRAMES;
+        g.plan.tailFrames = rampLength % BLOCK_FRAMES;
+        g.plan.amplitude = amplitude;
+        g.plan.phaseStep = phaseStep;
+        for (uint32_t k = 0; k < rampLength; ++k)
+            gains.push_back(ToneRampGain(rampLength, k, amplitude));
         ToneResetRun(g);
     }
 };
@@ -50,46 +52,31 @@ TEST(ToneAmplitude, AttenuatedPeaksFollowTheDecibelScale)
     }
 }
 
-TEST(ToneBuildRampTable, IsTheFallingHalfOfABlackmanWindow)
+TEST(ToneRampGain, IsTheFallingHalfOfABlackmanWindow)
 {
-    double sentinel = -1.0;
-    ToneBuildRampTable(&sentinel, 0, 1000.0);
-    EXPECT_EQ(sentinel, -1.0);
-
-    double one[1];
-    ToneBuildRampTable(one, 1, 1000.0);
-    EXPECT_NEAR(one[0], 1000.0, 1e-6);
-
-    double two[2];
-    ToneBuildRampTable(two, 2, 1000.0);
-    EXPECT_NEAR(two[0], 1000.0, 1e-6);
-    EXPECT_NEAR(two[1], 340.0, 1e-6);
-
-    std::vector<double> t(3839);
-    ToneBuildRampTable(t.data(), 3839, 1.0);
-    EXPECT_NEAR(t[3837], 2.41e-7, 0.01e-7);
-    EXPECT_NEAR(t[3838], 6.03e-8, 0.01e-8);
-    for (size_t k = 1; k < t.size(); ++k)
-        ASSERT_LT(t[k], t[k - 1]) << k;
-    EXPECT_GT(t.back(), 0.0);
+    EXPECT_NEAR(ToneRampGain(1, 0, 1000.0), 1000.0, 1e-6);
+    EXPECT_NEAR(ToneRampGain(2, 0, 1000.0), 1000.0, 1e-6);
+    EXPECT_NEAR(ToneRampGain(2, 1, 1000.0), 340.0, 1e-6);
+    EXPECT_NEAR(ToneRampGain(3839, 3837, 1.0), 2.41e-7, 0.01e-7);
+    EXPECT_NEAR(ToneRampGain(3839, 3838, 1.0), 6.03e-8, 0.01e-8);
+    for (uint32_t k = 1; k < 3839; ++k)
+        ASSERT_LT(ToneRampGain(3839, k, 1.0), ToneRampGain(3839, k - 1, 1.0)) << k;
+    EXPECT_GT(ToneRampGain(3839, 3838, 1.0), 0.0);
 }
 
-TEST(ToneKernels, RampsMirrorEachOtherAndReturnTheCursor)
+TEST(ToneKernels, RampsMirrorEachOther)
 {
     TestTone t(700);
-    const uint32_t end = t.g.rampCursor;
     std::vector<int32_t> up(700), down(700);
     ToneRampUp(t.g, up.data(), 300);
     ToneRampUp(t.g, up.data() + 300, 400);
-    EXPECT_EQ(t.g.rampCursor, 0u);
     ToneRampDown(t.g, down.data(), 700);
-    EXPECT_EQ(t.g.rampCursor, end);
-    EXPECT_EQ(t.g.rampUpDone, 700u);
-    EXPECT_EQ(t.g.rampDownDone, 700u);
-    // The ramp-up reads the table backwards, the ramp-down forwards.
+    EXPECT_EQ(t.g.run.position, 1400u);
+    // The ramp-up takes the gains from the last to the first, the ramp-down
+    // from the first to the last.
     for (size_t i = 0; i < 700; ++i) {
-        ASSERT_LE(std::abs(double(up[i])), t.table[699 - i]) << i;
-        ASSERT_LE(std::abs(double(down[i])), t.table[i]) << i;
+        ASSERT_LE(std::abs(double(up[i])), t.gains[699 - i]) << i;
+        ASSERT_LE(std::abs(double(down[i])), t.gains[i]) << i;
     }
 }
 
@@ -109,7 +96,7 @@ TEST(ToneKernels, TruncateTowardZero)
     int32_t v = 99;
     ToneSustain(t.g, &v, 1);
     EXPECT_EQ(v, 0);
-    EXPECT_EQ(t.g.dcSum, 0);
+    EXPECT_EQ(t.g.run.dcSum, 0);
     TestTone u(4, 3.0, 1.2);  // 3 sin(1.2) = 2.796...
     ToneSustain(u.g, &v, 1);
     EXPECT_EQ(v, 2);
@@ -126,12 +113,11 @@ TEST(ToneKernels, CountingAndWritingMakeTheSameValues)
         std::vector<int32_t> out(2000);
         k(counting.g, nullptr, 2000);
         k(writing.g, out.data(), 2000);
-        EXPECT_EQ(counting.g.phase, writing.g.phase);
-        EXPECT_EQ(counting.g.rampCursor, writing.g.rampCursor);
-        EXPECT_EQ(counting.g.dcSum, writing.g.dcSum);
+        EXPECT_EQ(counting.g.run.phase, writing.g.run.phase);
+        EXPECT_EQ(counting.g.run.dcSum, writing.g.run.dcSum);
         int64_t sum = 0;
         for (int32_t v : out) sum += v;
-        EXPECT_EQ(sum, writing.g.dcSum);
+        EXPECT_EQ(sum, writing.g.run.dcSum);
     }
 }
 
@@ -142,10 +128,10 @@ TEST(ToneKernels, CorrectedKernelsSpreadTheFraction)
     ToneRampUp(plain.g, a.data(), 600);
     ToneRampUpCorrected(zero.g, b.data(), 600);
     EXPECT_EQ(a, b);
-    EXPECT_EQ(zero.g.dcFraction, 0.0);
-    EXPECT_EQ(zero.g.dcSum, 0);  // corrected kernels leave the sum alone
+    EXPECT_EQ(zero.g.run.dcFraction, 0.0);
+    EXPECT_EQ(zero.g.run.dcSum, 0);  // corrected kernels leave the sum alone
 
-    quarter.g.dcPerSample = -0.25;
+    quarter.g.plan.dcPerSample = -0.25;
     ToneRampUpCorrected(quarter.g, c.data(), 600);
     for (size_t i = 0; i < 600; ++i)
         EXPECT_EQ(c[i], a[i] - ((i + 1) % 4 == 0 ? 1 : 0)) << i;
@@ -155,33 +141,24 @@ TEST(ToneKernels, CorrectedSamplesSaturateInsteadOfWrapping)
 {
     // A negative peak pushed further down must not wrap to a positive spike.
     TestTone t(4, 2147483645.0, 3 * 3.14159265358979 / 2);
-    t.g.dcPerSample = -210.5;
+    t.g.plan.dcPerSample = -210.5;
     int32_t v;
     ToneSustainCorrected(t.g, &v, 1);
     EXPECT_EQ(v, INT32_MIN);
     TestTone u(4, 2147483645.0, 3.14159265358979 / 2);
-    u.g.dcPerSample = 300.0;
+    u.g.plan.dcPerSample = 300.0;
     ToneSustainCorrected(u.g, &v, 1);
     EXPECT_EQ(v, INT32_MAX);
 }
 
-TEST(ToneResetRun, ClearsTheRunningStateOnly)
+TEST(ToneResetRun, StartsTheToneAgain)
 {
-    TestTone t(10);
-    t.g.dcSteps = 5;
-    t.g.fractionalDc = 1;
-    ToneRampUp(t.g, nullptr, 10);
-    t.g.inSustain = t.g.inRampDown = 1;
-    t.g.blockIndex = 3;
-    t.g.dcFraction = 0.5;
-    const uint32_t cursor = t.g.rampCursor;
-    ToneResetRun(t.g);
-    EXPECT_EQ(t.g.phase, 0.0);
-    EXPECT_EQ(t.g.dcSum, 0);
-    EXPECT_EQ(t.g.dcFraction, 0.0);
-    EXPECT_EQ(t.g.rampUpDone + t.g.rampDownDone + t.g.blockIndex, 0u);
-    EXPECT_FALSE(t.g.inSustain || t.g.inRampDown);
-    EXPECT_EQ(t.g.dcSteps, 5);
-    EXPECT_TRUE(t.g.fractionalDc);
-    EXPECT_EQ(t.g.rampCursor, cursor);
+    ToneGenerator g;
+    TonePlan(g, 0, 32, 8000, 112.9, 1);  // fractional correction
+    ASSERT_TRUE(g.planned && g.plan.fractionalDc);
+    std::vector<int32_t> first(3000), again(3000);
+    ToneMake(g, first.data(), 3000);
+    ToneResetRun(g);
+    ToneMake(g, again.data(), 3000);
+    EXPECT_EQ(first, again);
 }

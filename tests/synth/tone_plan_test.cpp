@@ -15,9 +15,9 @@ struct Plan {
 
 Plan Observed(const ToneGenerator& g)
 {
-    const uint32_t start = g.sustainBlocks * g.blockFrames + g.tailFrames;
-    return {g.rampLength, start, start + g.rampLength, g.tailFrames, g.sustainBlocks, g.blockCount,
-            g.fullSustainBlocks};
+    const ToneGenerator::Plan& p = g.plan;
+    return {p.rampLength, ToneRampDownStart(p), ToneTotalSamples(p), p.tailFrames, p.sustainBlocks, p.blockCount,
+            p.fullSustainBlocks};
 }
 
 void ExpectPlan(const ToneGenerator& g, const Plan& want)
@@ -35,12 +35,12 @@ void ExpectPlan(const ToneGenerator& g, const Plan& want)
 
 void ExpectReadyToRender(const ToneGenerator& g)
 {
-    EXPECT_EQ(g.phase, 0.0);
-    EXPECT_EQ(g.dcSum, 0);
-    EXPECT_EQ(g.rampUpDone + g.rampDownDone + g.blockIndex, 0u);
-    EXPECT_FALSE(g.inSustain || g.inRampDown);
-    EXPECT_EQ(g.rampCursor, g.rampLength);
-    EXPECT_TRUE(g.dcSteps == 0 || !g.fractionalDc);
+    EXPECT_EQ(g.run.position, 0u);
+    EXPECT_EQ(g.run.phase, 0.0);
+    EXPECT_EQ(g.run.dcSum, 0);
+    EXPECT_EQ(g.run.dcFraction, 0.0);
+    EXPECT_EQ(g.run.dcSteps, g.plan.dcSteps);
+    EXPECT_TRUE(g.plan.dcSteps == 0 || !g.plan.fractionalDc);
 }
 
 }  // namespace
@@ -50,11 +50,10 @@ TEST(TonePlan, DefaultRequest)
     ToneGenerator g;
     TonePlan(g, 0, 32, 384000.0, 1000.0, 30.0);
     ExpectPlan(g, {3839, 11516160, 11519999, 256, 22492, 22500, 22484});
-    EXPECT_EQ(g.amplitude, 2147483645.0);
-    EXPECT_EQ(g.phaseStep, 0.016362461737447917);
-    EXPECT_EQ(g.sampleRate, 384000.0);
-    EXPECT_EQ(g.dcSteps, 0);  // longer than 10 s: no dry run, no correction
-    EXPECT_FALSE(g.fractionalDc);
+    EXPECT_EQ(g.plan.amplitude, 2147483645.0);
+    EXPECT_EQ(g.plan.phaseStep, 0.016362461737447917);
+    EXPECT_EQ(g.plan.dcSteps, 0);  // longer than 10 s: no dry run, no correction
+    EXPECT_FALSE(g.plan.fractionalDc);
     ExpectReadyToRender(g);
 }
 
@@ -67,8 +66,8 @@ TEST(TonePlan, OneSecondAt44100WithDryRun)
     const uint32_t extra = Observed(g).rampDownStart - 43659;
     ASSERT_LE(extra, 1u);
     ExpectPlan(g, {440, 43659 + extra, 44099 + extra, 139 + extra, 85, 87, 84});
-    const uint32_t m = uint32_t(std::abs(g.dcSteps));
-    if (!g.fractionalDc) {
+    const uint32_t m = uint32_t(std::abs(g.plan.dcSteps));
+    if (!g.plan.fractionalDc) {
         EXPECT_LE(m, 87u);
     }
     ExpectReadyToRender(g);
@@ -131,7 +130,7 @@ TEST(TonePlan, RefusesWhatCannotBeATone)
     ToneGenerator g;
     TonePlan(g, 0, 32, 384000, 1000, 11000);
     EXPECT_TRUE(g.planned);
-    EXPECT_EQ(g.blockCount, 8250000u);
+    EXPECT_EQ(g.plan.blockCount, 8250000u);
 }
 
 TEST(TonePlan, DryRunOnlyUpToTenSeconds)
@@ -140,8 +139,8 @@ TEST(TonePlan, DryRunOnlyUpToTenSeconds)
     ToneGenerator ten, eleven;
     TonePlan(ten, 0, 24, 44100, 1000.3, 10.0);
     TonePlan(eleven, 0, 24, 44100, 1000.3, 11.0);
-    EXPECT_TRUE(ten.dcSteps != 0 || ten.fractionalDc);
-    EXPECT_TRUE(eleven.dcSteps == 0 && !eleven.fractionalDc);
+    EXPECT_TRUE(ten.plan.dcSteps != 0 || ten.plan.fractionalDc);
+    EXPECT_TRUE(eleven.plan.dcSteps == 0 && !eleven.plan.fractionalDc);
 }
 
 TEST(TonePlan, DoesNothingOnAPlannedGenerator)
@@ -153,15 +152,15 @@ TEST(TonePlan, DoesNothingOnAPlannedGenerator)
     const Plan after = Observed(g);
     EXPECT_EQ(before.totalSamples, after.totalSamples);
     EXPECT_EQ(before.rampLength, after.rampLength);
-    EXPECT_EQ(g.sampleRate, 44100.0);
+    EXPECT_EQ(g.plan.amplitude, 2147483645.0);
 }
 
 TEST(ToneChooseCorrection, UnitsUpToThePointsAvailableThenAFraction)
 {
     ToneGenerator plan;
     TonePlan(plan, 0, 32, 44100, 1000.3, 11);  // no dry run: no correction yet
-    const uint32_t points = plan.fullSustainBlocks + 3;
-    const double total = plan.sustainBlocks * 512.0 + plan.tailFrames + plan.rampLength;
+    const uint32_t points = plan.plan.fullSustainBlocks + 3;
+    const double total = plan.plan.sustainBlocks * 512.0 + plan.plan.tailFrames + plan.plan.rampLength;
     struct Case {
         int64_t sum;
         int32_t steps;
@@ -177,17 +176,12 @@ TEST(ToneChooseCorrection, UnitsUpToThePointsAvailableThenAFraction)
         {-(int64_t(5) << 31), 0, true},
     };
     for (const Case& c : cases) {
-        ToneGenerator g;
-        g.blockFrames = plan.blockFrames;
-        g.rampLength = plan.rampLength;
-        g.tailFrames = plan.tailFrames;
-        g.sustainBlocks = plan.sustainBlocks;
-        g.fullSustainBlocks = plan.fullSustainBlocks;
-        ToneChooseCorrection(g, c.sum);
-        EXPECT_EQ(g.dcSteps, c.steps) << c.sum;
-        EXPECT_EQ(bool(g.fractionalDc), c.fractional) << c.sum;
+        ToneGenerator::Plan p = plan.plan;
+        ToneChooseCorrection(p, c.sum);
+        EXPECT_EQ(p.dcSteps, c.steps) << c.sum;
+        EXPECT_EQ(bool(p.fractionalDc), c.fractional) << c.sum;
         if (c.fractional) {
-            EXPECT_DOUBLE_EQ(g.dcPerSample * total, -double(c.sum));
+            EXPECT_DOUBLE_EQ(p.dcPerSample * total, -double(c.sum));
         }
     }
 }

@@ -27,7 +27,7 @@ Outcome RenderWhole(ToneGenerator& g, double rate, double freq, double seconds, 
         return o;
     o.planned = true;
     int32_t block[BLOCK_FRAMES];
-    for (uint32_t b = 0; b < g.blockCount; ++b) {
+    for (uint32_t b = 0; b < g.plan.blockCount; ++b) {
         ToneRenderBlock(g, block, nullptr);
         for (int32_t v : block) {
             o.sum += v;
@@ -68,11 +68,11 @@ TEST(ToneProperty, EveryShortToneSumsToZero)
             ++refused;
             continue;
         }
-        const bool frac = g.fractionalDc, unit_mode = g.dcSteps != 0;
-        const double perSample = g.dcPerSample;
+        const bool frac = g.plan.fractionalDc, unit_mode = g.plan.dcSteps != 0;
+        const double perSample = g.plan.dcPerSample;
         g = ToneGenerator{};
         const Outcome o = RenderWhole(g, rate, freq, seconds, bits, atten);
-        samples += uint64_t(g.blockCount) * BLOCK_FRAMES;
+        samples += uint64_t(g.plan.blockCount) * BLOCK_FRAMES;
         if (o.saturated && o.sum != 0) {
             // Only a large fraction on a full-level tone reaches past the range.
             EXPECT_TRUE(frac && atten == 0 && std::fabs(perSample) > 1) << rate << " Hz, " << freq << " Hz";
@@ -94,11 +94,11 @@ TEST(ToneProperty, FullLevelCorrectionSaturatesInsteadOfWrapping)
     // About -210 per sample: the negative peaks would wrap to +2^31.
     ToneGenerator g;
     TonePlan(g, 0, 32, 8000, 112.9, 1);
-    ASSERT_TRUE(g.fractionalDc);
-    EXPECT_LT(g.dcPerSample, -100);
+    ASSERT_TRUE(g.plan.fractionalDc);
+    EXPECT_LT(g.plan.dcPerSample, -100);
     int32_t block[BLOCK_FRAMES];
     int32_t peak = 0;
-    for (uint32_t b = 0; b < g.blockCount; ++b) {
+    for (uint32_t b = 0; b < g.plan.blockCount; ++b) {
         ToneRenderBlock(g, block, nullptr);
         for (int32_t v : block) peak = std::max(peak, v);
     }

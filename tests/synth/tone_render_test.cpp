@@ -16,7 +16,7 @@ Samples RenderAll(ToneGenerator& g, uint32_t after = 0)
 {
     Samples out;
     int32_t block[BLOCK_FRAMES], copy[BLOCK_FRAMES];
-    const uint32_t blocks = g.blockCount + after;
+    const uint32_t blocks = g.plan.blockCount + after;
     for (uint32_t b = 0; b < blocks; ++b) {
         std::fill(copy, copy + BLOCK_FRAMES, 0x5A5A5A5A);
         ToneRenderBlock(g, block, copy);
@@ -34,11 +34,13 @@ std::vector<std::pair<uint32_t, uint32_t>> CorrectionPoints(double rate, double 
     ToneGenerator plain, corrected;
     TonePlan(plain, 0, 32, rate, freq, seconds);
     TonePlan(corrected, 0, 32, rate, freq, seconds);
-    plain.fractionalDc = corrected.fractionalDc = 0;
-    plain.dcSteps = 0;
-    corrected.dcSteps = units;
+    plain.plan.fractionalDc = corrected.plan.fractionalDc = 0;
+    plain.plan.dcSteps = 0;
+    corrected.plan.dcSteps = units;
+    ToneResetRun(plain);
+    ToneResetRun(corrected);
     const Samples a = RenderAll(plain), b = RenderAll(corrected);
-    EXPECT_EQ(corrected.dcSteps, 0) << "every unit is applied";
+    EXPECT_EQ(corrected.run.dcSteps, 0) << "every unit is applied";
     std::vector<std::pair<uint32_t, uint32_t>> points;
     for (size_t i = 0; i < a.size(); ++i) {
         if (a[i] != b[i]) {
@@ -73,7 +75,7 @@ TEST(ToneRenderBlock, CorrectionPointsOfOneSecondAt44100)
 {
     ToneGenerator g;
     TonePlan(g, 0, 32, 44100, 1000, 1);
-    const uint32_t tail = g.tailFrames;  // 139, or 140 when lengthened
+    const uint32_t tail = g.plan.tailFrames;  // 139, or 140 when lengthened
     const auto points = CorrectionPoints(44100, 1000, 1, -87);
     ASSERT_EQ(points.size(), 87u);
     EXPECT_EQ(points.front(), std::make_pair(0u, 439u));
@@ -105,10 +107,11 @@ TEST(ToneRenderBlock, LayoutsAtBlockBoundaries)
             TonePlan(g, 0, 32, rate, freq, 0.05);
             if (!g.planned)
                 continue;
-            const bool a = g.rampLength % 512 == 0;
-            const bool b = g.sustainBlocks == g.rampLength / 512;
-            const bool c = g.tailFrames == 0;
-            const uint32_t total = g.sustainBlocks * 512 + g.tailFrames + g.rampLength;
+            const ToneGenerator::Plan& p = g.plan;
+            const bool a = p.rampLength % 512 == 0;
+            const bool b = p.sustainBlocks == p.rampLength / 512;
+            const bool c = p.tailFrames == 0;
+            const uint32_t total = ToneTotalSamples(p);
             const bool d = total % 512 == 0;
             if (!(a && !rampOfWholeBlocks) && !(b && !sharedBlock) && !(c && !tailAtZero) && !(d && !endsAtLast))
                 continue;
@@ -116,11 +119,11 @@ TEST(ToneRenderBlock, LayoutsAtBlockBoundaries)
             sharedBlock |= b;
             tailAtZero |= c;
             endsAtLast |= d;
-            const int32_t units = int32_t(g.fullSustainBlocks + 3);
-            g.fractionalDc = 0;
-            g.dcSteps = units;
+            g.plan.fractionalDc = 0;
+            g.plan.dcSteps = int32_t(g.plan.fullSustainBlocks + 3);
+            ToneResetRun(g);
             const Samples s = RenderAll(g, 2);
-            EXPECT_EQ(g.dcSteps, 0) << rate << " " << freq;
+            EXPECT_EQ(g.run.dcSteps, 0) << rate << " " << freq;
             EXPECT_FALSE(g.planned);
             EXPECT_TRUE(std::all_of(s.begin() + total, s.end(), [](int32_t v) { return v == 0; }));
             EXPECT_NE(s[total - 1], 0);
@@ -135,17 +138,19 @@ TEST(ToneRenderBlock, FinalFractionRoundsAtNineTenths)
         ToneGenerator g, ref;
         TonePlan(g, 0, 32, 44100, 1000, 1);
         TonePlan(ref, 0, 32, 44100, 1000, 1);
-        g.dcSteps = ref.dcSteps = 0;
-        g.fractionalDc = 1;
-        g.dcPerSample = 0;
-        ref.fractionalDc = 0;
+        g.plan.dcSteps = ref.plan.dcSteps = 0;
+        g.plan.fractionalDc = 1;
+        g.plan.dcPerSample = 0;
+        ref.plan.fractionalDc = 0;
+        ToneResetRun(g);
+        ToneResetRun(ref);
         Samples a(512 * 87), b(512 * 87);
         for (uint32_t blk = 0; blk < 87; ++blk) {
-            if (blk == 86) g.dcFraction = left;
+            if (blk == 86) g.run.dcFraction = left;
             ToneRenderBlock(g, &a[blk * 512], nullptr);
             ToneRenderBlock(ref, &b[blk * 512], nullptr);
         }
-        const uint32_t last = g.sustainBlocks * 512 + g.tailFrames + g.rampLength - 1;
+        const uint32_t last = ToneTotalSamples(g.plan) - 1;
         const int32_t expected = left <= -0.9 ? -1 : left >= 0.9 ? 1 : 0;
         EXPECT_EQ(a[last] - b[last], expected) << left;
         a[last] = b[last];
@@ -158,17 +163,17 @@ TEST(ToneRenderBlock, SilenceAfterTheEnd)
     ToneGenerator g;
     TonePlan(g, 0, 24, 44100, 1000, 1);
     RenderAll(g);
-    const int32_t steps = g.dcSteps;
-    const double fraction = g.dcFraction;
+    const int32_t steps = g.run.dcSteps;
+    const double fraction = g.run.dcFraction;
     int32_t p[BLOCK_FRAMES], s[BLOCK_FRAMES];
     std::fill(p, p + BLOCK_FRAMES, 7);
     std::fill(s, s + BLOCK_FRAMES, 7);
     ToneRenderBlock(g, p, s);
     EXPECT_TRUE(std::all_of(p, p + BLOCK_FRAMES, [](int32_t v) { return v == 0; }));
     EXPECT_TRUE(std::all_of(s, s + BLOCK_FRAMES, [](int32_t v) { return v == 0; }));
-    EXPECT_EQ(g.blockIndex, g.blockCount + 1);
-    EXPECT_EQ(g.dcSteps, steps);
-    EXPECT_EQ(g.dcFraction, fraction);
+    EXPECT_EQ(g.run.position, ToneTotalSamples(g.plan));
+    EXPECT_EQ(g.run.dcSteps, steps);
+    EXPECT_EQ(g.run.dcFraction, fraction);
 }
 
 TEST(ToneRenderBlock, RendersWhatTheDryRunCounted)
@@ -178,13 +183,11 @@ TEST(ToneRenderBlock, RendersWhatTheDryRunCounted)
     for (double freq : {1000.0, 1000.3, 31.7}) {
         ToneGenerator g;
         TonePlan(g, 0, 32, 48000, freq, 2);
-        g.dcSteps = 0;
-        g.fractionalDc = 0;
-        const uint32_t sustain = g.sustainBlocks * 512 + g.tailFrames - g.rampLength;
-        ToneRampUp(g, nullptr, g.rampLength);
-        ToneSustain(g, nullptr, sustain);
-        ToneRampDown(g, nullptr, g.rampLength);
-        const int64_t counted = g.dcSum;
+        g.plan.dcSteps = 0;
+        g.plan.fractionalDc = 0;
+        ToneResetRun(g);
+        ToneMake(g, nullptr, ToneTotalSamples(g.plan));
+        const int64_t counted = g.run.dcSum;
         ToneResetRun(g);
         EXPECT_EQ(Sum(RenderAll(g)), counted) << freq;
     }

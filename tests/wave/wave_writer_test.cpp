@@ -85,20 +85,19 @@ Bytes Block(int32_t size, uint32_t index) {
     return block;
 }
 
-// Writes blocks as the job does: a block counts only when wholly written.
-// Returns the number of blocks accepted before the first failure.
-uint32_t WriteBlocks(const Format& f, uint32_t count, Bytes* written = nullptr,
+// Writes blocks one at a time, as a job could. Returns the number of blocks
+// accepted before the first failure.
+uint32_t WriteBlocks(WaveWriter& w, const Format& f, uint32_t count, Bytes* written = nullptr,
                      int* firstError = nullptr) {
     for (uint32_t k = 0; k < count; ++k) {
         const Bytes block = Block(f.blockBytes, k);
         int32_t n = -1;
-        const int error = WaveWriteBlock(block.data(), f.blockBytes, &n);
+        const int error = WaveWriteBlock(w, block.data(), f.blockBytes, &n);
         if (error != 0 || n != f.blockBytes) {
             if (firstError) *firstError = error;
             EXPECT_EQ(n, 0) << "a failed write reports nothing written";
             return k;
         }
-        WaveAddDataBytes(uint32_t(n));
         if (written) written->insert(written->end(), block.begin(), block.end());
     }
     return count;
@@ -117,12 +116,12 @@ protected:
         path = dir / "tone.wav";
     }
     void TearDown() override {
-        WaveFinish();
-        WaveSetBlockWrite(nullptr);
+        WaveFinish(w);
         fs::remove_all(dir);
     }
     fs::path dir;
     fs::path path;
+    WaveWriter w;
 };
 
 // Runs body in a child process and returns its exit status (or -1 if it died).
@@ -141,11 +140,12 @@ INSTANTIATE_TEST_SUITE_P(Widths, WaveFormats, ::testing::ValuesIn(FORMATS),
 
 TEST_P(WaveFormats, FinishedFileHasExactHeaderAndTheBlocksInOrder) {
     const Format f = GetParam();
-    ASSERT_TRUE(WaveCreate(f.bits, path.c_str(), f.rate));
+    ASSERT_TRUE(WaveCreate(w, f.bits, path.c_str(), f.rate));
     Bytes data;
-    ASSERT_EQ(WriteBlocks(f, 3, &data), 3u);
+    ASSERT_EQ(WriteBlocks(w, f, 3, &data), 3u);
     const uint32_t dataSize = 3 * uint32_t(f.blockBytes);
-    EXPECT_EQ(WaveFinish(), dataSize);
+    EXPECT_EQ(WaveFinish(w), 0);
+    EXPECT_EQ(w.dataBytes, dataSize);
 
     const Bytes b = ReadFile(path);
     ASSERT_EQ(b.size(), 140 + dataSize);
@@ -156,8 +156,8 @@ TEST_P(WaveFormats, FinishedFileHasExactHeaderAndTheBlocksInOrder) {
 
 TEST_P(WaveFormats, FinishRightAfterCreateLeavesAnEmptyValidFile) {
     const Format f = GetParam();
-    ASSERT_TRUE(WaveCreate(f.bits, path.c_str(), f.rate));
-    EXPECT_EQ(WaveFinish(), 0u);
+    ASSERT_TRUE(WaveCreate(w, f.bits, path.c_str(), f.rate));
+    EXPECT_EQ(WaveFinish(w), 0);
     const Bytes b = ReadFile(path);
     EXPECT_EQ(b.size(), 140u);
     ExpectHeader(b, f, 132, 0, 0);
@@ -168,8 +168,8 @@ TEST_P(WaveFormats, JobCutOffBeforeFinishKeepsPlaceholdersAndWholeBlocks) {
     // The child dies without finishing and without flushing anything: what is on
     // disk is what a killed job leaves.
     const int status = InChild([&] {
-        if (!WaveCreate(f.bits, path.c_str(), f.rate)) return 1;
-        return WriteBlocks(f, 2) == 2 ? 0 : 2;
+        if (!WaveCreate(w, f.bits, path.c_str(), f.rate)) return 1;
+        return WriteBlocks(w, f, 2) == 2 ? 0 : 2;
     });
     ASSERT_EQ(status, 0);
     const Bytes b = ReadFile(path);
@@ -184,9 +184,9 @@ TEST_P(WaveFormats, CreationReplacesALongerExistingFile) {
         const std::string junk(100000, '\xAB');
         old << junk;
     }
-    ASSERT_TRUE(WaveCreate(f.bits, path.c_str(), f.rate));
-    ASSERT_EQ(WriteBlocks(f, 1), 1u);
-    WaveFinish();
+    ASSERT_TRUE(WaveCreate(w, f.bits, path.c_str(), f.rate));
+    ASSERT_EQ(WriteBlocks(w, f, 1), 1u);
+    EXPECT_EQ(WaveFinish(w), 0);
     const Bytes b = ReadFile(path);
     ASSERT_EQ(b.size(), 140u + uint32_t(f.blockBytes));
     ExpectHeader(b, f, 132 + uint32_t(f.blockBytes), 512 * 2, uint32_t(f.blockBytes));
@@ -203,9 +203,9 @@ TEST_F(WaveWriterTest, ReplacingKeepsPermissionsAndLinks) {
         old << std::string(50000, '\xAB');
     };
     const auto writeTone = [&](const fs::path& p) {
-        ASSERT_TRUE(WaveCreate(f.bits, p.c_str(), f.rate));
-        ASSERT_EQ(WriteBlocks(f, 1), 1u);
-        WaveFinish();
+        ASSERT_TRUE(WaveCreate(w, f.bits, p.c_str(), f.rate));
+        ASSERT_EQ(WriteBlocks(w, f, 1), 1u);
+        EXPECT_EQ(WaveFinish(w), 0);
     };
     const size_t size = 140 + size_t(f.blockBytes);
 
@@ -241,46 +241,42 @@ struct Tear {
 };
 const Tear TEARS[] = {{"Nothing", 0, 0}, {"OneByte", 0, 1}, {"Half", 2, 0}, {"AllButOne", 4, -1}};
 
-struct TornWrite {
-    static inline int calls = 0;
-    static inline int failAt = 0;
-    static inline Tear tear{};
-    static size_t Write(const void* bytes, size_t size, std::FILE* file) {
+// The writer's block write, failing part-way from its nth call on.
+WaveBlockWrite TornWrite(int failAt, Tear tear) {
+    return [calls = 0, failAt, tear](const void* bytes, size_t size, std::FILE* file) mutable {
         if (++calls < failAt) return std::fwrite(bytes, 1, size, file);
         const size_t part = size_t(tear.bytesWritten(int32_t(size)));
         const size_t done = std::fwrite(bytes, 1, part, file);
         errno = ENOSPC;
         return done;
-    }
-};
+    };
+}
 
 TEST_P(WaveFormats, ForcedWriteFailureLeavesWholeBlocksOnly) {
     const Format f = GetParam();
     for (const Tear& tear : TEARS) {
         SCOPED_TRACE(tear.name);
-        TornWrite::calls = 0;
-        TornWrite::failAt = 4;
-        TornWrite::tear = tear;
-        WaveSetBlockWrite(&TornWrite::Write);
-        ASSERT_TRUE(WaveCreate(f.bits, path.c_str(), f.rate));
+        WaveWriter torn;
+        torn.writeBlock = TornWrite(4, tear);
+        ASSERT_TRUE(WaveCreate(torn, f.bits, path.c_str(), f.rate));
         Bytes data;
         int error = 0;
-        EXPECT_EQ(WriteBlocks(f, 6, &data, &error), 3u);
+        EXPECT_EQ(WriteBlocks(torn, f, 6, &data, &error), 3u);
         EXPECT_NE(error, 0);
 
         // Nothing more goes in after a failure, or the data would have a hole.
         const Bytes more = Block(f.blockBytes, 9);
         int32_t n = -1;
-        EXPECT_NE(WaveWriteBlock(more.data(), f.blockBytes, &n), 0);
+        EXPECT_NE(WaveWriteBlock(torn, more.data(), f.blockBytes, &n), 0);
         EXPECT_EQ(n, 0);
 
         const uint32_t dataSize = 3 * uint32_t(f.blockBytes);
-        EXPECT_EQ(WaveFinish(), dataSize);
+        EXPECT_EQ(WaveFinish(torn), 0);
+        EXPECT_EQ(torn.dataBytes, dataSize);
         const Bytes b = ReadFile(path);
         ASSERT_EQ(b.size(), 140 + dataSize);
         ExpectHeader(b, f, 132 + dataSize, 3 * 512 * 2, dataSize);
         EXPECT_TRUE(std::equal(data.begin(), data.end(), b.begin() + 140));
-        WaveSetBlockWrite(nullptr);
     }
 }
 
@@ -292,11 +288,11 @@ TEST_P(WaveFormats, RealWriteFailureAtTheFileSizeLimit) {
         signal(SIGXFSZ, SIG_IGN);
         const rlimit rl{limit, limit};
         if (setrlimit(RLIMIT_FSIZE, &rl) != 0) return 100;
-        if (!WaveCreate(f.bits, path.c_str(), f.rate)) return 101;
+        if (!WaveCreate(w, f.bits, path.c_str(), f.rate)) return 101;
         int error = 0;
-        const uint32_t accepted = WriteBlocks(f, 8, nullptr, &error);
+        const uint32_t accepted = WriteBlocks(w, f, 8, nullptr, &error);
         if (error == 0) return 102;
-        if (WaveFinish() != accepted * uint32_t(f.blockBytes)) return 103;
+        if (WaveFinish(w) != 0 || w.dataBytes != accepted * uint32_t(f.blockBytes)) return 103;
         return int(accepted);
     });
     ASSERT_EQ(status, 3);
@@ -324,11 +320,10 @@ TEST_P(WaveFormats, RunOfBlocksCutAtTheFileSizeLimitKeepsItsWholeBlocks) {
         signal(SIGXFSZ, SIG_IGN);
         const rlimit rl{limit, limit};
         if (setrlimit(RLIMIT_FSIZE, &rl) != 0) return 100;
-        if (!WaveCreate(f.bits, path.c_str(), f.rate)) return 101;
+        if (!WaveCreate(w, f.bits, path.c_str(), f.rate)) return 101;
         int32_t written = -1;
-        if (WaveWriteBlock(run.data(), int32_t(run.size()), &written) == 0) return 102;
-        WaveAddDataBytes(uint32_t(written));
-        WaveFinish();
+        if (WaveWriteBlock(w, run.data(), int32_t(run.size()), &written) == 0) return 102;
+        if (WaveFinish(w) != 0 || w.dataBytes != uint32_t(written)) return 103;
         return written / f.blockBytes;
     });
     ASSERT_EQ(status, 3);
@@ -341,73 +336,101 @@ TEST_P(WaveFormats, RunOfBlocksCutAtTheFileSizeLimitKeepsItsWholeBlocks) {
 
 TEST_F(WaveWriterTest, DefaultRequestFigures) {
     // 384000 Hz, 30 s, 32 bits: 22500 blocks of 4096 bytes.
-    ASSERT_TRUE(WaveCreate(32, path.c_str(), 384000));
+    ASSERT_TRUE(WaveCreate(w, 32, path.c_str(), 384000));
     const Bytes zeros(4096, 0);
     for (uint32_t k = 0; k < 22500; ++k) {
         int32_t n = 0;
-        ASSERT_EQ(WaveWriteBlock(zeros.data(), 4096, &n), 0);
+        ASSERT_EQ(WaveWriteBlock(w, zeros.data(), 4096, &n), 0);
         ASSERT_EQ(n, 4096);
-        WaveAddDataBytes(uint32_t(n));
     }
-    EXPECT_EQ(WaveFinish(), 92160000u);
+    EXPECT_EQ(WaveFinish(w), 0);
+    EXPECT_EQ(w.dataBytes, 92160000u);
     EXPECT_EQ(fs::file_size(path), 92160140u);
     const Bytes b = ReadFile(path, 140);
     ExpectHeader(b, FORMATS[2], 92160132, 23040000, 92160000);
 }
 
 TEST_F(WaveWriterTest, FinishTwiceClosesOnce) {
-    ASSERT_TRUE(WaveCreate(16, path.c_str(), 44100));
-    ASSERT_EQ(WriteBlocks(FORMATS[0], 2), 2u);
-    EXPECT_EQ(WaveFinish(), 4096u);
+    ASSERT_TRUE(WaveCreate(w, 16, path.c_str(), 44100));
+    ASSERT_EQ(WriteBlocks(w, FORMATS[0], 2), 2u);
+    EXPECT_EQ(WaveFinish(w), 0);
     // Whatever happens to the file now is no business of the writer's.
     fs::remove(path);
     std::ofstream(path, std::ios::binary) << "someone else's";
-    EXPECT_EQ(WaveFinish(), 0u);
+    EXPECT_EQ(WaveFinish(w), 0);
     EXPECT_EQ(fs::file_size(path), 14u);
     // And a new file can be created after it.
-    ASSERT_TRUE(WaveCreate(16, path.c_str(), 44100));
-    EXPECT_EQ(WaveFinish(), 0u);
+    ASSERT_TRUE(WaveCreate(w, 16, path.c_str(), 44100));
+    EXPECT_EQ(WaveFinish(w), 0);
     EXPECT_EQ(fs::file_size(path), 140u);
 }
 
+// A file that is no longer the writer's by the finish (here removed) is a
+// failure, not a finished file.
+TEST_F(WaveWriterTest, FinishReportsAFileLostMeanwhile) {
+    ASSERT_TRUE(WaveCreate(w, 24, path.c_str(), 48000));
+    ASSERT_EQ(WriteBlocks(w, FORMATS[1], 2), 2u);
+    fs::remove(path);
+    EXPECT_NE(WaveFinish(w), 0);
+}
+
 TEST_F(WaveWriterTest, RefusesWhatItCannotWrite) {
-    EXPECT_FALSE(WaveCreate(20, path.c_str(), 44100));
-    EXPECT_FALSE(WaveCreate(16, path.c_str(), 0));
-    EXPECT_FALSE(WaveCreate(16, nullptr, 44100));
+    EXPECT_FALSE(WaveCreate(w, 20, path.c_str(), 44100));
+    EXPECT_FALSE(WaveCreate(w, 16, path.c_str(), 0));
+    EXPECT_FALSE(WaveCreate(w, 16, nullptr, 44100));
     EXPECT_FALSE(fs::exists(path));
-    EXPECT_FALSE(WaveCreate(16, (dir / "no-such-dir" / "x.wav").c_str(), 44100));
+    EXPECT_FALSE(WaveCreate(w, 16, (dir / "no-such-dir" / "x.wav").c_str(), 44100));
 
     const Bytes block(2048, 1);
     int32_t n = -1;
-    EXPECT_NE(WaveWriteBlock(block.data(), 2048, &n), 0) << "no file is open";
+    EXPECT_NE(WaveWriteBlock(w, block.data(), 2048, &n), 0) << "no file is open";
     EXPECT_EQ(n, 0);
-    EXPECT_EQ(WaveFinish(), 0u);
+    EXPECT_EQ(WaveFinish(w), 0);
 
-    ASSERT_TRUE(WaveCreate(16, path.c_str(), 44100));
-    EXPECT_FALSE(WaveCreate(16, (dir / "second.wav").c_str(), 44100)) << "one file at a time";
+    ASSERT_TRUE(WaveCreate(w, 16, path.c_str(), 44100));
+    EXPECT_FALSE(WaveCreate(w, 16, (dir / "second.wav").c_str(), 44100)) << "one file per writer";
     n = -1;
-    EXPECT_NE(WaveWriteBlock(block.data(), 0, &n), 0);
+    EXPECT_NE(WaveWriteBlock(w, block.data(), 0, &n), 0);
     EXPECT_EQ(n, 0);
+}
+
+// Writers are independent: files written at once, blocks interleaved, each
+// finished with its own sizes.
+TEST_F(WaveWriterTest, TwoFilesAtOnce) {
+    WaveWriter other;
+    const fs::path second = dir / "second.wav";
+    ASSERT_TRUE(WaveCreate(w, 16, path.c_str(), 44100));
+    ASSERT_TRUE(WaveCreate(other, 32, second.c_str(), 384000));
+    Bytes a, b;
+    for (uint32_t k = 0; k < 3; ++k) {
+        ASSERT_EQ(WriteBlocks(w, FORMATS[0], 1, &a), 1u);
+        ASSERT_EQ(WriteBlocks(other, FORMATS[2], 2, &b), 2u);
+    }
+    EXPECT_EQ(WaveFinish(other), 0);
+    EXPECT_EQ(WaveFinish(w), 0);
+    ExpectHeader(ReadFile(path, 140), FORMATS[0], 132 + 3 * 2048, 3 * 1024, 3 * 2048);
+    ExpectHeader(ReadFile(second, 140), FORMATS[2], 132 + 6 * 4096, 6 * 1024, 6 * 4096);
+    EXPECT_EQ(ReadFile(second).size(), 140 + b.size());
 }
 
 // The data size counts whole blocks and its RIFF size must fit 32 bits: the
 // writer stops accepting blocks before either would wrap.
 TEST_F(WaveWriterTest, StopsBeforeTheSizesWrap) {
-    WaveSetBlockWrite([](const void*, size_t size, std::FILE*) { return size; });
-    ASSERT_TRUE(WaveCreate(32, path.c_str(), 384000));
+    w.writeBlock = [](const void*, size_t size, std::FILE*) { return size; };
+    ASSERT_TRUE(WaveCreate(w, 32, path.c_str(), 384000));
     const Bytes block(4096, 0);
     const uint32_t fits = (0xFFFFFFFFu - 132) / 4096;
     uint32_t accepted = 0;
     int32_t n = 0;
     int error = 0;
-    while (accepted <= fits && (error = WaveWriteBlock(block.data(), 4096, &n)) == 0) {
-        WaveAddDataBytes(uint32_t(n));
+    while (accepted <= fits && (error = WaveWriteBlock(w, block.data(), 4096, &n)) == 0)
         ++accepted;
-    }
     EXPECT_EQ(accepted, fits);
     EXPECT_NE(error, 0);
     EXPECT_EQ(n, 0);
-    EXPECT_EQ(WaveFinish(), fits * 4096);
+    // The seam wrote nothing, so the read-back finds a file short of its sizes.
+    EXPECT_NE(WaveFinish(w), 0);
+    EXPECT_EQ(w.dataBytes, fits * 4096);
     const Bytes b = ReadFile(path, 140);
     ExpectHeader(b, FORMATS[2], fits * 4096 + 132, fits * 1024, fits * 4096);
 }

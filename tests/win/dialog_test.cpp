@@ -312,51 +312,47 @@ void TestResources()
     }
 }
 
-// ---- the framework's text conversions
+// ---- the fields read numbers with the request's one grammar (the same as
+// calyx-cli's); a text that does not convert is reported and changes nothing.
 
-void TestConversions()
+void TestFieldGrammar()
 {
     const struct {
+        int field;
         const char* text;
-        bool isInt;
-        int32_t intValue;
-        bool isUnsigned;
-        uint32_t unsignedValue;
-        bool isDouble;
-        double doubleValue;
+        bool converts;
+        double value;
     } cases[] = {
-        {"384000", true, 384000, true, 384000, true, 384000.0},
-        {"  42 ", true, 42, true, 42, true, 42.0},
-        {"+7", true, 7, true, 7, true, 7.0},
-        {"-1", true, -1, false, 0, true, -1.0},
-        {"-2147483648", true, INT32_MIN, false, 0, true, -2147483648.0},
-        {"2147483648", false, 0, true, 2147483648u, true, 2147483648.0},
-        {"4294967295", false, 0, true, 4294967295u, true, 4294967295.0},
-        {"4294967296", false, 0, false, 0, true, 4294967296.0},
-        {"997.5", false, 0, false, 0, true, 997.5},
-        {"1e3", false, 0, false, 0, true, 1000.0},
-        {"-0.9", false, 0, false, 0, true, -0.9},
-        {"", false, 0, false, 0, false, 0},
-        {"12 Hz", false, 0, false, 0, false, 0},
-        {"0x10", false, 0, false, 0, false, 0},
-        {"inf", false, 0, false, 0, false, 0},
-        {"nan", false, 0, false, 0, false, 0},
-        {"1e999", false, 0, false, 0, false, 0},
-        {"1 2", false, 0, false, 0, false, 0},
+        {IDC_FREQUENCY, " 997.5 ", true, 997.5},
+        {IDC_FREQUENCY, "1e3", true, 1000.0},
+        {IDC_FREQUENCY, "0x10", false, 0},
+        {IDC_FREQUENCY, "inf", false, 0},
+        {IDC_FREQUENCY, "", false, 0},
+        {IDC_ATTENUATION, "+5", true, 5},
+        {IDC_ATTENUATION, "-5", false, 0},
+        {IDC_ATTENUATION, "4294967295", true, 4294967295.0},
+        {IDC_SAMPLE_RATE, "044100", true, 44100},
+        {IDC_SAMPLE_RATE, "2147483648", false, 0},
+        {IDC_DURATION, "1.5", false, 0},
     };
     for (const auto& c : cases) {
-        int32_t i = 0;
-        uint32_t u = 0;
-        double d = 0;
-        CHECK_EQ(ParseInt32(c.text, i), c.isInt);
-        CHECK_EQ(ParseUInt32(c.text, u), c.isUnsigned);
-        CHECK_EQ(ParseDouble(c.text, d), c.isDouble);
-        if (c.isInt)
-            CHECK_EQ(i, c.intValue);
-        if (c.isUnsigned)
-            CHECK_EQ(u, c.unsignedValue);
-        if (c.isDouble)
-            CHECK(d == c.doubleValue);
+        Dialog d;
+        const auto member = [&]() -> double {
+            switch (c.field) {
+            case IDC_FREQUENCY: return d.dlg.Frequency;
+            case IDC_ATTENUATION: return d.dlg.nAttenuation;
+            case IDC_SAMPLE_RATE: return d.dlg.nSampleRate;
+            default: return d.dlg.nSeconds;
+            }
+        };
+        const double before = member();
+        d.SetText(c.field, c.text);
+        ModalWatcher boxes(d.hwnd);
+        const bool converted = d.dlg.UpdateData(true);
+        Pump(d.hwnd, 20);
+        CHECK_EQ(converted, c.converts);
+        CHECK_EQ(boxes.seen.size(), size_t(c.converts ? 0 : 1));
+        CHECK(member() == (c.converts ? c.value : before));
     }
 }
 
@@ -1003,7 +999,7 @@ int main(int argc, char** argv)
         void (*run)();
     } tests[] = {
         {"resources", TestResources},
-        {"text conversions", TestConversions},
+        {"field grammar", TestFieldGrammar},
         {"fresh dialog", TestFreshDialog},
         {"colours", TestColors},
         {"jobs", TestJobs},

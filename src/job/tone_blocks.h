@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+
+#include "job/pack.h"
+#include "job/tone_request.h"
+#include "synth/tone.h"
+
+// The packed blocks of one request, made one after another: the planned
+// tone's samples, dithered at 16 bits, as the file's frames. The job writes
+// them; anything that needs a file's bytes without the file can make them.
+struct ToneBlocks {
+    ToneGenerator tone;
+    DitherRandom random;  // every job draws the same dither sequence
+    int32_t bitWidth = 0;
+    uint32_t blocks = 0;  // the request's blocks, or the plan's when they are more
+    int32_t primary[BLOCK_FRAMES];
+    int32_t secondary[BLOCK_FRAMES];
+};
+
+// Plans the request's tone; false when planning refuses it.
+bool ToneBlocksPlan(ToneBlocks& t, const ToneRequest& request);
+
+// Makes the next block into out (room for 4096 bytes); returns its bytes.
+uint32_t ToneBlocksNext(ToneBlocks& t, uint8_t* out);
