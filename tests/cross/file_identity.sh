@@ -2,16 +2,32 @@
 # Shows that one request gives a byte-identical file from the Linux build and
 # both Windows builds (run under Wine), 16-bit dithered files included.
 # Expects build/native, build/win-i686 and build/win-x86_64 to be built; uses
-# the Wine prefix in build/wine (made when missing).
+# the Wine prefix of tests/win/prefix.sh. Where only 64-bit programs run, the
+# i686 build is built but not run.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
 
-export WINEPREFIX="$root/build/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  DISPLAY= wineboot -i >/dev/null 2>&1
-  wineserver -w
-fi
+. tests/win/prefix.sh
+builds=(linux)
+for arch in i686 x86_64; do
+  if wineruns "$arch"; then builds+=("win-$arch"); else winenotrun "file identity"; fi
+done
+printf -v names '%s, ' "${builds[@]}"
+
+# Where a file differs from the Linux one: the sizes when they differ, then
+# the first differing bytes (offsets from 0) with both values.
+showdiff() {  # linux file, other file, other build's name
+  local a=$1 b=$2 name=$3 at x y n=0
+  if [ "$(stat -c %s "$a")" != "$(stat -c %s "$b")" ]; then
+    echo "  sizes: linux $(stat -c %s "$a") bytes, $name $(stat -c %s "$b") bytes"
+  fi
+  while read -r at x y; do
+    n=$((n + 1))
+    [ $n -le 8 ] || { echo "  (and more)"; break; }
+    printf '  offset %d: linux 0x%02x, %s 0x%02x\n' $((at - 1)) $((8#$x)) "$name" $((8#$y))
+  done < <(cmp -l "$a" "$b" 2>/dev/null | head -n 9)
+}
 
 out=$root/build/file-identity
 rm -rf "$out"
@@ -35,19 +51,24 @@ for r in "${requests[@]}"; do
   read -r rate freq atten seconds bits <<<"$r"
   n=$((n + 1))
   args=(--quiet --rate "$rate" --freq "$freq" --atten "$atten" --seconds "$seconds" --bits "$bits")
+  same=(linux)
   "$root/build/native/src/cli/calyx-cli" "${args[@]}" --out "linux-$n.wav"
-  for arch in i686 x86_64; do
-    DISPLAY= wine "$root/build/win-$arch/src/cli/calyx-cli.exe" "${args[@]}" --out "$arch-$n.wav"
+  for b in "${builds[@]:1}"; do
+    rc=0
+    DISPLAY= "$CALYX_WINE" "$root/build/$b/src/cli/calyx-cli.exe" "${args[@]}" --out "$b-$n.wav" || rc=$?
+    if [ $rc -ne 0 ]; then
+      echo "file identity: $r: $b's calyx-cli.exe ended with exit $rc" >&2
+      status=1
+    elif ! cmp -s "linux-$n.wav" "$b-$n.wav"; then
+      echo "file identity: $r: $b DIFFERS from linux" >&2
+      showdiff "linux-$n.wav" "$b-$n.wav" "$b" >&2
+      status=1
+    else
+      same+=("$b")
+    fi
   done
-  sums=$(sha256sum "linux-$n.wav" "i686-$n.wav" "x86_64-$n.wav" | awk '{print $1}' | sort -u | wc -l)
-  size=$(stat -c %s "linux-$n.wav")
-  if [ "$sums" = 1 ]; then
-    echo "file identity: $r -> $size bytes, identical on Linux, win-i686 and win-x86_64"
-  else
-    echo "file identity: $r DIFFERS between builds" >&2
-    cmp "linux-$n.wav" "i686-$n.wav" | head -1 >&2 || true
-    cmp "linux-$n.wav" "x86_64-$n.wav" | head -1 >&2 || true
-    status=1
+  if [ ${#same[@]} -eq ${#builds[@]} ]; then
+    echo "file identity: $r -> $(stat -c %s "linux-$n.wav") bytes, identical on ${names%, }"
   fi
   rm -f ./*-"$n".wav
 done

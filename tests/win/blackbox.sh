@@ -7,12 +7,14 @@ set -euo pipefail
 exe="$1"
 work="$2"
 here="$(cd "$(dirname "$0")" && pwd)"
+root="$(cd "$here/../.." && pwd)"
+. "$here/prefix.sh"
 mkdir -p "$work"
 cd "$work"
 
 fail() { echo "black box: $*"; wineserver -k || true; exit 1; }
 
-wine "$exe" &
+"$CALYX_WINE" "$exe" &
 pid=$!
 
 timeout 30 xdotool search --sync --name '^Calyx$' >/dev/null || fail "no Calyx window"
