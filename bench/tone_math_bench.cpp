@@ -10,25 +10,25 @@
 
 namespace {
 
-constexpr uint32_t kBlock = 512;
-constexpr double kStep = 0.016362461737447917;  // 1 kHz at 384 kHz
-constexpr double kGain = 2147483645.0;
+constexpr uint32_t BLOCK = 512;
+constexpr double STEP = 0.016362461737447917;  // 1 kHz at 384 kHz
+constexpr double GAIN = 2147483645.0;
 
 // One loop per sample, as a plain kernel is written.
 template <double (*Sine)(double)>
 void SampleLoop(benchmark::State& state)
 {
-    alignas(16) int32_t out[kBlock];
+    alignas(16) int32_t out[BLOCK];
     double phase = 0.0;
     for (auto _ : state) {
-        for (uint32_t i = 0; i < kBlock; ++i) {
-            phase += kStep;
-            out[i] = static_cast<int32_t>(Sine(phase) * kGain);
+        for (uint32_t i = 0; i < BLOCK; ++i) {
+            phase += STEP;
+            out[i] = static_cast<int32_t>(Sine(phase) * GAIN);
         }
         benchmark::DoNotOptimize(out);
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(int64_t(state.iterations()) * kBlock);
+    state.SetItemsProcessed(int64_t(state.iterations()) * BLOCK);
 }
 
 // The phases first (their sum is sequential), then the sines over the block,
@@ -36,32 +36,36 @@ void SampleLoop(benchmark::State& state)
 template <double (*Sine)(double)>
 void BlockLoop(benchmark::State& state)
 {
-    alignas(16) double phases[kBlock];
-    alignas(16) int32_t out[kBlock];
+    alignas(16) double phases[BLOCK];
+    alignas(16) int32_t out[BLOCK];
     double phase = 0.0;
     for (auto _ : state) {
-        for (uint32_t i = 0; i < kBlock; ++i) phases[i] = (phase += kStep);
-        for (uint32_t i = 0; i < kBlock; ++i) out[i] = static_cast<int32_t>(Sine(phases[i]) * kGain);
+        for (uint32_t i = 0; i < BLOCK; ++i)
+            phases[i] = (phase += STEP);
+        for (uint32_t i = 0; i < BLOCK; ++i)
+            out[i] = static_cast<int32_t>(Sine(phases[i]) * GAIN);
         benchmark::DoNotOptimize(out);
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(int64_t(state.iterations()) * kBlock);
+    state.SetItemsProcessed(int64_t(state.iterations()) * BLOCK);
 }
 
 // Far into a 4 GB file, where the phase is about 1.4e10.
 template <double (*Sine)(double)>
 void BlockLoopLargePhase(benchmark::State& state)
 {
-    alignas(16) double phases[kBlock];
-    alignas(16) int32_t out[kBlock];
+    alignas(16) double phases[BLOCK];
+    alignas(16) int32_t out[BLOCK];
     double phase = 1.4e10;
     for (auto _ : state) {
-        for (uint32_t i = 0; i < kBlock; ++i) phases[i] = (phase += kStep);
-        for (uint32_t i = 0; i < kBlock; ++i) out[i] = static_cast<int32_t>(Sine(phases[i]) * kGain);
+        for (uint32_t i = 0; i < BLOCK; ++i)
+            phases[i] = (phase += STEP);
+        for (uint32_t i = 0; i < BLOCK; ++i)
+            out[i] = static_cast<int32_t>(Sine(phases[i]) * GAIN);
         benchmark::DoNotOptimize(out);
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(int64_t(state.iterations()) * kBlock);
+    state.SetItemsProcessed(int64_t(state.iterations()) * BLOCK);
 }
 
 double StdSin(double x) { return std::sin(x); }

@@ -17,8 +17,7 @@ unsigned positions = 0;
 
 LRESULT CALLBACK CountingBarProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
-    if (msg == PBM_SETPOS)
-        ++positions;
+    if (msg == PBM_SETPOS) ++positions;
     return CallWindowProcA(barProc, hwnd, msg, wp, lp);
 }
 
@@ -33,12 +32,10 @@ int main(int argc, char** argv)
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
     CCalyxDlg dlg;
-    if (!dlg.Create())
-        return 1;
+    if (!dlg.Create()) return 1;
     const HWND hwnd = dlg.m_hWnd;
     SetDlgItemTextA(hwnd, 1004, argv[1]);
-    if (argc > 2)
-        SetDlgItemTextA(hwnd, 1003, argv[2]);
+    if (argc > 2) SetDlgItemTextA(hwnd, 1003, argv[2]);
     const HWND bar = GetDlgItem(hwnd, IDC_PROGRESS);
     barProc = WNDPROC(SetWindowLongPtrA(bar, GWLP_WNDPROC, LONG_PTR(CountingBarProc)));
 

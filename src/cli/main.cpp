@@ -62,8 +62,9 @@ void AddNumber(CLI::App& app, const std::string& name, T& value, const std::stri
     const auto parse = [&value, name, only](const std::string& text) {
         T v{};
         if (!ParseNumber(text, v))
-            throw CLI::ValidationError(name, "'" + text + "' is not " +
-                                       (std::is_same_v<T, double> ? "a decimal number" : "a whole number in range"));
+            throw CLI::ValidationError(
+                name, "'" + text + "' is not " +
+                          (std::is_same_v<T, double> ? "a decimal number" : "a whole number in range"));
         if (!only.empty() && std::find(only.begin(), only.end(), v) == only.end())
             throw CLI::ValidationError(name, "'" + text + "' is not one of the values it takes");
         value = v;
@@ -86,7 +87,8 @@ public:
         percent = now;
         constexpr uint32_t WIDTH = 40;
         char bar[WIDTH + 1];
-        for (uint32_t i = 0; i < WIDTH; ++i) bar[i] = i < percent * WIDTH / 100 ? '#' : '.';
+        for (uint32_t i = 0; i < WIDTH; ++i)
+            bar[i] = i < percent * WIDTH / 100 ? '#' : '.';
         bar[WIDTH] = '\0';
         std::fprintf(stderr, "\r[%s] %3u%%", bar, unsigned(percent));
         std::fflush(stderr);
@@ -130,9 +132,10 @@ int main(int argc, char** argv)
     std::string path = RequestDefaultPath(std::filesystem::current_path(ec).string());
     bool quiet = false;
 
-    CLI::App app{"Writes one stereo sine tone to a PCM RIFF/WAVE file: whole cycles, "
-                 "Blackman fades, zero DC sum for tones up to 10 s, 16-bit dithered.",
-                 "calyx-cli"};
+    CLI::App app{
+        "Writes one stereo sine tone to a PCM RIFF/WAVE file: whole cycles, "
+        "Blackman fades, zero DC sum for tones up to 10 s, 16-bit dithered.",
+        "calyx-cli"};
     app.set_version_flag("--version", "calyx-cli " CALYX_VERSION);
     AddNumber(app, "--rate", request.nSampleRate, "Sample rate in Hz");
     AddNumber(app, "--freq", request.Frequency, "Tone frequency in Hz");
@@ -141,8 +144,9 @@ int main(int argc, char** argv)
     AddNumber(app, "--bits", request.nBitWidth, "Bits per sample: 16, 24 or 32", {16, 24, 32});
     app.add_option("--out", path, "Output file (default: Test.wav in the working directory)");
     app.add_flag("--quiet", quiet, "No progress bar and no summary");
-    app.footer("Exit status: 0 done, 1 creation or write failure, 2 refused request, "
-               "130 stopped (SIGINT or SIGTERM; the file is finished with the blocks made).");
+    app.footer(
+        "Exit status: 0 done, 1 creation or write failure, 2 refused request, "
+        "130 stopped (SIGINT or SIGTERM; the file is finished with the blocks made).");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -185,28 +189,27 @@ int main(int argc, char** argv)
     worker.join();
     const JobEnd end = result.get();
     host.EndLine();
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     const uintmax_t bytes = std::filesystem::file_size(request.szPath, ec);
     switch (end) {
-    case JobEnd::Done:
-        if (!quiet)
-            std::printf("%s: %llu frames, %llu bytes, %.3f s\n", request.szPath,
-                        (unsigned long long)FileFrames(bytes, request.nBitWidth),
-                        (unsigned long long)bytes, seconds);
-        return EXIT_DONE;
-    case JobEnd::Stopped:
-        if (!quiet)
-            std::fprintf(stderr, "Stopped: %s holds %llu frames, %llu bytes\n", request.szPath,
-                         (unsigned long long)FileFrames(bytes, request.nBitWidth),
-                         (unsigned long long)bytes);
-        return EXIT_STOPPED;
-    case JobEnd::PlanRefused:
-        return EXIT_REFUSED;
-    case JobEnd::CreateFailed:
-    case JobEnd::WriteFailed:
-        break;
+        case JobEnd::Done:
+            if (!quiet)
+                std::printf("%s: %llu frames, %llu bytes, %.3f s\n", request.szPath,
+                            (unsigned long long)FileFrames(bytes, request.nBitWidth),
+                            (unsigned long long)bytes, seconds);
+            return EXIT_DONE;
+        case JobEnd::Stopped:
+            if (!quiet)
+                std::fprintf(stderr, "Stopped: %s holds %llu frames, %llu bytes\n", request.szPath,
+                             (unsigned long long)FileFrames(bytes, request.nBitWidth),
+                             (unsigned long long)bytes);
+            return EXIT_STOPPED;
+        case JobEnd::PlanRefused:
+            return EXIT_REFUSED;
+        case JobEnd::CreateFailed:
+        case JobEnd::WriteFailed:
+            break;
     }
     return EXIT_FAILED;
 }

@@ -22,15 +22,12 @@ std::string FieldText(CDataExchange* dx, int controlId)
 template <class T>
 void ExchangeNumber(CDataExchange* dx, int controlId, T& value, const char* failure)
 {
-    if (dx->failed)
-        return;
+    if (dx->failed) return;
     if (!dx->saveAndValidate)
         SetDlgItemTextA(dx->dialog->m_hWnd, controlId, FormatNumber(value).c_str());
     else if (!ParseNumber(FieldText(dx, controlId), value))
         dx->Fail(controlId, failure);
 }
-
-
 
 }  // namespace
 
@@ -40,11 +37,11 @@ const MessageMap CWnd::messageMap = {nullptr, CWnd::messageEntries};
 
 const MessageEntry CWnd::messageEntries[] = {
     // Owner-draw requests go back to the control's own object.
-    {WM_DRAWITEM, 0, 0, [](CWnd& w, WPARAM, LPARAM lp) -> LRESULT {
+    {WM_DRAWITEM, 0, 0,
+     [](CWnd& w, WPARAM, LPARAM lp) -> LRESULT {
          auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
          CWnd* control = item->CtlType == ODT_MENU ? nullptr : FromHandle(item->hwndItem);
-         if (!control)
-             return w.Default();
+         if (!control) return w.Default();
          control->DrawItem(item);
          return TRUE;
      }},
@@ -52,23 +49,18 @@ const MessageEntry CWnd::messageEntries[] = {
 
 CWnd::~CWnd()
 {
-    if (m_hWnd && IsWindow(m_hWnd))
-        OnNcDestroy();
+    if (m_hWnd && IsWindow(m_hWnd)) OnNcDestroy();
 }
 
 const MessageMap* CWnd::GetMessageMap() const { return &CWnd::messageMap; }
 
 void CWnd::DrawItem(DRAWITEMSTRUCT*) {}
 
-CWnd* CWnd::FromHandle(HWND hwnd)
-{
-    return hwnd ? static_cast<CWnd*>(GetPropA(hwnd, WND_PROP)) : nullptr;
-}
+CWnd* CWnd::FromHandle(HWND hwnd) { return hwnd ? static_cast<CWnd*>(GetPropA(hwnd, WND_PROP)) : nullptr; }
 
 bool CWnd::SubclassWindow(HWND hwnd)
 {
-    if (!hwnd || m_hWnd)
-        return false;
+    if (!hwnd || m_hWnd) return false;
     m_hWnd = hwnd;
     SetPropA(hwnd, WND_PROP, this);
     PreSubclassWindow();
@@ -81,16 +73,14 @@ UINT CWnd::CtlColorKind() const { return current.message - WM_CTLCOLORMSGBOX; }
 
 LRESULT CWnd::Default()
 {
-    if (!superProc)
-        return DefWindowProcA(m_hWnd, current.message, current.wParam, current.lParam);
+    if (!superProc) return DefWindowProcA(m_hWnd, current.message, current.wParam, current.lParam);
     return CallWindowProcA(superProc, m_hWnd, current.message, current.wParam, current.lParam);
 }
 
 LRESULT CALLBACK CWnd::StaticWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     CWnd* wnd = FromHandle(hwnd);
-    if (!wnd)
-        return DefWindowProcA(hwnd, message, wParam, lParam);
+    if (!wnd) return DefWindowProcA(hwnd, message, wParam, lParam);
     return wnd->WindowProc(message, wParam, lParam);
 }
 
@@ -100,25 +90,20 @@ LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     const CurrentMessage outer = current;
     current = {message, wParam, lParam};
     LRESULT result = 0;
-    if (!Dispatch(message, wParam, lParam, result))
-        result = Default();
+    if (!Dispatch(message, wParam, lParam, result)) result = Default();
     current = outer;
-    if (message == WM_NCDESTROY)
-        OnNcDestroy();
+    if (message == WM_NCDESTROY) OnNcDestroy();
     return result;
 }
 
 bool CWnd::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 {
     UINT key = message;
-    if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC)
-        key = WM_CTLCOLOR_ANY;
+    if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) key = WM_CTLCOLOR_ANY;
     for (const MessageMap* map = GetMessageMap(); map; map = map->base) {
         for (const MessageEntry* e = map->entries; e->handler; ++e) {
-            if (e->message != key)
-                continue;
-            if (message == WM_COMMAND && (e->code != HIWORD(wParam) || e->id != LOWORD(wParam)))
-                continue;
+            if (e->message != key) continue;
+            if (message == WM_COMMAND && (e->code != HIWORD(wParam) || e->id != LOWORD(wParam))) continue;
             result = e->handler(*this, wParam, lParam);
             return true;
         }
@@ -128,8 +113,7 @@ bool CWnd::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 
 void CWnd::OnNcDestroy()
 {
-    if (superProc)
-        SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(superProc));
+    if (superProc) SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(superProc));
     RemovePropA(m_hWnd, WND_PROP);
     superProc = nullptr;
     m_hWnd = nullptr;
@@ -154,25 +138,23 @@ HWND CDialog::OwnerWindow() const
 INT_PTR CDialog::DoModal()
 {
     result = -1;
-    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId), OwnerWindow(),
-                           DialogProc, reinterpret_cast<LPARAM>(this));
+    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId), OwnerWindow(), DialogProc,
+                           reinterpret_cast<LPARAM>(this));
 }
 
 bool CDialog::Create(CWnd* parentWnd)
 {
-    if (parentWnd)
-        parent = parentWnd;
+    if (parentWnd) parent = parentWnd;
     result = -1;
-    return CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId),
-                              OwnerWindow(), DialogProc, reinterpret_cast<LPARAM>(this)) != nullptr;
+    return CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId), OwnerWindow(),
+                              DialogProc, reinterpret_cast<LPARAM>(this)) != nullptr;
 }
 
 // The system's dialog procedure only hands over the window: from then on its
 // messages reach the message map through the subclassed window procedure.
 INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM, LPARAM lParam)
 {
-    if (message != WM_INITDIALOG)
-        return FALSE;
+    if (message != WM_INITDIALOG) return FALSE;
     auto* dialog = reinterpret_cast<CDialog*>(lParam);
     dialog->SubclassWindow(hwnd);
     return dialog->OnInitDialog();
@@ -201,8 +183,7 @@ void CDialog::EndDialog(INT_PTR dialogResult)
 
 void CDialog::OnOK()
 {
-    if (UpdateData(true))
-        EndDialog(IDOK);
+    if (UpdateData(true)) EndDialog(IDOK);
 }
 
 void CDialog::OnCancel() { EndDialog(IDCANCEL); }
@@ -223,8 +204,7 @@ void CDataExchange::Fail(int controlId, const char* message)
 
 void DDX_Control(CDataExchange* dx, int controlId, CWnd& control)
 {
-    if (dx->failed || control.m_hWnd)
-        return;
+    if (dx->failed || control.m_hWnd) return;
     control.SubclassWindow(GetDlgItem(dx->dialog->m_hWnd, controlId));
 }
 

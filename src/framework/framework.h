@@ -30,6 +30,7 @@ struct MessageMap {
     const MessageEntry* entries;
 };
 
+// clang-format off
 #define DECLARE_MESSAGE_MAP(Class)                        \
 public:                                                   \
     static const MessageMap messageMap;                   \
@@ -75,6 +76,7 @@ protected:                                                \
          static_cast<ThisClass&>(w).memberFn();                             \
          return 0;                                                          \
      }},
+// clang-format on
 
 // A window the program's classes talk to; attached to an existing HWND.
 class CWnd {
@@ -89,7 +91,10 @@ public:
 
     BOOL EnableWindow(BOOL enable) { return ::EnableWindow(m_hWnd, enable); }
     HWND SetFocus() { return ::SetFocus(m_hWnd); }
-    void SetIcon(HICON icon, BOOL big) { SendMessageA(m_hWnd, WM_SETICON, big ? ICON_BIG : ICON_SMALL, LPARAM(icon)); }
+    void SetIcon(HICON icon, BOOL big)
+    {
+        SendMessageA(m_hWnd, WM_SETICON, big ? ICON_BIG : ICON_SMALL, LPARAM(icon));
+    }
     HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
 
     // Attaches this object to a control a dialog template created and routes
@@ -139,8 +144,14 @@ class CButton : public CWnd {};
 class CEdit : public CWnd {};
 class CProgressCtrl : public CWnd {
 public:
-    void SetRange(short lower, short upper) { SendMessageA(m_hWnd, PBM_SETRANGE, 0, MAKELPARAM(lower, upper)); }
-    void SetRange32(int lower, int upper) { SendMessageA(m_hWnd, PBM_SETRANGE32, WPARAM(lower), LPARAM(upper)); }
+    void SetRange(short lower, short upper)
+    {
+        SendMessageA(m_hWnd, PBM_SETRANGE, 0, MAKELPARAM(lower, upper));
+    }
+    void SetRange32(int lower, int upper)
+    {
+        SendMessageA(m_hWnd, PBM_SETRANGE32, WPARAM(lower), LPARAM(upper));
+    }
     void SetPos(int pos) { SendMessageA(m_hWnd, PBM_SETPOS, WPARAM(pos), 0); }
     void SetStep(int step) { SendMessageA(m_hWnd, PBM_SETSTEP, WPARAM(step), 0); }
     void SetBkColor(COLORREF color) { SendMessageA(m_hWnd, PBM_SETBKCOLOR, 0, LPARAM(color)); }
@@ -181,8 +192,7 @@ private:
 // After a failure the remaining DDX calls do nothing.
 class CDataExchange {
 public:
-    CDataExchange(CWnd* dialog, bool saveAndValidate)
-        : dialog(dialog), saveAndValidate(saveAndValidate) {}
+    CDataExchange(CWnd* dialog, bool saveAndValidate) : dialog(dialog), saveAndValidate(saveAndValidate) {}
     CWnd* const dialog;
     const bool saveAndValidate;
     bool failed = false;

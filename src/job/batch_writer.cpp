@@ -7,8 +7,7 @@ BatchWriter::BatchWriter(WaveWriter& writer) : writer(writer)
 {
     for (Run& run : runs)
         run.bytes.reset(new (std::nothrow) uint8_t[RUN_BLOCKS * MAX_BLOCK_BYTES]);
-    if (!Ready())
-        return;
+    if (!Ready()) return;
     try {
         thread = std::thread(&BatchWriter::Loop, this);
     } catch (const std::system_error&) {
@@ -18,11 +17,9 @@ BatchWriter::BatchWriter(WaveWriter& writer) : writer(writer)
 
 BatchWriter::~BatchWriter()
 {
-    if (!Ready())
-        return;
+    if (!Ready()) return;
     Drain();
-    if (!thread.joinable())
-        return;
+    if (!thread.joinable()) return;
     {
         std::lock_guard lock(mutex);
         quit = true;
@@ -40,16 +37,14 @@ uint8_t* BatchWriter::NextBlock()
 void BatchWriter::Commit(uint32_t bytes)
 {
     runs[filling].size += bytes;
-    if (runs[filling].size + MAX_BLOCK_BYTES > RUN_BLOCKS * MAX_BLOCK_BYTES)
-        Submit();
+    if (runs[filling].size + MAX_BLOCK_BYTES > RUN_BLOCKS * MAX_BLOCK_BYTES) Submit();
 }
 
 // Hands the filling run over and fills the other one, once it is written.
 void BatchWriter::Submit()
 {
     Run& run = runs[filling];
-    if (run.size == 0)
-        return;
+    if (run.size == 0) return;
     if (!thread.joinable()) {
         WriteRun(run);
         return;
@@ -84,8 +79,7 @@ void BatchWriter::Loop()
     std::unique_lock lock(mutex);
     for (;;) {
         changed.wait(lock, [this] { return pending != nullptr || quit; });
-        if (pending == nullptr)
-            return;
+        if (pending == nullptr) return;
         Run& run = *pending;
         lock.unlock();
         WriteRun(run);

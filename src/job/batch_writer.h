@@ -53,5 +53,5 @@ private:
     Run* pending = nullptr;  // handed to the thread, not yet written
     bool quit = false;
     std::atomic<bool> failed{false};  // read after every block without the lock
-    std::thread thread;  // none when it could not start: runs are written in line
+    std::thread thread;               // none when it could not start: runs are written in line
 };

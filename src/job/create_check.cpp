@@ -31,7 +31,8 @@ CreateCheck BeginCreate(ToneRequest& request, const char* pathText, std::atomic<
 {
     if (busy.exchange(true)) return {{}, true};
     size_t length = 0;
-    while (length <= PATH_FIELD_CHARS && pathText[length] != '\0') ++length;
+    while (length <= PATH_FIELD_CHARS && pathText[length] != '\0')
+        ++length;
     const bool fits = length <= PATH_FIELD_CHARS;
     std::memset(request.szPath, 0, sizeof request.szPath);
     if (fits) std::memcpy(request.szPath, pathText, length);

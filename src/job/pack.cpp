@@ -14,12 +14,14 @@ int32_t Saturate24(int32_t x) { return x < MIN_24 ? MIN_24 : x > MAX_24 ? MAX_24
 
 }  // namespace
 
-int32_t DitherRandom::Next() {
+int32_t DitherRandom::Next()
+{
     state = state * 1103515245u + 12345u;
     return static_cast<int32_t>((state >> 16) & 0x7FFF);
 }
 
-int32_t DitherSample(int32_t x, int32_t r1, int32_t r2) {
+int32_t DitherSample(int32_t x, int32_t r1, int32_t r2)
+{
     // In 64 bits: |x| reaches 2^31 for the most negative sample.
     const int64_t magnitude = x >= 0 ? int64_t{x} : -int64_t{x};
     const int64_t y = (magnitude + r1 + r2) >> 16;
@@ -27,7 +29,8 @@ int32_t DitherSample(int32_t x, int32_t r1, int32_t r2) {
     return static_cast<int32_t>(value > 32767 ? 32767 : value < -32768 ? -32768 : value);
 }
 
-void DitherBlock(int32_t* primary, int32_t* secondary, DitherRandom& random) {
+void DitherBlock(int32_t* primary, int32_t* secondary, DitherRandom& random)
+{
     for (uint32_t i = 0; i < BLOCK_FRAMES; ++i) {
         int32_t r1 = random.Next();
         int32_t r2 = random.Next();
@@ -38,29 +41,29 @@ void DitherBlock(int32_t* primary, int32_t* secondary, DitherRandom& random) {
     }
 }
 
-uint32_t PackBlock(int32_t bitWidth, const int32_t* primary, const int32_t* secondary,
-                   uint8_t* out) {
+uint32_t PackBlock(int32_t bitWidth, const int32_t* primary, const int32_t* secondary, uint8_t* out)
+{
     switch (bitWidth) {
-    case 16:
-        for (uint32_t i = 0; i < BLOCK_FRAMES; ++i, out += 4) {
-            WavePut32(out, (static_cast<uint32_t>(primary[i]) & 0xFFFF)
-                           | static_cast<uint32_t>(secondary[i]) << 16);
-        }
-        return WaveBytesPerBlock(16);
-    case 24:
-        for (uint32_t i = 0; i < BLOCK_FRAMES; ++i, out += 6) {
-            const uint32_t sample = static_cast<uint32_t>(Saturate24(primary[i]));
-            WavePut24(out, sample);
-            WavePut24(out + 3, sample);
-        }
-        return WaveBytesPerBlock(24);
-    case 32:
-        for (uint32_t i = 0; i < BLOCK_FRAMES; ++i, out += 8) {
-            WavePut32(out, static_cast<uint32_t>(primary[i]));
-            WavePut32(out + 4, static_cast<uint32_t>(secondary[i]));
-        }
-        return WaveBytesPerBlock(32);
-    default:
-        return 0;
+        case 16:
+            for (uint32_t i = 0; i < BLOCK_FRAMES; ++i, out += 4) {
+                WavePut32(out, (static_cast<uint32_t>(primary[i]) & 0xFFFF) |
+                                   static_cast<uint32_t>(secondary[i]) << 16);
+            }
+            return WaveBytesPerBlock(16);
+        case 24:
+            for (uint32_t i = 0; i < BLOCK_FRAMES; ++i, out += 6) {
+                const uint32_t sample = static_cast<uint32_t>(Saturate24(primary[i]));
+                WavePut24(out, sample);
+                WavePut24(out + 3, sample);
+            }
+            return WaveBytesPerBlock(24);
+        case 32:
+            for (uint32_t i = 0; i < BLOCK_FRAMES; ++i, out += 8) {
+                WavePut32(out, static_cast<uint32_t>(primary[i]));
+                WavePut32(out + 4, static_cast<uint32_t>(secondary[i]));
+            }
+            return WaveBytesPerBlock(32);
+        default:
+            return 0;
     }
 }

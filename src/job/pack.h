@@ -20,5 +20,4 @@ void DitherBlock(int32_t* primary, int32_t* secondary, DitherRandom& random);
 // Lays one block out as little-endian interleaved frames; returns the bytes
 // to write: 2048, 3072 or 4096 (0 for any other width). secondary is unused
 // for 24 bits, whose samples saturate at -8388608 ... 8388607.
-uint32_t PackBlock(int32_t bitWidth, const int32_t* primary, const int32_t* secondary,
-                   uint8_t* out);
+uint32_t PackBlock(int32_t bitWidth, const int32_t* primary, const int32_t* secondary, uint8_t* out);

@@ -11,15 +11,18 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 std::string_view Trim(std::string_view text)
 {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
     return text;
 }
 
 size_t Digits(std::string_view text, size_t& i)
 {
     const size_t from = i;
-    while (i < text.size() && IsDigit(text[i])) ++i;
+    while (i < text.size() && IsDigit(text[i]))
+        ++i;
     return i - from;
 }
 

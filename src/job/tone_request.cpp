@@ -14,9 +14,12 @@ constexpr RequestProblem Invalid(const char* message) { return {message, CAPTION
 const char* AttenuationMessage(int32_t bitWidth)
 {
     switch (bitWidth) {
-    case 16: return "At bit width of 16 maximum attenuation is 90 dB";
-    case 24: return "At bit width of 24 maximum attenuation is 138 dB";
-    default: return "At bit width of 32 maximum attenuation is 186 dB";
+        case 16:
+            return "At bit width of 16 maximum attenuation is 90 dB";
+        case 24:
+            return "At bit width of 24 maximum attenuation is 138 dB";
+        default:
+            return "At bit width of 32 maximum attenuation is 186 dB";
     }
 }
 
@@ -24,8 +27,8 @@ const char* AttenuationMessage(int32_t bitWidth)
 // request, and the job writes all of it.
 bool FitsRiffSizes(const ToneRequest& r)
 {
-    const double frames = double(r.nSeconds) * double(r.nSampleRate)
-                        + std::ceil(double(r.nSampleRate) / r.Frequency) + 3.0;
+    const double frames =
+        double(r.nSeconds) * double(r.nSampleRate) + std::ceil(double(r.nSampleRate) / r.Frequency) + 3.0;
     const double blocks = std::ceil(frames / BLOCK_FRAMES);
     return blocks * WaveBytesPerBlock(r.nBitWidth) <= double(WAVE_MAX_DATA_BYTES);
 }
@@ -35,16 +38,18 @@ bool FitsRiffSizes(const ToneRequest& r)
 uint32_t MaxAttenuation(int32_t bitWidth)
 {
     switch (bitWidth) {
-    case 16: return 90;
-    case 24: return 138;
-    default: return 186;
+        case 16:
+            return 90;
+        case 24:
+            return 138;
+        default:
+            return 186;
     }
 }
 
 RequestProblem CheckRequest(const ToneRequest& r)
 {
-    if (r.nAttenuation > MaxAttenuation(r.nBitWidth))
-        return Invalid(AttenuationMessage(r.nBitWidth));
+    if (r.nAttenuation > MaxAttenuation(r.nBitWidth)) return Invalid(AttenuationMessage(r.nBitWidth));
     // "Truncates to 0" without converting: a huge or NaN frequency has no int.
     if (r.nSeconds == 0 || r.nSampleRate == 0 || std::fabs(r.Frequency) < 1.0)
         return Invalid("nSeconds = 0 or nSampleRate = 0 or Frequency = 0");
@@ -53,8 +58,9 @@ RequestProblem CheckRequest(const ToneRequest& r)
     if (!std::isfinite(r.Frequency) || r.Frequency < 0 || r.nSampleRate < 0 || r.nSeconds < 0)
         return Invalid("Sample rate, frequency and duration must be positive numbers.");
     if (int64_t(r.nSeconds) * r.nSampleRate > INT32_MAX || !FitsRiffSizes(r))
-        return Invalid("The file would be 4 GB or larger. Choose a shorter duration, "
-                       "a lower sample rate or a smaller bit width.");
+        return Invalid(
+            "The file would be 4 GB or larger. Choose a shorter duration, "
+            "a lower sample rate or a smaller bit width.");
     return {};
 }
 
@@ -66,8 +72,7 @@ uint32_t RequestBlocks(const ToneRequest& r)
 
 std::string RequestDefaultPath(const std::string& currentDir)
 {
-    if (currentDir.empty())
-        return DEFAULT_FILE_NAME;
+    if (currentDir.empty()) return DEFAULT_FILE_NAME;
     std::string path = currentDir + char(std::filesystem::path::preferred_separator) + DEFAULT_FILE_NAME;
     path[0] = char(std::toupper(static_cast<unsigned char>(path[0])));
     return path;

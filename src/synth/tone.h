@@ -27,14 +27,14 @@ inline constexpr double FINAL_FRACTION_ROUNDING = 0.1;
 struct ToneGenerator {
     struct Plan {
         uint32_t rampLength = 0;
-        uint32_t tailFrames = 0;     // where the ramp-down starts inside its block
-        uint32_t sustainBlocks = 0;  // the block in which the ramp-down starts
-        uint32_t blockCount = 0;     // blocks the tone fills, the last one padded with zeros
+        uint32_t tailFrames = 0;         // where the ramp-down starts inside its block
+        uint32_t sustainBlocks = 0;      // the block in which the ramp-down starts
+        uint32_t blockCount = 0;         // blocks the tone fills, the last one padded with zeros
         uint32_t fullSustainBlocks = 0;  // blocks of sustain alone: they bound the unit corrections
         double amplitude = 0.0;
         double phaseStep = 0.0;
-        int32_t dcSteps = 0;         // unit corrections, signed by their direction
-        double dcPerSample = 0.0;    // or a fraction added to every sample
+        int32_t dcSteps = 0;       // unit corrections, signed by their direction
+        double dcPerSample = 0.0;  // or a fraction added to every sample
         uint8_t fractionalDc = 0;
     };
     struct Run {
@@ -49,7 +49,10 @@ struct ToneGenerator {
     uint8_t planned = 0;
 };
 
-inline uint32_t ToneRampDownStart(const ToneGenerator::Plan& p) { return p.sustainBlocks * BLOCK_FRAMES + p.tailFrames; }
+inline uint32_t ToneRampDownStart(const ToneGenerator::Plan& p)
+{
+    return p.sustainBlocks * BLOCK_FRAMES + p.tailFrames;
+}
 inline uint32_t ToneTotalSamples(const ToneGenerator::Plan& p) { return ToneRampDownStart(p) + p.rampLength; }
 
 double ToneAmplitude(int32_t bitWidth, uint32_t attenuation);
@@ -75,8 +78,8 @@ void ToneRampDownCorrected(ToneGenerator& g, int32_t* out, uint32_t count);
 void ToneMake(ToneGenerator& g, int32_t* out, uint32_t count);
 
 // Leaves g.planned clear when the request cannot be planned.
-void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth,
-              double sampleRate, double frequency, double duration);
+void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double sampleRate, double frequency,
+              double duration);
 
 // How planning cancels a measured sum: nothing, units, or a fraction per sample.
 void ToneChooseCorrection(ToneGenerator::Plan& plan, int64_t dcSum);

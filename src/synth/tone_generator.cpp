@@ -36,8 +36,8 @@ VECTOR_CLONES void SineChunk(const double* phases, const double* gains, int32_t*
 }
 
 // Fade gains first, first + step, ... of a fade of `length` samples.
-VECTOR_CLONES void RampGains(uint32_t length, uint32_t first, int32_t step, double amplitude,
-                             double* gains, uint32_t n)
+VECTOR_CLONES void RampGains(uint32_t length, uint32_t first, int32_t step, double amplitude, double* gains,
+                             uint32_t n)
 {
     for (uint32_t i = 0; i < n; ++i)
         gains[i] = ToneRampGain(length, first + uint32_t(step) * i, amplitude);
@@ -58,8 +58,7 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
     ToneGenerator::Run& run = g.run;
     double phases[CHUNK];
     double gains[CHUNK];
-    if constexpr (G == Gain::Sustain)
-        std::fill(gains, gains + CHUNK, plan.amplitude);
+    if constexpr (G == Gain::Sustain) std::fill(gains, gains + CHUNK, plan.amplitude);
     int32_t scratch[CHUNK];
     double phase = run.phase;
     const double step = plan.phaseStep;
@@ -96,8 +95,7 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
     }
     run.phase = phase;
     run.position += count;
-    if constexpr (!Corrected)
-        run.dcSum += sum;
+    if constexpr (!Corrected) run.dcSum += sum;
 }
 
 }  // namespace
@@ -106,19 +104,36 @@ double ToneAmplitude(int32_t bitWidth, uint32_t attenuation)
 {
     if (bitWidth == 24)
         return attenuation == 0 ? PEAK_0DB_24 : TonePow10((FULL_SCALE_DB_24 - attenuation) / 20);
-    if (attenuation == 0)
-        return bitWidth == 16 ? PEAK_0DB_16 : PEAK_0DB_32;
+    if (attenuation == 0) return bitWidth == 16 ? PEAK_0DB_16 : PEAK_0DB_32;
     return TonePow10((FULL_SCALE_DB_32 - attenuation) / 20);
 }
 
 void ToneResetRun(ToneGenerator& g) { g.run = {.dcSteps = g.plan.dcSteps}; }
 
-void ToneSustain(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::Sustain, false>(g, out, count); }
-void ToneRampUp(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::RampUp, false>(g, out, count); }
-void ToneRampDown(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::RampDown, false>(g, out, count); }
-void ToneSustainCorrected(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::Sustain, true>(g, out, count); }
-void ToneRampUpCorrected(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::RampUp, true>(g, out, count); }
-void ToneRampDownCorrected(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::RampDown, true>(g, out, count); }
+void ToneSustain(ToneGenerator& g, int32_t* out, uint32_t count)
+{
+    Kernel<Gain::Sustain, false>(g, out, count);
+}
+void ToneRampUp(ToneGenerator& g, int32_t* out, uint32_t count)
+{
+    Kernel<Gain::RampUp, false>(g, out, count);
+}
+void ToneRampDown(ToneGenerator& g, int32_t* out, uint32_t count)
+{
+    Kernel<Gain::RampDown, false>(g, out, count);
+}
+void ToneSustainCorrected(ToneGenerator& g, int32_t* out, uint32_t count)
+{
+    Kernel<Gain::Sustain, true>(g, out, count);
+}
+void ToneRampUpCorrected(ToneGenerator& g, int32_t* out, uint32_t count)
+{
+    Kernel<Gain::RampUp, true>(g, out, count);
+}
+void ToneRampDownCorrected(ToneGenerator& g, int32_t* out, uint32_t count)
+{
+    Kernel<Gain::RampDown, true>(g, out, count);
+}
 
 void ToneMake(ToneGenerator& g, int32_t* out, uint32_t count)
 {
@@ -138,8 +153,7 @@ void ToneMake(ToneGenerator& g, int32_t* out, uint32_t count)
             n = count;  // the caller stops at the end of the tone
             (corrected ? ToneRampDownCorrected : ToneRampDown)(g, out, n);
         }
-        if (out)
-            out += n;
+        if (out) out += n;
         count -= n;
     }
 }

@@ -47,11 +47,13 @@ double TonePow10(double y)
     // e^r = 1 + r + r^2 E(r), E from the Taylor series to r^14 (its error is
     // below 2^-62 here); 1 + r is kept exactly as a double-double.
     const double x = r.hi;
+    // clang-format off
     const double e =
         0x1p-1 + x * (0x1.5555555555555p-3 + x * (0x1.5555555555555p-5 + x * (0x1.1111111111111p-7
         + x * (0x1.6c16c16c16c17p-10 + x * (0x1.a01a01a01a01ap-13 + x * (0x1.a01a01a01a01ap-16
         + x * (0x1.71de3a556c734p-19 + x * (0x1.27e4fb7789f5cp-22 + x * (0x1.ae64567f544e4p-26
         + x * (0x1.1eed8eff8d898p-29 + x * (0x1.6124613a86d09p-33 + x * 0x1.93974a8c07c9dp-37)))))))))));
+    // clang-format on
     const double oneHi = 1.0 + x;
     const double oneLo = (1.0 - oneHi) + x;
     const double expR = oneHi + (oneLo + (r.lo * (1.0 + x) + (x * x) * e));

@@ -8,23 +8,18 @@ namespace {
 
 constexpr uint64_t COUNT_LIMIT = uint64_t(1) << 32;  // counts are 32-bit
 
-uint32_t BlocksFor(uint32_t samples)
-{
-    return samples / BLOCK_FRAMES + (samples % BLOCK_FRAMES > 0 ? 1 : 0);
-}
+uint32_t BlocksFor(uint32_t samples) { return samples / BLOCK_FRAMES + (samples % BLOCK_FRAMES > 0 ? 1 : 0); }
 
 // The block layout that follows from where the ramp-down starts. False when
 // the tone would fill fewer than two blocks or outgrow the 32-bit counts.
 bool Layout(ToneGenerator::Plan& p, uint64_t rampDownStart)
 {
     const uint64_t total = rampDownStart + p.rampLength;
-    if (total >= COUNT_LIMIT)
-        return false;
+    if (total >= COUNT_LIMIT) return false;
     p.tailFrames = uint32_t(rampDownStart % BLOCK_FRAMES);
     p.sustainBlocks = uint32_t(rampDownStart / BLOCK_FRAMES);
     p.blockCount = BlocksFor(uint32_t(total));
-    if (p.blockCount < 2)
-        return false;
+    if (p.blockCount < 2) return false;
     const uint32_t rb = p.rampLength / BLOCK_FRAMES;
     const uint32_t rr = p.rampLength % BLOCK_FRAMES;
     if (p.sustainBlocks < rb) {
@@ -60,8 +55,7 @@ bool PositiveFinite(double v) { return v > 0.0 && std::isfinite(v); }
 void ToneChooseCorrection(ToneGenerator::Plan& p, int64_t dcSum)
 {
     const uint64_t m = uint64_t(dcSum < 0 ? -dcSum : dcSum);
-    if (m == 0)
-        return;
+    if (m == 0) return;
     // Units go one per correction point, and a tone has fullSustainBlocks + 3
     // of them; a larger sum is spread over every sample instead.
     if (m <= uint64_t(p.fullSustainBlocks) + 3) {
@@ -72,13 +66,11 @@ void ToneChooseCorrection(ToneGenerator::Plan& p, int64_t dcSum)
     }
 }
 
-void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth,
-              double sampleRate, double frequency, double duration)
+void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double sampleRate, double frequency,
+              double duration)
 {
-    if (g.planned)
-        return;
-    if (!PositiveFinite(sampleRate) || !PositiveFinite(frequency) || !PositiveFinite(duration))
-        return;
+    if (g.planned) return;
+    if (!PositiveFinite(sampleRate) || !PositiveFinite(frequency) || !PositiveFinite(duration)) return;
 
     ToneGenerator::Plan p;
     const double samplesPerCycle = sampleRate / frequency;
@@ -86,38 +78,31 @@ void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth,
 
     double n;
     const double f = std::modf(frequency * duration, &n);
-    if (f >= 0.5)
-        n += 1;
-    if (n < 2)
-        return;
+    if (f >= 0.5) n += 1;
+    if (n < 2) return;
     // Fewer than one sample per cycle cannot make a ramp; and every count,
     // the cycles included, must stay below 2^32.
     const double exactTotal = n * samplesPerCycle;
-    if (samplesPerCycle < 1.0 || !(exactTotal < double(COUNT_LIMIT)))
-        return;
+    if (samplesPerCycle < 1.0 || !(exactTotal < double(COUNT_LIMIT))) return;
     const uint32_t cycles = uint32_t(n);
 
     const uint32_t total = uint32_t(std::floor(exactTotal));
     const bool whole = std::fmod(exactTotal, total) == 0.0;
-    if (BlocksFor(total) < 2)
-        return;
+    if (BlocksFor(total) < 2) return;
 
     const uint32_t half = cycles / 2;
     uint32_t rampCycles = half;
     if (half * period > RAMP_MIN_SECONDS) {
         double r;
-        if (std::modf(RAMP_MIN_SECONDS * frequency, &r) > 0)
-            r += 1;
-        if (r < half)
-            rampCycles = uint32_t(r);
+        if (std::modf(RAMP_MIN_SECONDS * frequency, &r) > 0) r += 1;
+        if (r < half) rampCycles = uint32_t(r);
     }
 
     p.rampLength = uint32_t(std::floor(rampCycles * samplesPerCycle)) - 1;
     uint64_t rampDownStart = uint64_t(std::floor((cycles - rampCycles) * samplesPerCycle)) + (whole ? 0 : 1);
     if (rampDownStart < uint64_t(p.rampLength) + 2)
         rampDownStart += 1;  // the sustain is never shorter than 2 samples
-    if (!Layout(p, rampDownStart))
-        return;
+    if (!Layout(p, rampDownStart)) return;
 
     p.amplitude = ToneAmplitude(bitWidth, attenuation);
     p.phaseStep = 6.28318530718 / (sampleRate / frequency);
@@ -132,8 +117,7 @@ void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth,
             int32_t last[2];
             sum = DrySum(g, last);
             if (!(last[0] <= 0 && last[1] > 0)) {
-                if (!Layout(g.plan, rampDownStart + 1))
-                    return;
+                if (!Layout(g.plan, rampDownStart + 1)) return;
                 sum = DrySum(g, nullptr);
             }
         } else {

@@ -13,8 +13,7 @@ namespace {
 // always left for the tone's last sample.
 void UnitStep(ToneGenerator::Run& run, int32_t& sample, bool guarded)
 {
-    if (guarded ? (run.dcSteps > -2 && run.dcSteps < 2) : run.dcSteps == 0)
-        return;
+    if (guarded ? (run.dcSteps > -2 && run.dcSteps < 2) : run.dcSteps == 0) return;
     const int32_t unit = run.dcSteps < 0 ? -1 : 1;
     sample = ToneSaturate(int64_t(sample) + unit);
     run.dcSteps -= unit;
@@ -35,16 +34,11 @@ void PlaceUnits(const ToneGenerator::Plan& p, ToneGenerator::Run& run, int32_t* 
     const auto in = [&](uint32_t at) { return at >= first && at < end; };
     const auto step = [&](uint32_t at, bool guarded) { UnitStep(run, block[at - first], guarded); };
 
-    if (p.rampLength > 0 && in(p.rampLength - 1))
-        step(p.rampLength - 1, true);
-    if (first >= p.rampLength && end <= rampDownStart)
-        step(end - 1, true);
-    if (in(rampDownStart) && p.rampLength >= first)
-        step(rampDownStart - 1, true);
-    if (p.rampLength > 0 && in(rampDownStart))
-        step(rampDownStart, true);
-    if (in(last))
-        step(last, false);
+    if (p.rampLength > 0 && in(p.rampLength - 1)) step(p.rampLength - 1, true);
+    if (first >= p.rampLength && end <= rampDownStart) step(end - 1, true);
+    if (in(rampDownStart) && p.rampLength >= first) step(rampDownStart - 1, true);
+    if (p.rampLength > 0 && in(rampDownStart)) step(rampDownStart, true);
+    if (in(last)) step(last, false);
 }
 
 }  // namespace
@@ -69,10 +63,8 @@ void ToneRenderBlock(ToneGenerator& g, int32_t* P, int32_t* S)
         } else if (run.dcSteps != 0) {
             PlaceUnits(plan, run, P, first);
         }
-        if (first + count == total)
-            g.planned = 0;
+        if (first + count == total) g.planned = 0;
     }
     std::fill(P + count, P + BLOCK_FRAMES, 0);
-    if (S)
-        std::memcpy(S, P, BLOCK_FRAMES * sizeof *P);
+    if (S) std::memcpy(S, P, BLOCK_FRAMES * sizeof *P);
 }

@@ -40,13 +40,15 @@ public:
     {
         const uint32_t length = range ? uint32_t(uint64_t(pos < range ? pos : range) * width / range) : 0;
         const auto now = std::chrono::steady_clock::now();
-        if (pos != range && (length == drawn || now - sent < std::chrono::milliseconds(20)))
-            return;
+        if (pos != range && (length == drawn || now - sent < std::chrono::milliseconds(20))) return;
         drawn = length;
         sent = now;
         dialog.progressBar.SetPos(int(pos));
     }
-    void ShowMessage(const char* text, const char* caption) override { ShowMessageBox(dialog, text, caption); }
+    void ShowMessage(const char* text, const char* caption) override
+    {
+        ShowMessageBox(dialog, text, caption);
+    }
     void JobEnded() override { dialog.btnCreate.EnableWindow(TRUE); }
 
 private:
@@ -73,8 +75,7 @@ BEGIN_MESSAGE_MAP(CCalyxDlg, CDialog)
 END_MESSAGE_MAP()
 
 CCalyxDlg::CCalyxDlg()
-    : CDialog(IDD_CALYX_DIALOG),
-      hIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME)))
+    : CDialog(IDD_CALYX_DIALOG), hIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME)))
 {
     const ToneRequest defaults;
     Frequency = defaults.Frequency;
@@ -87,8 +88,7 @@ CCalyxDlg::CCalyxDlg()
 // The worker's handle is the only thing left; the brushes went with the window.
 CCalyxDlg::~CCalyxDlg()
 {
-    if (hThread)
-        CloseHandle(hThread);
+    if (hThread) CloseHandle(hThread);
 }
 
 void CCalyxDlg::DoDataExchange(CDataExchange* dx)
@@ -142,8 +142,7 @@ BOOL CCalyxDlg::OnInitDialog()
 void CCalyxDlg::SetDefaultPath()
 {
     std::string path = RequestDefaultPath(_getcwd(szCurrentDir, sizeof szCurrentDir) ? szCurrentDir : "");
-    if (path.size() > PATH_FIELD_CHARS)
-        path = DEFAULT_FILE_NAME;
+    if (path.size() > PATH_FIELD_CHARS) path = DEFAULT_FILE_NAME;
     SetDlgItemTextA(m_hWnd, IDC_PATH, path.c_str());
 }
 
@@ -193,10 +192,8 @@ HBRUSH CCalyxDlg::OnCtlColor(HDC dc, HWND control, UINT kind)
 
 void CCalyxDlg::OnDestroy()
 {
-    if (hDialogBrush)
-        DeleteObject(hDialogBrush);
-    if (hFieldBrush)
-        DeleteObject(hFieldBrush);
+    if (hDialogBrush) DeleteObject(hDialogBrush);
+    if (hFieldBrush) DeleteObject(hFieldBrush);
     CDialog::OnDestroy();
 }
 
@@ -214,8 +211,7 @@ ToneRequest CCalyxDlg::CurrentRequest() const
 void CCalyxDlg::OnCreateFile()
 {
     UpdateData(true);  // a field that did not convert keeps its old value
-    if (bBusy || bQuitting)
-        return;
+    if (bBusy || bQuitting) return;
     // The whole text: a path too long for szPath is refused, not cut short.
     HWND pathField = GetDlgItem(IDC_PATH);
     std::string pathText(size_t(GetWindowTextLengthA(pathField)) + 1, '\0');
@@ -223,8 +219,7 @@ void CCalyxDlg::OnCreateFile()
 
     ToneRequest request = CurrentRequest();
     const CreateCheck check = BeginCreate(request, pathText.c_str(), bBusy);
-    if (check.alreadyBusy)
-        return;
+    if (check.alreadyBusy) return;
     if (check.problem) {
         // Still checking while the message is up: a second click does nothing.
         bBusy = true;
@@ -247,8 +242,7 @@ void CCalyxDlg::OnCreateFile()
 // last message to this dialog: serve that, then let the handle go.
 void CCalyxDlg::ReleaseFinishedWorker()
 {
-    if (!hThread)
-        return;
+    if (!hThread) return;
     while (MsgWaitForMultipleObjects(1, &hThread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
         MSG msg;
         PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
@@ -259,8 +253,9 @@ void CCalyxDlg::ReleaseFinishedWorker()
 
 DWORD WINAPI CCalyxDlg::WorkerThread(LPVOID param)
 {
-    // A new thread starts with another x87 precision than the main thread,
-    // and the maths library's pow depends on it.
+    // A new thread starts with another x87 precision than the main thread.
+    // The samples do not depend on it (SSE2 doubles, the engine's own
+    // maths), but every job starts from the default state all the same.
     _fpreset();
     auto* dialog = static_cast<CCalyxDlg*>(param);
     DialogJobHost host(*dialog);

@@ -62,8 +62,8 @@ void CMyButton::DrawItem(DRAWITEMSTRUCT* item)
         }
         const int oldMode = SetBkMode(dc, TRANSPARENT);
         if (state & ODS_DISABLED)
-            DrawStateA(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(text.c_str()), 0, x, y,
-                       extent.cx, extent.cy, DST_PREFIXTEXT | DSS_DISABLED);
+            DrawStateA(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(text.c_str()), 0, x, y, extent.cx,
+                       extent.cy, DST_PREFIXTEXT | DSS_DISABLED);
         else
             TextOutA(dc, x, y, text.c_str(), int(text.size()));
         SetBkMode(dc, oldMode);

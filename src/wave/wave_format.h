@@ -29,8 +29,14 @@ inline constexpr uint32_t WAVE_UNFINISHED_FACT = 0xFFFFFFFF;
 // Every size is a 32-bit field: the data may not take the RIFF size past it.
 inline constexpr uint32_t WAVE_MAX_DATA_BYTES = 0xFFFFFFFFu - WAVE_RIFF_SIZE_OF_HEADER;
 
-inline constexpr uint32_t WaveBytesPerFrame(int32_t bitWidth) { return uint32_t(bitWidth / 8) * WAVE_CHANNELS; }
-inline constexpr uint32_t WaveBytesPerBlock(int32_t bitWidth) { return BLOCK_FRAMES * WaveBytesPerFrame(bitWidth); }
+inline constexpr uint32_t WaveBytesPerFrame(int32_t bitWidth)
+{
+    return uint32_t(bitWidth / 8) * WAVE_CHANNELS;
+}
+inline constexpr uint32_t WaveBytesPerBlock(int32_t bitWidth)
+{
+    return BLOCK_FRAMES * WaveBytesPerFrame(bitWidth);
+}
 
 // Little-endian fields.
 inline void WavePut16(uint8_t* p, uint32_t v)

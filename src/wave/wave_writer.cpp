@@ -66,9 +66,10 @@ int CheckFinished(const WaveWriter& w)
     if (!file) return EIO;
     const bool got = std::fread(h, 1, sizeof h, file) == sizeof h;
     std::fclose(file);
-    const bool agree = got && WaveGet32(h + WAVE_OFFSET_RIFF_SIZE) == w.dataBytes + WAVE_RIFF_SIZE_OF_HEADER
-                    && WaveGet32(h + WAVE_OFFSET_DATA_SIZE) == w.dataBytes
-                    && WaveGet32(h + WAVE_OFFSET_FACT_VALUE) == FactValue(w);
+    const bool agree = got &&
+                       WaveGet32(h + WAVE_OFFSET_RIFF_SIZE) == w.dataBytes + WAVE_RIFF_SIZE_OF_HEADER &&
+                       WaveGet32(h + WAVE_OFFSET_DATA_SIZE) == w.dataBytes &&
+                       WaveGet32(h + WAVE_OFFSET_FACT_VALUE) == FactValue(w);
     return agree ? 0 : EIO;
 }
 
@@ -141,8 +142,8 @@ int WaveWriteBlock(WaveWriter& w, const void* buffer, int32_t size, int32_t* wri
     if (w.torn) return EIO;
 
     errno = 0;
-    const std::size_t done = w.writeBlock ? w.writeBlock(buffer, bytes, w.file)
-                                          : std::fwrite(buffer, 1, bytes, w.file);
+    const std::size_t done =
+        w.writeBlock ? w.writeBlock(buffer, bytes, w.file) : std::fwrite(buffer, 1, bytes, w.file);
     if (done == bytes) {
         w.dataBytes += bytes;
         *written = size;
@@ -165,7 +166,8 @@ int WaveFinish(WaveWriter& w)
     w.isOpen = 0;
     std::clearerr(w.file);  // a failed block write must not stop the patch
     int result = WriteField(w.file, WAVE_OFFSET_DATA_SIZE, w.dataBytes);
-    if (result == 0) result = WriteField(w.file, WAVE_OFFSET_RIFF_SIZE, w.dataBytes + WAVE_RIFF_SIZE_OF_HEADER);
+    if (result == 0)
+        result = WriteField(w.file, WAVE_OFFSET_RIFF_SIZE, w.dataBytes + WAVE_RIFF_SIZE_OF_HEADER);
     if (result == 0) result = WriteField(w.file, WAVE_OFFSET_FACT_VALUE, FactValue(w));
     errno = 0;
     if (std::fclose(w.file) != 0 && result == 0) result = LastError();

@@ -4,7 +4,4 @@
 
 #include <cerrno>
 
-extern "C" int pthread_create(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)
-{
-    return EAGAIN;
-}
+extern "C" int pthread_create(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*) { return EAGAIN; }

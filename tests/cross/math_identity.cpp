@@ -18,7 +18,8 @@ struct Digest {
     void Add(double v)
     {
         uint64_t bits = std::bit_cast<uint64_t>(v);
-        for (int i = 0; i < 8; ++i, bits >>= 8) h = (h ^ (bits & 0xff)) * 1099511628211ull;
+        for (int i = 0; i < 8; ++i, bits >>= 8)
+            h = (h ^ (bits & 0xff)) * 1099511628211ull;
         ++count;
     }
     void Print(const char* name) const
@@ -36,8 +37,10 @@ Digest SineSeries(double phase, double step, uint32_t count, uint32_t& mismatche
     Digest d;
     double phases[512], values[512];
     for (uint32_t done = 0; done < count; done += 512) {
-        for (double& p : phases) p = (phase += step);
-        for (uint32_t i = 0; i < 512; ++i) values[i] = ToneSin(phases[i]);
+        for (double& p : phases)
+            p = (phase += step);
+        for (uint32_t i = 0; i < 512; ++i)
+            values[i] = ToneSin(phases[i]);
         for (uint32_t i = 0; i < 512; ++i) {
             d.Add(values[i]);
             volatile double x = phases[i];

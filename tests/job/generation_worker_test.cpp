@@ -42,10 +42,7 @@ public:
         positions.push_back(pos);
         if (onPos) onPos(pos);
     }
-    void ShowMessage(const char* text, const char* caption) override
-    {
-        messages.push_back({text, caption});
-    }
+    void ShowMessage(const char* text, const char* caption) override { messages.push_back({text, caption}); }
     void JobEnded() override { ++ended; }
 };
 
@@ -57,8 +54,7 @@ std::vector<uint8_t> ReadFile(const fs::path& path)
 
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at)
 {
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
-           uint32_t(b[at + 3]) << 24;
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
 }
 
 // A finished file: sizes agree with its length and the fact value with the
@@ -81,7 +77,8 @@ std::vector<int32_t> Channel(const std::vector<uint8_t>& file, int32_t bits, siz
     std::vector<int32_t> out;
     for (size_t at = 140 + channel * bytes; at + bytes <= file.size(); at += 2 * bytes) {
         uint32_t u = 0;
-        for (size_t i = 0; i < bytes; ++i) u |= uint32_t(file[at + i]) << (8 * i);
+        for (size_t i = 0; i < bytes; ++i)
+            u |= uint32_t(file[at + i]) << (8 * i);
         out.push_back(bits == 24 ? int32_t(u << 8) >> 8 : int32_t(u));
     }
     return out;
@@ -103,8 +100,7 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    ToneRequest Request(int32_t rate, double freq, int32_t seconds, int32_t bits,
-                        const char* name = "t.wav")
+    ToneRequest Request(int32_t rate, double freq, int32_t seconds, int32_t bits, const char* name = "t.wav")
     {
         ToneRequest r;
         r.nSampleRate = rate;
@@ -138,7 +134,8 @@ TEST_F(GenerationWorkerTest, ProgressAndFileFollowTheBlocks)
         EXPECT_TRUE(host.messages.empty());
         ASSERT_EQ(host.ranges, std::vector<uint32_t>{88});
         std::vector<uint32_t> expected{0};
-        for (uint32_t k = 0; k < 87; ++k) expected.push_back(k);
+        for (uint32_t k = 0; k < 87; ++k)
+            expected.push_back(k);
         expected.push_back(88);
         EXPECT_EQ(host.positions, expected);
         ExpectFinished(ReadFile(r.szPath), bits, 87);
@@ -165,7 +162,8 @@ TEST_F(GenerationWorkerTest, PlanLongerThanRequestIsWrittenWhole)
         const std::vector<int32_t> left = Channel(file, bits, 0);
         const double peak = bits == 24 ? 8388605.0 : 2147483645.0;
         int32_t extra = 0;
-        for (size_t i = 10 * 512; i < left.size(); ++i) extra = std::max(extra, std::abs(left[i]));
+        for (size_t i = 10 * 512; i < left.size(); ++i)
+            extra = std::max(extra, std::abs(left[i]));
         EXPECT_GT(extra, peak / 100);
         EXPECT_LT(std::abs(left.back()), peak / 1000);
     }
@@ -325,7 +323,9 @@ class BeginCreateTest : public GenerationWorkerTest {};
 TEST_F(BeginCreateTest, PathTestLeavesFilesAsTheyWere)
 {
     const fs::path existing = dir / "keep.wav";
-    { std::ofstream(existing, std::ios::binary) << "precious"; }
+    {
+        std::ofstream(existing, std::ios::binary) << "precious";
+    }
     const auto before = fs::last_write_time(existing);
 
     ToneRequest r;
@@ -383,7 +383,9 @@ TEST_F(BeginCreateTest, ReadOnlyFileFailsThePathTest)
 {
     if (geteuid() == 0) GTEST_SKIP() << "root may write anywhere";
     const fs::path locked = dir / "locked.wav";
-    { std::ofstream(locked) << "x"; }
+    {
+        std::ofstream(locked) << "x";
+    }
     fs::permissions(locked, fs::perms::owner_read);
     ToneRequest r;
     std::atomic<bool> flag{false};

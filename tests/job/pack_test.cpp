@@ -13,9 +13,11 @@ constexpr uint32_t FRAMES = 512;
 using Block = std::array<int32_t, FRAMES>;
 using Out = std::array<uint8_t, 4096>;
 
-int32_t Le(const uint8_t* p, int bytes) {
+int32_t Le(const uint8_t* p, int bytes)
+{
     uint32_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | p[i];
+    for (int i = bytes - 1; i >= 0; --i)
+        v = v << 8 | p[i];
     const int shift = 32 - 8 * bytes;  // sign-extend the top byte
     return int32_t(v << shift) >> shift;
 }
@@ -26,7 +28,8 @@ struct Width {
 };
 const Width WIDTHS[] = {{16, 2048}, {24, 3072}, {32, 4096}};
 
-TEST(PackBlock, SilencePacksToZeroBytesAtEveryWidth) {
+TEST(PackBlock, SilencePacksToZeroBytesAtEveryWidth)
+{
     for (const Width& w : WIDTHS) {
         SCOPED_TRACE(w.bits);
         Block left{}, right{};
@@ -35,14 +38,17 @@ TEST(PackBlock, SilencePacksToZeroBytesAtEveryWidth) {
         Out out;
         out.fill(0xCD);
         ASSERT_EQ(PackBlock(w.bits, left.data(), right.data(), out.data()), w.blockBytes);
-        for (uint32_t i = 0; i < w.blockBytes; ++i) ASSERT_EQ(out[i], 0) << "byte " << i;
-        for (uint32_t i = w.blockBytes; i < out.size(); ++i) ASSERT_EQ(out[i], 0xCD) << "byte " << i;
+        for (uint32_t i = 0; i < w.blockBytes; ++i)
+            ASSERT_EQ(out[i], 0) << "byte " << i;
+        for (uint32_t i = w.blockBytes; i < out.size(); ++i)
+            ASSERT_EQ(out[i], 0xCD) << "byte " << i;
     }
 }
 
 // Reading the frames back little-endian gives the samples: left, then right
 // (the left again at 24 bits), at every width; -1 is all bytes FF.
-TEST(PackBlock, FramesAreInterleavedLittleEndian) {
+TEST(PackBlock, FramesAreInterleavedLittleEndian)
+{
     for (const Width& w : WIDTHS) {
         SCOPED_TRACE(w.bits);
         const int bytes = w.bits / 8;
@@ -63,22 +69,25 @@ TEST(PackBlock, FramesAreInterleavedLittleEndian) {
             ASSERT_EQ(Le(frame + bytes, bytes), w.bits == 24 ? left[i] : right[i]) << "frame " << i;
         }
         // Frame 0 is -1 in both channels: every byte FF.
-        for (int i = 0; i < 2 * bytes; ++i) EXPECT_EQ(out[i], 0xFF);
+        for (int i = 0; i < 2 * bytes; ++i)
+            EXPECT_EQ(out[i], 0xFF);
     }
 }
 
 // A DC-corrected 0 dB tone can step just outside the 24-bit range; it must
 // saturate, not wrap to the other sign.
-TEST(PackBlock, TwentyFourBitSamplesSaturate) {
+TEST(PackBlock, TwentyFourBitSamplesSaturate)
+{
     struct Case {
         int32_t in;
         int32_t out;
     };
-    const Case cases[] = {{8388607, 8388607}, {8388608, 8388607},   {8388700, 8388607},
+    const Case cases[] = {{8388607, 8388607},   {8388608, 8388607},   {8388700, 8388607},
                           {INT32_MAX, 8388607}, {-8388608, -8388608}, {-8388609, -8388608},
                           {INT32_MIN, -8388608}};
     Block left{};
-    for (size_t i = 0; i < std::size(cases); ++i) left[i] = cases[i].in;
+    for (size_t i = 0; i < std::size(cases); ++i)
+        left[i] = cases[i].in;
     Out out;
     PackBlock(24, left.data(), nullptr, out.data());
     for (size_t i = 0; i < std::size(cases); ++i) {
@@ -87,18 +96,21 @@ TEST(PackBlock, TwentyFourBitSamplesSaturate) {
     }
 }
 
-TEST(DitherRandom, IsTheClassicGeneratorStartedFromOne) {
+TEST(DitherRandom, IsTheClassicGeneratorStartedFromOne)
+{
     // The first draws of the classic linear congruential rand() from seed 1.
     const int32_t first[] = {16838, 5758, 10113, 17515, 31051, 5627, 23010, 7419, 16212, 4086};
     DitherRandom random;
-    for (int32_t expected : first) EXPECT_EQ(random.Next(), expected);
+    for (int32_t expected : first)
+        EXPECT_EQ(random.Next(), expected);
     for (int i = 0; i < 100000; ++i) {
         const int32_t r = random.Next();
         ASSERT_TRUE(r >= 0 && r <= 32767) << r;
     }
 }
 
-TEST(DitherSample, ControlledDraws) {
+TEST(DitherSample, ControlledDraws)
+{
     struct Case {
         int32_t x, r1, r2, y;
     };
@@ -137,7 +149,8 @@ TEST(DitherSample, ControlledDraws) {
 // Draws go primary[i] (two), secondary[i] (two), primary[i + 1] ...: both blocks
 // come out as the sample rule with the draws taken in that order, and the
 // block uses exactly 2048 draws.
-TEST(DitherBlock, DrawOrder) {
+TEST(DitherBlock, DrawOrder)
+{
     Block left, right;
     for (uint32_t i = 0; i < FRAMES; ++i) {
         left[i] = int32_t(i * 40000u) - 10000000;
@@ -157,10 +170,11 @@ TEST(DitherBlock, DrawOrder) {
 // Every dithered value is sign(x) * (|x| >> 16) or one step further from zero,
 // both occur for a value between steps, and two channels of one tone differ by
 // at most one step.
-TEST(DitherBlock, EveryValueIsOneOfTheTwoTheRuleAllows) {
-    const int32_t values[] = {0,          1,          -1,          32767,       32768,
-                              -32768,     65535,      -65535,      65537,       12345678,
-                              -12345678,  2147352574, -2147352574, 1 << 30,     -(1 << 30) - 5};
+TEST(DitherBlock, EveryValueIsOneOfTheTwoTheRuleAllows)
+{
+    const int32_t values[] = {0,         1,          -1,          32767,   32768,
+                              -32768,    65535,      -65535,      65537,   12345678,
+                              -12345678, 2147352574, -2147352574, 1 << 30, -(1 << 30) - 5};
     DitherRandom random;
     for (int32_t x : values) {
         SCOPED_TRACE(x);
@@ -192,7 +206,8 @@ TEST(DitherBlock, EveryValueIsOneOfTheTwoTheRuleAllows) {
     }
 }
 
-TEST(PackBlock, SixteenBitsTakeTheDitheredValues) {
+TEST(PackBlock, SixteenBitsTakeTheDitheredValues)
+{
     Block left, right;
     left.fill(INT32_MIN);
     right.fill(2147352574);

@@ -50,9 +50,10 @@ TEST(ParseNumber, OneGrammarForEveryField)
         double value;
     } decimals[] = {
         {"1000", true, 1000.0}, {" 1000", true, 1000.0}, {"997.5", true, 997.5}, {"+.5", true, 0.5},
-        {"5.", true, 5.0}, {"-0.9", true, -0.9}, {"1e3", true, 1000.0}, {"2.5E-1", true, 0.25},
-        {"1e400", false, 0}, {"inf", false, 0}, {"nan", false, 0}, {"0x10", false, 0}, {".", false, 0},
-        {"1e", false, 0}, {"e3", false, 0}, {"", false, 0}, {"1,5", false, 0}, {"1.2.3", false, 0},
+        {"5.", true, 5.0},      {"-0.9", true, -0.9},    {"1e3", true, 1000.0},  {"2.5E-1", true, 0.25},
+        {"1e400", false, 0},    {"inf", false, 0},       {"nan", false, 0},      {"0x10", false, 0},
+        {".", false, 0},        {"1e", false, 0},        {"e3", false, 0},       {"", false, 0},
+        {"1,5", false, 0},      {"1.2.3", false, 0},
     };
     for (const Decimal& c : decimals) {
         SCOPED_TRACE(c.text);

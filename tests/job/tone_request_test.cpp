@@ -15,7 +15,8 @@ constexpr const char* ZERO = "nSeconds = 0 or nSampleRate = 0 or Frequency = 0";
 constexpr const char* NYQUIST = "The frequency you requested is greater than the Nyquist rate!";
 constexpr const char* NEGATIVE = "Sample rate, frequency and duration must be positive numbers.";
 constexpr const char* TOO_BIG =
-    "The file would be 4 GB or larger. Choose a shorter duration, a lower sample rate or a smaller bit width.";
+    "The file would be 4 GB or larger. Choose a shorter duration, a lower sample rate or a smaller bit "
+    "width.";
 
 ToneRequest Request(int32_t rate, double freq, int32_t seconds, int32_t bits = 32, uint32_t atten = 0)
 {
@@ -112,8 +113,7 @@ TEST(CheckRequest, AcceptedRequestsFitTheFile)
             while (!CheckRequest(Request(rate, 1, seconds * 2, bits)))
                 seconds *= 2;
             for (int32_t step = seconds / 2; step > 0; step /= 2)
-                if (!CheckRequest(Request(rate, 1, seconds + step, bits)))
-                    seconds += step;
+                if (!CheckRequest(Request(rate, 1, seconds + step, bits))) seconds += step;
             const double frames = double(seconds) * rate + rate + 3;  // one cycle of 1 Hz more
             const double bytes = 140 + std::ceil(frames / 512) * 512 * 2 * (bits / 8);
             EXPECT_LE(bytes - 8, 4294967295.0) << bits << " bits at " << rate;

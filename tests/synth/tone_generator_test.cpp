@@ -116,7 +116,8 @@ TEST(ToneKernels, CountingAndWritingMakeTheSameValues)
         EXPECT_EQ(counting.g.run.phase, writing.g.run.phase);
         EXPECT_EQ(counting.g.run.dcSum, writing.g.run.dcSum);
         int64_t sum = 0;
-        for (int32_t v : out) sum += v;
+        for (int32_t v : out)
+            sum += v;
         EXPECT_EQ(sum, writing.g.run.dcSum);
     }
 }

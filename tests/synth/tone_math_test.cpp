@@ -21,24 +21,30 @@ enum class Fn { Sin, Cos, Exp10 };
 // Correctly rounded reference values.
 class Reference {
 public:
-    Reference() { mpfr_inits2(53, arg_, val_, static_cast<mpfr_ptr>(nullptr)); }
-    ~Reference() { mpfr_clears(arg_, val_, static_cast<mpfr_ptr>(nullptr)); }
+    Reference() { mpfr_inits2(53, arg, val, static_cast<mpfr_ptr>(nullptr)); }
+    ~Reference() { mpfr_clears(arg, val, static_cast<mpfr_ptr>(nullptr)); }
     Reference(const Reference&) = delete;
     Reference& operator=(const Reference&) = delete;
 
     double operator()(Fn fn, double x)
     {
-        mpfr_set_d(arg_, x, MPFR_RNDN);
+        mpfr_set_d(arg, x, MPFR_RNDN);
         switch (fn) {
-        case Fn::Sin: mpfr_sin(val_, arg_, MPFR_RNDN); break;
-        case Fn::Cos: mpfr_cos(val_, arg_, MPFR_RNDN); break;
-        case Fn::Exp10: mpfr_exp10(val_, arg_, MPFR_RNDN); break;
+            case Fn::Sin:
+                mpfr_sin(val, arg, MPFR_RNDN);
+                break;
+            case Fn::Cos:
+                mpfr_cos(val, arg, MPFR_RNDN);
+                break;
+            case Fn::Exp10:
+                mpfr_exp10(val, arg, MPFR_RNDN);
+                break;
         }
-        return mpfr_get_d(val_, MPFR_RNDN);
+        return mpfr_get_d(val, MPFR_RNDN);
     }
 
 private:
-    mpfr_t arg_, val_;
+    mpfr_t arg, val;
 };
 
 // Representable doubles between a and b (0 when equal; -0 and +0 are equal).
@@ -55,9 +61,12 @@ uint64_t UlpDistance(double a, double b)
 double Ours(Fn fn, double x)
 {
     switch (fn) {
-    case Fn::Sin: return ToneSin(x);
-    case Fn::Cos: return ToneCos(x);
-    case Fn::Exp10: return TonePow10(x);
+        case Fn::Sin:
+            return ToneSin(x);
+        case Fn::Cos:
+            return ToneCos(x);
+        case Fn::Exp10:
+            return TonePow10(x);
     }
     return 0.0;
 }
@@ -66,34 +75,34 @@ double Ours(Fn fn, double x)
 // correctly rounded one and how many are more than one unit away.
 class Sweep {
 public:
-    Sweep(const char* name, Fn fn) : name_(name), fn_(fn) {}
+    Sweep(const char* name, Fn fn) : name(name), fn(fn) {}
 
     void Check(double x)
     {
-        const uint64_t d = UlpDistance(Ours(fn_, x), reference_(fn_, x));
-        ++count_;
-        if (d != 0) ++notRounded_;
+        const uint64_t d = UlpDistance(Ours(fn, x), reference(fn, x));
+        ++count;
+        if (d != 0) ++notRounded;
         if (d > 1) {
-            if (farOff_ < 5) ADD_FAILURE() << name_ << ": " << d << " ulp off at x = " << std::hexfloat << x;
-            ++farOff_;
+            if (farOff < 5) ADD_FAILURE() << name << ": " << d << " ulp off at x = " << std::hexfloat << x;
+            ++farOff;
         }
     }
 
     ~Sweep()
     {
-        std::printf("%-34s %9llu values, %7llu not correctly rounded (%.4f %%), %llu off by more than 1 ulp\n",
-                    name_, static_cast<unsigned long long>(count_),
-                    static_cast<unsigned long long>(notRounded_),
-                    count_ ? 100.0 * double(notRounded_) / double(count_) : 0.0,
-                    static_cast<unsigned long long>(farOff_));
-        EXPECT_EQ(farOff_, 0u) << name_;
+        std::printf(
+            "%-34s %9llu values, %7llu not correctly rounded (%.4f %%), %llu off by more than 1 ulp\n", name,
+            static_cast<unsigned long long>(count), static_cast<unsigned long long>(notRounded),
+            count ? 100.0 * double(notRounded) / double(count) : 0.0,
+            static_cast<unsigned long long>(farOff));
+        EXPECT_EQ(farOff, 0u) << name;
     }
 
 private:
-    const char* name_;
-    Fn fn_;
-    Reference reference_;
-    uint64_t count_ = 0, notRounded_ = 0, farOff_ = 0;
+    const char* name;
+    Fn fn;
+    Reference reference;
+    uint64_t count = 0, notRounded = 0, farOff = 0;
 };
 
 // A double with a random significand and a binary exponent drawn uniformly
@@ -106,7 +115,7 @@ double RandomDouble(std::mt19937_64& rng, int minExp, int maxExp, bool bothSigns
     return bothSigns && (rng() & 1) ? -x : x;
 }
 
-constexpr double kToneStep = 0.016362461737447917;  // 1 kHz at 384 kHz
+constexpr double TONE_STEP = 0.016362461737447917;  // 1 kHz at 384 kHz
 
 }  // namespace
 
@@ -124,7 +133,8 @@ TEST(ToneMathExact, SmallCases)
     }
     // Whole powers of ten up to 10^22 are doubles, so they must come out exactly.
     double power = 1.0;
-    for (int n = 0; n <= 22; ++n, power *= 10.0) EXPECT_EQ(TonePow10(n), power) << n;
+    for (int n = 0; n <= 22; ++n, power *= 10.0)
+        EXPECT_EQ(TonePow10(n), power) << n;
     EXPECT_TRUE(std::isnan(ToneSin(INFINITY)));
     EXPECT_TRUE(std::isnan(ToneCos(-INFINITY)));
     EXPECT_TRUE(std::isnan(ToneSin(NAN)));
@@ -136,7 +146,7 @@ TEST(ToneMathAccuracy, SineOfTheDefaultTonesPhases)
     Sweep sweep("sin, 1 kHz/384 kHz phase series", Fn::Sin);
     double phase = 0.0;
     for (uint32_t i = 0; i < 11520000; ++i) {
-        phase += kToneStep;
+        phase += TONE_STEP;
         sweep.Check(phase);
     }
 }
@@ -145,9 +155,11 @@ TEST(ToneMathAccuracy, SineOverTheWholePhaseRange)
 {
     std::mt19937_64 rng(1);
     Sweep sweep("sin, random |x| in 2^-30 ... 2^35", Fn::Sin);
-    for (int i = 0; i < 1500000; ++i) sweep.Check(RandomDouble(rng, -30, 35, true));
+    for (int i = 0; i < 1500000; ++i)
+        sweep.Check(RandomDouble(rng, -30, 35, true));
     Sweep uniform("sin, random uniform x in 0 ... 2^35", Fn::Sin);
-    for (int i = 0; i < 500000; ++i) uniform.Check(std::uniform_real_distribution<double>(0.0, 0x1p35)(rng));
+    for (int i = 0; i < 500000; ++i)
+        uniform.Check(std::uniform_real_distribution<double>(0.0, 0x1p35)(rng));
 }
 
 TEST(ToneMathAccuracy, SineNearMultiplesOfHalfPi)
@@ -164,7 +176,8 @@ TEST(ToneMathAccuracy, SineNearMultiplesOfHalfPi)
     };
     for (const auto& [m, e] : closest) {
         double x = std::ldexp(m, e);
-        for (int i = 0; i < 8; ++i) x = std::nextafter(x, 0.0);
+        for (int i = 0; i < 8; ++i)
+            x = std::nextafter(x, 0.0);
         for (int i = 0; i < 17; ++i, x = std::nextafter(x, INFINITY)) {
             sweep.Check(x);
             sweep.Check(-x);
@@ -183,12 +196,14 @@ TEST(ToneMathAccuracy, SineNearMultiplesOfHalfPi)
         mpfr_mul_ui(t, halfPi, static_cast<unsigned long>(k), MPFR_RNDN);
         double x = mpfr_get_d(t, MPFR_RNDN);
         x = std::nextafter(x, 0.0);
-        for (int j = 0; j < 3; ++j, x = std::nextafter(x, INFINITY)) sweep.Check(x);
+        for (int j = 0; j < 3; ++j, x = std::nextafter(x, INFINITY))
+            sweep.Check(x);
     }
     for (uint64_t k : {8913450000ull, 4456725000ull, 1000000007ull}) {  // k*pi up to 2.8e10
         mpfr_mul_ui(t, halfPi, static_cast<unsigned long>(2 * k), MPFR_RNDN);
-        double phase = mpfr_get_d(t, MPFR_RNDN) - 5000 * kToneStep;
-        for (int j = 0; j < 10000; ++j) sweep.Check(phase += kToneStep);
+        double phase = mpfr_get_d(t, MPFR_RNDN) - 5000 * TONE_STEP;
+        for (int j = 0; j < 10000; ++j)
+            sweep.Check(phase += TONE_STEP);
     }
     mpfr_clears(halfPi, t, static_cast<mpfr_ptr>(nullptr));
 }
@@ -207,9 +222,11 @@ TEST(ToneMathAccuracy, CosineOfTheRampArguments)
     }
     std::mt19937_64 rng(3);
     Sweep random("cos, random x in 0 ... 13", Fn::Cos);
-    for (int i = 0; i < 600000; ++i) random.Check(std::uniform_real_distribution<double>(0.0, 13.0)(rng));
+    for (int i = 0; i < 600000; ++i)
+        random.Check(std::uniform_real_distribution<double>(0.0, 13.0)(rng));
     Sweep wide("cos, random |x| in 2^-30 ... 2^35", Fn::Cos);
-    for (int i = 0; i < 200000; ++i) wide.Check(RandomDouble(rng, -30, 35, true));
+    for (int i = 0; i < 200000; ++i)
+        wide.Check(RandomDouble(rng, -30, 35, true));
 }
 
 TEST(ToneMathAccuracy, PowerOfTenOfTheAmplitudes)
@@ -223,7 +240,9 @@ TEST(ToneMathAccuracy, PowerOfTenOfTheAmplitudes)
     }
     std::mt19937_64 rng(4);
     Sweep random("10^y, random y in -20 ... 20", Fn::Exp10);
-    for (int i = 0; i < 400000; ++i) random.Check(std::uniform_real_distribution<double>(-20.0, 20.0)(rng));
+    for (int i = 0; i < 400000; ++i)
+        random.Check(std::uniform_real_distribution<double>(-20.0, 20.0)(rng));
     Sweep wide("10^y, random |y| in 2^-40 ... 2^8", Fn::Exp10);
-    for (int i = 0; i < 100000; ++i) wide.Check(RandomDouble(rng, -40, 8, true) * (300.0 / 256.0));
+    for (int i = 0; i < 100000; ++i)
+        wide.Check(RandomDouble(rng, -40, 8, true) * (300.0 / 256.0));
 }

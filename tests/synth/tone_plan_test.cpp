@@ -16,8 +16,8 @@ struct Plan {
 Plan Observed(const ToneGenerator& g)
 {
     const ToneGenerator::Plan& p = g.plan;
-    return {p.rampLength, ToneRampDownStart(p), ToneTotalSamples(p), p.tailFrames, p.sustainBlocks, p.blockCount,
-            p.fullSustainBlocks};
+    return {p.rampLength,    ToneRampDownStart(p), ToneTotalSamples(p), p.tailFrames,
+            p.sustainBlocks, p.blockCount,         p.fullSustainBlocks};
 }
 
 void ExpectPlan(const ToneGenerator& g, const Plan& want)
@@ -112,14 +112,13 @@ TEST(TonePlan, RefusesWhatCannotBeATone)
     struct Case {
         double rate, freq, seconds;
     } cases[] = {
-        {44100, 1, 1},        // one cycle
-        {44100, 1.49, 1},     // rounds to one cycle
-        {500, 2, 1},          // one block
-        {0, 1000, 1}, {-44100, 1000, 1}, {nan, 1000, 1}, {inf, 1000, 1},
-        {44100, 0, 1}, {44100, -1000, 1}, {44100, nan, 1}, {44100, inf, 1},
-        {44100, 1000, 0}, {44100, 1000, -1}, {44100, 1000, nan}, {44100, 1000, inf},
-        {768000, 1000, 5600},  // 2^32 samples or more
-        {1000, 2000, 10},      // fewer than one sample per cycle
+        {44100, 1, 1},     // one cycle
+        {44100, 1.49, 1},  // rounds to one cycle
+        {500, 2, 1},       // one block
+        {0, 1000, 1},       {-44100, 1000, 1},  {nan, 1000, 1},       {inf, 1000, 1},   {44100, 0, 1},
+        {44100, -1000, 1},  {44100, nan, 1},    {44100, inf, 1},      {44100, 1000, 0}, {44100, 1000, -1},
+        {44100, 1000, nan}, {44100, 1000, inf}, {768000, 1000, 5600},  // 2^32 samples or more
+        {1000, 2000, 10},                                              // fewer than one sample per cycle
     };
     for (const Case& c : cases) {
         ToneGenerator g;

@@ -18,20 +18,19 @@ struct Outcome {
 
 // Plans and renders one whole tone; notes whether a corrected sample had to
 // stop at the end of the 32-bit range.
-Outcome RenderWhole(ToneGenerator& g, double rate, double freq, double seconds, int32_t bits,
-                    uint32_t atten)
+Outcome RenderWhole(ToneGenerator& g, double rate, double freq, double seconds, int32_t bits, uint32_t atten)
 {
     Outcome o;
     TonePlan(g, atten, bits, rate, freq, seconds);
-    if (!g.planned)
-        return o;
+    if (!g.planned) return o;
     o.planned = true;
     int32_t block[BLOCK_FRAMES];
     for (uint32_t b = 0; b < g.plan.blockCount; ++b) {
         ToneRenderBlock(g, block, nullptr);
         for (int32_t v : block) {
             o.sum += v;
-            o.saturated |= v == std::numeric_limits<int32_t>::max() || v == std::numeric_limits<int32_t>::min();
+            o.saturated |=
+                v == std::numeric_limits<int32_t>::max() || v == std::numeric_limits<int32_t>::min();
         }
     }
     EXPECT_FALSE(g.planned) << "the tone ends in its last block";
@@ -50,14 +49,11 @@ TEST(ToneProperty, EveryShortToneSumsToZero)
     while (tried < 400) {
         const double rate = std::floor(300.0 * std::pow(768000.0 / 300.0, unit(rng)));
         double seconds = 1 + std::floor(unit(rng) * 10);  // 1 ... 10
-        if (rate * seconds > 4e6)
-            seconds = std::max(1.0, std::floor(4e6 / rate));
+        if (rate * seconds > 4e6) seconds = std::max(1.0, std::floor(4e6 / rate));
         const double nyquist = std::floor(rate / 2);
         double freq = std::pow(nyquist, unit(rng));
-        if (tried % 2 == 0)
-            freq = std::floor(freq);  // integer and fractional frequencies alike
-        if (freq < 1 || std::floor(freq + 0.5) > nyquist)
-            continue;
+        if (tried % 2 == 0) freq = std::floor(freq);  // integer and fractional frequencies alike
+        if (freq < 1 || std::floor(freq + 0.5) > nyquist) continue;
         const int32_t bits = widths[tried % 3];
         const uint32_t atten = tried % 5 == 0 ? uint32_t(unit(rng) * 80) : 0;
         ++tried;
@@ -79,12 +75,13 @@ TEST(ToneProperty, EveryShortToneSumsToZero)
             ++saturated;
             continue;
         }
-        EXPECT_EQ(o.sum, 0) << rate << " Hz, " << freq << " Hz, " << seconds << " s, " << bits
-                            << " bits, " << atten << " dB";
+        EXPECT_EQ(o.sum, 0) << rate << " Hz, " << freq << " Hz, " << seconds << " s, " << bits << " bits, "
+                            << atten << " dB";
         frac ? ++fractional : unit_mode ? ++units : ++none;
     }
-    std::printf("tried %u: refused %u, no correction %u, unit %u, fractional %u, saturated %u; %llu samples\n",
-                tried, refused, none, units, fractional, saturated, (unsigned long long)samples);
+    std::printf(
+        "tried %u: refused %u, no correction %u, unit %u, fractional %u, saturated %u; %llu samples\n", tried,
+        refused, none, units, fractional, saturated, (unsigned long long)samples);
     EXPECT_GT(units, 20u);
     EXPECT_GT(fractional, 20u);
 }
@@ -100,7 +97,8 @@ TEST(ToneProperty, FullLevelCorrectionSaturatesInsteadOfWrapping)
     int32_t peak = 0;
     for (uint32_t b = 0; b < g.plan.blockCount; ++b) {
         ToneRenderBlock(g, block, nullptr);
-        for (int32_t v : block) peak = std::max(peak, v);
+        for (int32_t v : block)
+            peak = std::max(peak, v);
     }
     EXPECT_LE(peak, 2147483645);  // no sample near the positive end but the tone's own
 }

@@ -54,7 +54,8 @@ std::vector<std::pair<uint32_t, uint32_t>> CorrectionPoints(double rate, double 
 int64_t Sum(const Samples& s)
 {
     int64_t sum = 0;
-    for (int32_t v : s) sum += v;
+    for (int32_t v : s)
+        sum += v;
     return sum;
 }
 
@@ -100,20 +101,20 @@ TEST(ToneRenderBlock, LayoutsAtBlockBoundaries)
     // Search requests for the awkward layouts and check each tone renders
     // whole: right length, zeros after its end, all units applied.
     bool rampOfWholeBlocks = false, sharedBlock = false, tailAtZero = false, endsAtLast = false;
-    for (uint32_t rate = 2000; rate < 60000 && !(rampOfWholeBlocks && sharedBlock && tailAtZero && endsAtLast);
-         rate += 7) {
+    for (uint32_t rate = 2000;
+         rate < 60000 && !(rampOfWholeBlocks && sharedBlock && tailAtZero && endsAtLast); rate += 7) {
         for (double freq : {50.0, 400.0, 97.0}) {
             ToneGenerator g;
             TonePlan(g, 0, 32, rate, freq, 0.05);
-            if (!g.planned)
-                continue;
+            if (!g.planned) continue;
             const ToneGenerator::Plan& p = g.plan;
             const bool a = p.rampLength % 512 == 0;
             const bool b = p.sustainBlocks == p.rampLength / 512;
             const bool c = p.tailFrames == 0;
             const uint32_t total = ToneTotalSamples(p);
             const bool d = total % 512 == 0;
-            if (!(a && !rampOfWholeBlocks) && !(b && !sharedBlock) && !(c && !tailAtZero) && !(d && !endsAtLast))
+            if (!(a && !rampOfWholeBlocks) && !(b && !sharedBlock) && !(c && !tailAtZero) &&
+                !(d && !endsAtLast))
                 continue;
             rampOfWholeBlocks |= a;
             sharedBlock |= b;

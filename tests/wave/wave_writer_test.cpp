@@ -22,17 +22,20 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-uint32_t Le32(const Bytes& b, size_t at) {
+uint32_t Le32(const Bytes& b, size_t at)
+{
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24;
 }
 uint16_t Le16(const Bytes& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
 std::string Tag(const Bytes& b, size_t at) { return std::string(b.begin() + at, b.begin() + at + 4); }
 
-Bytes ReadFile(const fs::path& path, size_t limit = SIZE_MAX) {
+Bytes ReadFile(const fs::path& path, size_t limit = SIZE_MAX)
+{
     std::ifstream in(path, std::ios::binary);
     Bytes bytes;
     char c;
-    while (bytes.size() < limit && in.get(c)) bytes.push_back(uint8_t(c));
+    while (bytes.size() < limit && in.get(c))
+        bytes.push_back(uint8_t(c));
     return bytes;
 }
 
@@ -52,8 +55,8 @@ const Format FORMATS[] = {
 };
 
 // Checks every header byte; the sizes and fact value are passed as expected.
-void ExpectHeader(const Bytes& b, const Format& f, uint32_t riffSize, uint32_t factValue,
-                  uint32_t dataSize) {
+void ExpectHeader(const Bytes& b, const Format& f, uint32_t riffSize, uint32_t factValue, uint32_t dataSize)
+{
     ASSERT_GE(b.size(), 140u);
     EXPECT_EQ(Tag(b, 0), "RIFF");
     EXPECT_EQ(Le32(b, 4), riffSize);
@@ -67,10 +70,12 @@ void ExpectHeader(const Bytes& b, const Format& f, uint32_t riffSize, uint32_t f
     EXPECT_EQ(Le16(b, 32), f.blockAlign);
     EXPECT_EQ(Le16(b, 34), uint16_t(f.bits));
     EXPECT_EQ(Le16(b, 36), 82u);
-    for (size_t i = 38; i < 101; ++i) EXPECT_TRUE(b[i] >= 0x20 && b[i] < 0x7F) << "notice byte " << i;
+    for (size_t i = 38; i < 101; ++i)
+        EXPECT_TRUE(b[i] >= 0x20 && b[i] < 0x7F) << "notice byte " << i;
     const std::string notice(b.begin() + 38, b.begin() + 101);
     EXPECT_NE(notice.find("Calyx"), std::string::npos) << notice;
-    for (size_t i = 101; i < 120; ++i) EXPECT_EQ(b[i], 0) << "byte " << i;
+    for (size_t i = 101; i < 120; ++i)
+        EXPECT_EQ(b[i], 0) << "byte " << i;
     EXPECT_EQ(Tag(b, 120), "fact");
     EXPECT_EQ(Le32(b, 124), 4u);
     EXPECT_EQ(Le32(b, 128), factValue);
@@ -79,16 +84,19 @@ void ExpectHeader(const Bytes& b, const Format& f, uint32_t riffSize, uint32_t f
 }
 
 // A block whose bytes differ from block to block, so misplaced data shows.
-Bytes Block(int32_t size, uint32_t index) {
+Bytes Block(int32_t size, uint32_t index)
+{
     Bytes block(static_cast<size_t>(size));
-    for (size_t i = 0; i < block.size(); ++i) block[i] = uint8_t(i * 7 + index * 31 + 1);
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = uint8_t(i * 7 + index * 31 + 1);
     return block;
 }
 
 // Writes blocks one at a time, as a job could. Returns the number of blocks
 // accepted before the first failure.
 uint32_t WriteBlocks(WaveWriter& w, const Format& f, uint32_t count, Bytes* written = nullptr,
-                     int* firstError = nullptr) {
+                     int* firstError = nullptr)
+{
     for (uint32_t k = 0; k < count; ++k) {
         const Bytes block = Block(f.blockBytes, k);
         int32_t n = -1;
@@ -105,7 +113,8 @@ uint32_t WriteBlocks(WaveWriter& w, const Format& f, uint32_t count, Bytes* writ
 
 class WaveWriterTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         std::string name = std::string(info->test_suite_name()) + "-" + info->name();
         for (char& c : name)
@@ -115,7 +124,8 @@ protected:
         fs::create_directories(dir);
         path = dir / "tone.wav";
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         WaveFinish(w);
         fs::remove_all(dir);
     }
@@ -126,7 +136,8 @@ protected:
 
 // Runs body in a child process and returns its exit status (or -1 if it died).
 template <typename Body>
-int InChild(Body body) {
+int InChild(Body body)
+{
     const pid_t pid = fork();
     if (pid == 0) _exit(body());
     int status = 0;
@@ -138,7 +149,8 @@ class WaveFormats : public WaveWriterTest, public ::testing::WithParamInterface<
 INSTANTIATE_TEST_SUITE_P(Widths, WaveFormats, ::testing::ValuesIn(FORMATS),
                          [](const auto& info) { return std::to_string(info.param.bits) + "bit"; });
 
-TEST_P(WaveFormats, FinishedFileHasExactHeaderAndTheBlocksInOrder) {
+TEST_P(WaveFormats, FinishedFileHasExactHeaderAndTheBlocksInOrder)
+{
     const Format f = GetParam();
     ASSERT_TRUE(WaveCreate(w, f.bits, path.c_str(), f.rate));
     Bytes data;
@@ -154,7 +166,8 @@ TEST_P(WaveFormats, FinishedFileHasExactHeaderAndTheBlocksInOrder) {
     EXPECT_TRUE(std::equal(data.begin(), data.end(), b.begin() + 140));
 }
 
-TEST_P(WaveFormats, FinishRightAfterCreateLeavesAnEmptyValidFile) {
+TEST_P(WaveFormats, FinishRightAfterCreateLeavesAnEmptyValidFile)
+{
     const Format f = GetParam();
     ASSERT_TRUE(WaveCreate(w, f.bits, path.c_str(), f.rate));
     EXPECT_EQ(WaveFinish(w), 0);
@@ -163,7 +176,8 @@ TEST_P(WaveFormats, FinishRightAfterCreateLeavesAnEmptyValidFile) {
     ExpectHeader(b, f, 132, 0, 0);
 }
 
-TEST_P(WaveFormats, JobCutOffBeforeFinishKeepsPlaceholdersAndWholeBlocks) {
+TEST_P(WaveFormats, JobCutOffBeforeFinishKeepsPlaceholdersAndWholeBlocks)
+{
     const Format f = GetParam();
     // The child dies without finishing and without flushing anything: what is on
     // disk is what a killed job leaves.
@@ -177,7 +191,8 @@ TEST_P(WaveFormats, JobCutOffBeforeFinishKeepsPlaceholdersAndWholeBlocks) {
     ExpectHeader(b, f, 0, 0xFFFFFFFF, 0);
 }
 
-TEST_P(WaveFormats, CreationReplacesALongerExistingFile) {
+TEST_P(WaveFormats, CreationReplacesALongerExistingFile)
+{
     const Format f = GetParam();
     {
         std::ofstream old(path, std::ios::binary);
@@ -196,7 +211,8 @@ TEST_P(WaveFormats, CreationReplacesALongerExistingFile) {
 // new file, reached the same way: a plain file keeps its permissions, a
 // symbolic link still leads to its target, and every name of a hard-linked
 // file shows the new content.
-TEST_F(WaveWriterTest, ReplacingKeepsPermissionsAndLinks) {
+TEST_F(WaveWriterTest, ReplacingKeepsPermissionsAndLinks)
+{
     const Format f = FORMATS[2];
     const auto makeOld = [](const fs::path& p) {
         std::ofstream old(p, std::ios::binary);
@@ -242,7 +258,8 @@ struct Tear {
 const Tear TEARS[] = {{"Nothing", 0, 0}, {"OneByte", 0, 1}, {"Half", 2, 0}, {"AllButOne", 4, -1}};
 
 // The writer's block write, failing part-way from its nth call on.
-WaveBlockWrite TornWrite(int failAt, Tear tear) {
+WaveBlockWrite TornWrite(int failAt, Tear tear)
+{
     return [calls = 0, failAt, tear](const void* bytes, size_t size, std::FILE* file) mutable {
         if (++calls < failAt) return std::fwrite(bytes, 1, size, file);
         const size_t part = size_t(tear.bytesWritten(int32_t(size)));
@@ -252,7 +269,8 @@ WaveBlockWrite TornWrite(int failAt, Tear tear) {
     };
 }
 
-TEST_P(WaveFormats, ForcedWriteFailureLeavesWholeBlocksOnly) {
+TEST_P(WaveFormats, ForcedWriteFailureLeavesWholeBlocksOnly)
+{
     const Format f = GetParam();
     for (const Tear& tear : TEARS) {
         SCOPED_TRACE(tear.name);
@@ -280,7 +298,8 @@ TEST_P(WaveFormats, ForcedWriteFailureLeavesWholeBlocksOnly) {
     }
 }
 
-TEST_P(WaveFormats, RealWriteFailureAtTheFileSizeLimit) {
+TEST_P(WaveFormats, RealWriteFailureAtTheFileSizeLimit)
+{
     const Format f = GetParam();
     // The limit falls inside the fourth block, so the system writes part of it.
     const rlim_t limit = 140 + 3 * rlim_t(f.blockBytes) + rlim_t(f.blockBytes) / 2;
@@ -308,7 +327,8 @@ TEST_P(WaveFormats, RealWriteFailureAtTheFileSizeLimit) {
 
 // Several blocks in one write: those that reached the disk whole are kept
 // and counted as written, the torn one is cut off.
-TEST_P(WaveFormats, RunOfBlocksCutAtTheFileSizeLimitKeepsItsWholeBlocks) {
+TEST_P(WaveFormats, RunOfBlocksCutAtTheFileSizeLimitKeepsItsWholeBlocks)
+{
     const Format f = GetParam();
     const rlim_t limit = 140 + 3 * rlim_t(f.blockBytes) + rlim_t(f.blockBytes) / 2;
     Bytes run;
@@ -334,7 +354,8 @@ TEST_P(WaveFormats, RunOfBlocksCutAtTheFileSizeLimitKeepsItsWholeBlocks) {
     EXPECT_TRUE(std::equal(b.begin() + 140, b.end(), run.begin()));
 }
 
-TEST_F(WaveWriterTest, DefaultRequestFigures) {
+TEST_F(WaveWriterTest, DefaultRequestFigures)
+{
     // 384000 Hz, 30 s, 32 bits: 22500 blocks of 4096 bytes.
     ASSERT_TRUE(WaveCreate(w, 32, path.c_str(), 384000));
     const Bytes zeros(4096, 0);
@@ -350,7 +371,8 @@ TEST_F(WaveWriterTest, DefaultRequestFigures) {
     ExpectHeader(b, FORMATS[2], 92160132, 23040000, 92160000);
 }
 
-TEST_F(WaveWriterTest, FinishTwiceClosesOnce) {
+TEST_F(WaveWriterTest, FinishTwiceClosesOnce)
+{
     ASSERT_TRUE(WaveCreate(w, 16, path.c_str(), 44100));
     ASSERT_EQ(WriteBlocks(w, FORMATS[0], 2), 2u);
     EXPECT_EQ(WaveFinish(w), 0);
@@ -367,14 +389,16 @@ TEST_F(WaveWriterTest, FinishTwiceClosesOnce) {
 
 // A file that is no longer the writer's by the finish (here removed) is a
 // failure, not a finished file.
-TEST_F(WaveWriterTest, FinishReportsAFileLostMeanwhile) {
+TEST_F(WaveWriterTest, FinishReportsAFileLostMeanwhile)
+{
     ASSERT_TRUE(WaveCreate(w, 24, path.c_str(), 48000));
     ASSERT_EQ(WriteBlocks(w, FORMATS[1], 2), 2u);
     fs::remove(path);
     EXPECT_NE(WaveFinish(w), 0);
 }
 
-TEST_F(WaveWriterTest, RefusesWhatItCannotWrite) {
+TEST_F(WaveWriterTest, RefusesWhatItCannotWrite)
+{
     EXPECT_FALSE(WaveCreate(w, 20, path.c_str(), 44100));
     EXPECT_FALSE(WaveCreate(w, 16, path.c_str(), 0));
     EXPECT_FALSE(WaveCreate(w, 16, nullptr, 44100));
@@ -396,7 +420,8 @@ TEST_F(WaveWriterTest, RefusesWhatItCannotWrite) {
 
 // Writers are independent: files written at once, blocks interleaved, each
 // finished with its own sizes.
-TEST_F(WaveWriterTest, TwoFilesAtOnce) {
+TEST_F(WaveWriterTest, TwoFilesAtOnce)
+{
     WaveWriter other;
     const fs::path second = dir / "second.wav";
     ASSERT_TRUE(WaveCreate(w, 16, path.c_str(), 44100));
@@ -415,7 +440,8 @@ TEST_F(WaveWriterTest, TwoFilesAtOnce) {
 
 // The data size counts whole blocks and its RIFF size must fit 32 bits: the
 // writer stops accepting blocks before either would wrap.
-TEST_F(WaveWriterTest, StopsBeforeTheSizesWrap) {
+TEST_F(WaveWriterTest, StopsBeforeTheSizesWrap)
+{
     w.writeBlock = [](const void*, size_t size, std::FILE*) { return size; };
     ASSERT_TRUE(WaveCreate(w, 32, path.c_str(), 384000));
     const Bytes block(4096, 0);

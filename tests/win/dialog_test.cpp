@@ -27,8 +27,7 @@ using namespace harness;
 
 namespace {
 
-#define CHECK_COLOR(actual, expected) \
-    CHECK_EQ(ColorText(actual), ColorText(expected))
+#define CHECK_COLOR(actual, expected) CHECK_EQ(ColorText(actual), ColorText(expected))
 
 std::string workDir;
 std::string refDir;
@@ -41,7 +40,10 @@ std::string ReadFile(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
-bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 uint32_t U32(const std::string& bytes, size_t at)
 {
@@ -91,30 +93,32 @@ struct Dialog {
     }
     ~Dialog()
     {
-        if (IsWindow(hwnd))
-            DestroyWindow(hwnd);
+        if (IsWindow(hwnd)) DestroyWindow(hwnd);
         Pump(nullptr, 10);
     }
     HWND Item(int id) const { return GetDlgItem(hwnd, id); }
     std::string Text(int id) const { return WindowText(Item(id)); }
     void SetText(int id, const std::string& text) const { SetDlgItemTextA(hwnd, id, text.c_str()); }
     uint32_t ProgressPos() const { return uint32_t(SendMessageA(Item(IDC_PROGRESS), PBM_GETPOS, 0, 0)); }
-    uint32_t ProgressHigh() const { return uint32_t(SendMessageA(Item(IDC_PROGRESS), PBM_GETRANGE, FALSE, 0)); }
+    uint32_t ProgressHigh() const
+    {
+        return uint32_t(SendMessageA(Item(IDC_PROGRESS), PBM_GETRANGE, FALSE, 0));
+    }
     int ProgressLow() const { return int(SendMessageA(Item(IDC_PROGRESS), PBM_GETRANGE, TRUE, 0)); }
     void Click(int id) const { SendMessageA(Item(id), BM_CLICK, 0, 0); }
     bool CreateEnabled() const { return IsWindowEnabled(Item(IDOK)) != FALSE; }
     // Waits for the running job's end, as the user would: serving messages.
     bool WaitForJob(DWORD ms) const
     {
-        return PumpUntil(hwnd, [&] { return CreateEnabled() && !dlg.bBusy; }, ms);
+        return PumpUntil(
+            hwnd, [&] { return CreateEnabled() && !dlg.bBusy; }, ms);
     }
 };
 
 HWND FindStatic(HWND dialog, const char* text)
 {
     for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
-        if (WindowText(c) == text)
-            return c;
+        if (WindowText(c) == text) return c;
     return nullptr;
 }
 
@@ -137,30 +141,39 @@ struct TemplateTable {
     std::vector<ItemRow> items;
 };
 
-const TemplateTable MAIN_TEMPLATE = {
-    102, 0x90C800C8, 0x00040000, 201, 182, "Calyx",
-    {
-        {1, "#128", "Create file", 0x50010001, 46, 126, 50, 14},
-        {2, "#128", "Quit", 0x50010000, 101, 126, 50, 14},
-        {0xFFFFFFFF, "#130", "Sample rate", 0x50020000, 19, 12, 52, 8},
-        {0xFFFFFFFF, "#130", "Attenuation dB", 0x50020000, 135, 12, 52, 8},
-        {0xFFFFFFFF, "#130", "Frequency Hz", 0x50020000, 16, 48, 51, 8},
-        {0xFFFFFFFF, "#130", "Duration seconds", 0x50020000, 131, 48, 57, 8},
-        {0xFFFFFFFF, "#130", "Path\\filename", 0x50020000, 77, 85, 51, 8},
-        {1000, "#129", "", 0x50812080, 18, 24, 40, 14},
-        {1001, "#129", "", 0x50810080, 18, 60, 40, 14},
-        {1002, "#129", "", 0x50812080, 139, 24, 40, 14},
-        {1003, "#129", "", 0x50812080, 139, 60, 40, 14},
-        {1004, "#129", "", 0x50810080, 18, 97, 162, 14},
-        {1005, "msctls_progress32", "", 0x50800001, 18, 153, 162, 14},
-        {0xFFFFFFFF, "#128", "Bit width", 0x50000007, 75, 12, 48, 63},
-        {1007, "#128", "16", 0x50000009, 89, 24, 24, 10},
-        {1008, "#128", "24", 0x50000009, 89, 42, 24, 10},
-        {1009, "#128", "32", 0x50000009, 89, 60, 24, 10},
-    }};
+const TemplateTable MAIN_TEMPLATE = {102,
+                                     0x90C800C8,
+                                     0x00040000,
+                                     201,
+                                     182,
+                                     "Calyx",
+                                     {
+                                         {1, "#128", "Create file", 0x50010001, 46, 126, 50, 14},
+                                         {2, "#128", "Quit", 0x50010000, 101, 126, 50, 14},
+                                         {0xFFFFFFFF, "#130", "Sample rate", 0x50020000, 19, 12, 52, 8},
+                                         {0xFFFFFFFF, "#130", "Attenuation dB", 0x50020000, 135, 12, 52, 8},
+                                         {0xFFFFFFFF, "#130", "Frequency Hz", 0x50020000, 16, 48, 51, 8},
+                                         {0xFFFFFFFF, "#130", "Duration seconds", 0x50020000, 131, 48, 57, 8},
+                                         {0xFFFFFFFF, "#130", "Path\\filename", 0x50020000, 77, 85, 51, 8},
+                                         {1000, "#129", "", 0x50812080, 18, 24, 40, 14},
+                                         {1001, "#129", "", 0x50810080, 18, 60, 40, 14},
+                                         {1002, "#129", "", 0x50812080, 139, 24, 40, 14},
+                                         {1003, "#129", "", 0x50812080, 139, 60, 40, 14},
+                                         {1004, "#129", "", 0x50810080, 18, 97, 162, 14},
+                                         {1005, "msctls_progress32", "", 0x50800001, 18, 153, 162, 14},
+                                         {0xFFFFFFFF, "#128", "Bit width", 0x50000007, 75, 12, 48, 63},
+                                         {1007, "#128", "16", 0x50000009, 89, 24, 24, 10},
+                                         {1008, "#128", "24", 0x50000009, 89, 42, 24, 10},
+                                         {1009, "#128", "32", 0x50000009, 89, 60, 24, 10},
+                                     }};
 
 const TemplateTable ABOUT_TEMPLATE = {
-    100, 0x80C800C8, 0, 170, 62, "About Calyx",
+    100,
+    0x80C800C8,
+    0,
+    170,
+    62,
+    "About Calyx",
     {
         {0xFFFFFFFF, "#130", "#128", 0x50000003, 14, 14, 20, 20},
         {0xFFFFFFFF, "#130", "Calyx, Version 1.05", 0x50020080, 42, 14, 114, 8},
@@ -171,16 +184,26 @@ const TemplateTable ABOUT_TEMPLATE = {
 
 struct Reader {
     const uint8_t* p;
-    uint16_t Word() { uint16_t v; std::memcpy(&v, p, 2); p += 2; return v; }
-    uint32_t Dword() { uint32_t v; std::memcpy(&v, p, 4); p += 4; return v; }
+    uint16_t Word()
+    {
+        uint16_t v;
+        std::memcpy(&v, p, 2);
+        p += 2;
+        return v;
+    }
+    uint32_t Dword()
+    {
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        p += 4;
+        return v;
+    }
     int16_t Short() { return int16_t(Word()); }
     std::string SzOrOrd()
     {
         const uint16_t first = Word();
-        if (first == 0x0000)
-            return "";
-        if (first == 0xFFFF)
-            return "#" + std::to_string(Word());
+        if (first == 0x0000) return "";
+        if (first == 0xFFFF) return "#" + std::to_string(Word());
         std::string s(1, char(first));
         for (uint16_t c; (c = Word()) != 0;)
             s += char(c);
@@ -194,13 +217,12 @@ void TestTemplate(const TemplateTable& table)
     HRSRC res = FindResourceExA(nullptr, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(table.id),
                                 MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
     CHECK(res != nullptr);
-    if (!res)
-        return;
+    if (!res) return;
     const auto* base = static_cast<const uint8_t*>(LockResource(LoadResource(nullptr, res)));
     Reader r{base};
-    CHECK_EQ(r.Word(), 1);        // DLGTEMPLATEEX version
-    CHECK_EQ(r.Word(), 0xFFFF);   // signature
-    CHECK_EQ(r.Dword(), 0u);      // help id
+    CHECK_EQ(r.Word(), 1);       // DLGTEMPLATEEX version
+    CHECK_EQ(r.Word(), 0xFFFF);  // signature
+    CHECK_EQ(r.Dword(), 0u);     // help id
     CHECK_EQ(r.Dword(), table.exStyle);
     CHECK_EQ(r.Dword(), table.style);
     const uint16_t count = r.Word();
@@ -212,10 +234,10 @@ void TestTemplate(const TemplateTable& table)
     CHECK_EQ(r.SzOrOrd(), "");  // no menu
     CHECK_EQ(r.SzOrOrd(), "");  // default dialog class
     CHECK_EQ(r.SzOrOrd(), table.caption);
-    CHECK_EQ(r.Word(), 8);      // points
-    CHECK_EQ(r.Word(), 0);      // weight
-    CHECK_EQ(int(*r.p++), 0);   // not italic
-    CHECK_EQ(int(*r.p++), 1);   // DEFAULT_CHARSET
+    CHECK_EQ(r.Word(), 8);     // points
+    CHECK_EQ(r.Word(), 0);     // weight
+    CHECK_EQ(int(*r.p++), 0);  // not italic
+    CHECK_EQ(int(*r.p++), 1);  // DEFAULT_CHARSET
     CHECK_EQ(r.SzOrOrd(), "MS Shell Dlg");
     for (size_t i = 0; i < count && i < table.items.size(); ++i) {
         const ItemRow& e = table.items[i];
@@ -339,10 +361,14 @@ void TestFieldGrammar()
         Dialog d;
         const auto member = [&]() -> double {
             switch (c.field) {
-            case IDC_FREQUENCY: return d.dlg.Frequency;
-            case IDC_ATTENUATION: return d.dlg.nAttenuation;
-            case IDC_SAMPLE_RATE: return d.dlg.nSampleRate;
-            default: return d.dlg.nSeconds;
+                case IDC_FREQUENCY:
+                    return d.dlg.Frequency;
+                case IDC_ATTENUATION:
+                    return d.dlg.nAttenuation;
+                case IDC_SAMPLE_RATE:
+                    return d.dlg.nSampleRate;
+                default:
+                    return d.dlg.nSeconds;
             }
         };
         const double before = member();
@@ -593,8 +619,7 @@ void TestJobs()
         // The finished job's thread handle was let go (its value may have
         // been given to the new thread: it cannot be while still open).
         DWORD flags = 0;
-        if (previous)
-            CHECK(d.dlg.hThread == previous || !GetHandleInformation(previous, &flags));
+        if (previous) CHECK(d.dlg.hThread == previous || !GetHandleInformation(previous, &flags));
         CHECK(d.WaitForJob(20000));
         CHECK(boxes.seen.empty());
 
@@ -635,8 +660,7 @@ uint32_t progressPositions = 0;
 
 LRESULT CALLBACK CountingProgressProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
-    if (msg == PBM_SETPOS)
-        ++progressPositions;
+    if (msg == PBM_SETPOS) ++progressPositions;
     return CallWindowProcA(progressProc, hwnd, msg, wp, lp);
 }
 
@@ -680,8 +704,10 @@ constexpr const char* ZERO_MESSAGE = "nSeconds = 0 or nSampleRate = 0 or Frequen
 constexpr const char* NYQUIST_MESSAGE = "The frequency you requested is greater than the Nyquist rate!";
 
 const Refusal REFUSALS[] = {
-    {"missing directory", true, IDC_BITS32, "384000", "1000", "0", "1", PATH_MESSAGE, "Can't create that file..."},
-    {"path before numbers", true, IDC_BITS16, "0", "1000", "100", "1", PATH_MESSAGE, "Can't create that file..."},
+    {"missing directory", true, IDC_BITS32, "384000", "1000", "0", "1", PATH_MESSAGE,
+     "Can't create that file..."},
+    {"path before numbers", true, IDC_BITS16, "0", "1000", "100", "1", PATH_MESSAGE,
+     "Can't create that file..."},
     {"16 bits, 91 dB", false, IDC_BITS16, "8000", "1000", "91", "1",
      "At bit width of 16 maximum attenuation is 90 dB", "Invalid parameter..."},
     {"attenuation before zero", false, IDC_BITS16, "0", "1000", "100", "1",
@@ -694,9 +720,11 @@ const Refusal REFUSALS[] = {
     {"no sample rate", false, IDC_BITS32, "0", "1000", "0", "1", ZERO_MESSAGE, "Invalid parameter..."},
     {"frequency 0.9", false, IDC_BITS32, "8000", "0.9", "0", "1", ZERO_MESSAGE, "Invalid parameter..."},
     {"frequency -0.9", false, IDC_BITS32, "8000", "-0.9", "0", "1", ZERO_MESSAGE, "Invalid parameter..."},
-    {"192000.5 at 384000", false, IDC_BITS32, "384000", "192000.5", "0", "1", NYQUIST_MESSAGE, "Invalid parameter..."},
+    {"192000.5 at 384000", false, IDC_BITS32, "384000", "192000.5", "0", "1", NYQUIST_MESSAGE,
+     "Invalid parameter..."},
     {"1e12", false, IDC_BITS32, "384000", "1e12", "0", "1", NYQUIST_MESSAGE, "Invalid parameter..."},
-    {"22051 at 44101", false, IDC_BITS32, "44101", "22051", "0", "1", NYQUIST_MESSAGE, "Invalid parameter..."},
+    {"22051 at 44101", false, IDC_BITS32, "44101", "22051", "0", "1", NYQUIST_MESSAGE,
+     "Invalid parameter..."},
 };
 
 void TestRefusals()
@@ -745,8 +773,7 @@ void TestRefusals()
         ModalWatcher boxes(d.hwnd);
         d.Click(IDOK);
         CHECK_EQ(boxes.seen.size(), size_t(1));
-        if (!boxes.seen.empty())
-            CHECK_EQ(boxes.seen[0].Text(), PATH_MESSAGE);
+        if (!boxes.seen.empty()) CHECK_EQ(boxes.seen[0].Text(), PATH_MESSAGE);
         CHECK(!d.dlg.bBusy);
         CHECK(d.CreateEnabled());
     }
@@ -782,8 +809,7 @@ void TestRefusals()
 
 bool ValidWholeBlocks(const std::string& file, uint32_t bits, uint32_t& blocks)
 {
-    if (file.size() < 140 || file.compare(0, 4, "RIFF") != 0)
-        return false;
+    if (file.size() < 140 || file.compare(0, 4, "RIFF") != 0) return false;
     const uint32_t data = U32(file, 136);
     const uint32_t blockBytes = 512 * 2 * bits / 8;
     blocks = data / blockBytes;
@@ -800,7 +826,8 @@ void TestQuitDuringJob()
     d.SetText(IDC_DURATION, "60");
     d.SetText(IDC_PATH, path);
     d.Click(IDOK);
-    CHECK(PumpUntil(d.hwnd, [&] { return d.ProgressPos() >= 20; }, 20000));
+    CHECK(PumpUntil(
+        d.hwnd, [&] { return d.ProgressPos() >= 20; }, 20000));
     HANDLE job = d.dlg.hThread;
 
     // While the job runs, "Create file" re-reads the fields and does nothing
@@ -839,12 +866,14 @@ void TestCloseWays()
     {
         Dialog d;
         SendMessageA(d.hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
-        CHECK(PumpUntil(d.hwnd, [&] { return d.dlg.Result() == IDCANCEL; }, 3000));
+        CHECK(PumpUntil(
+            d.hwnd, [&] { return d.dlg.Result() == IDCANCEL; }, 3000));
     }
     {
         Dialog d;
         PostMessageA(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0);
-        CHECK(PumpUntil(d.hwnd, [&] { return d.dlg.Result() == IDCANCEL; }, 3000));
+        CHECK(PumpUntil(
+            d.hwnd, [&] { return d.dlg.Result() == IDCANCEL; }, 3000));
     }
     {
         // "Quit" after a finished job closes at once.
@@ -869,8 +898,7 @@ void TestSystemCommands()
         SendMessageA(d.hwnd, WM_SYSCOMMAND, id, 0);
         const bool about = id >= 16 && id <= 31;
         CHECK_EQ(boxes.seen.size(), size_t(about ? 1 : 0));
-        if (boxes.seen.size() != 1)
-            continue;
+        if (boxes.seen.size() != 1) continue;
         const ModalWindow& m = boxes.seen[0];
         CHECK_EQ(m.caption, "About Calyx");
         CHECK(m.owner == d.hwnd);
@@ -889,8 +917,7 @@ int iconEraseCount = 0;
 LRESULT CALLBACK CountIconErase(int code, WPARAM w, LPARAM l)
 {
     const auto* m = reinterpret_cast<CWPSTRUCT*>(l);
-    if (m->hwnd == iconicDialog && m->message == WM_ICONERASEBKGND && m->wParam)
-        ++iconEraseCount;
+    if (m->hwnd == iconicDialog && m->message == WM_ICONERASEBKGND && m->wParam) ++iconEraseCount;
     return CallNextHookEx(nullptr, code, w, l);
 }
 
@@ -944,8 +971,7 @@ std::string DirectoryOfLength(size_t length)
         dir += "\\" + std::string(part, 'd');
         CreateDirectoryA(dir.c_str(), nullptr);
     }
-    if (dir.back() == 'x')
-        CreateDirectoryA(dir.c_str(), nullptr);
+    if (dir.back() == 'x') CreateDirectoryA(dir.c_str(), nullptr);
     return dir;
 }
 
@@ -985,8 +1011,7 @@ int main(int argc, char** argv)
         return 2;
     }
     workDir = argv[1];
-    if (argc > 2)
-        refDir = argv[2];
+    if (argc > 2) refDir = argv[2];
     setvbuf(stdout, nullptr, _IONBF, 0);
     StartWatchdog(240);
     HookDeleteObject();

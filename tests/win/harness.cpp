@@ -37,12 +37,10 @@ bool PumpUntil(HWND dialog, const std::function<bool()>& done, DWORD millisecond
 {
     const DWORD start = GetTickCount();
     while (!done()) {
-        if (GetTickCount() - start > milliseconds)
-            return false;
+        if (GetTickCount() - start > milliseconds) return false;
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (dialog && IsWindow(dialog) && IsDialogMessageA(dialog, &msg))
-                continue;
+            if (dialog && IsWindow(dialog) && IsDialogMessageA(dialog, &msg)) continue;
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
@@ -53,7 +51,8 @@ bool PumpUntil(HWND dialog, const std::function<bool()>& done, DWORD millisecond
 
 void Pump(HWND dialog, DWORD milliseconds)
 {
-    PumpUntil(dialog, [] { return false; }, milliseconds);
+    PumpUntil(
+        dialog, [] { return false; }, milliseconds);
 }
 
 // ---- modal windows
@@ -93,8 +92,7 @@ ModalWatcher::~ModalWatcher()
 
 void CALLBACK ModalWatcher::OnTimer(HWND, UINT, UINT_PTR, DWORD)
 {
-    if (activeWatcher)
-        activeWatcher->Poll();
+    if (activeWatcher) activeWatcher->Poll();
 }
 
 void ModalWatcher::Poll()
@@ -103,16 +101,14 @@ void ModalWatcher::Poll()
     EnumWindows(CollectOwned, reinterpret_cast<LPARAM>(&search));
 
     for (HWND box : search.found) {
-        if (std::find(handled.begin(), handled.end(), box) != handled.end())
-            continue;
+        if (std::find(handled.begin(), handled.end(), box) != handled.end()) continue;
         handled.push_back(box);
         ModalWindow m;
         m.caption = WindowText(box);
         m.owner = GetWindow(box, GW_OWNER);
         m.ownerEnabled = IsWindowEnabled(m.owner) != FALSE;
         for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-            if (!IsWindowVisible(c))
-                continue;
+            if (!IsWindowVisible(c)) continue;
             char cls[16] = "";
             GetClassNameA(c, cls, sizeof cls);
             const std::string kind = cls;
@@ -133,8 +129,7 @@ void ModalWatcher::Poll()
 
 COLORREF Grab::At(int x, int y) const
 {
-    if (x < 0 || y < 0 || x >= width || y >= height)
-        return CLR_INVALID;
+    if (x < 0 || y < 0 || x >= width || y >= height) return CLR_INVALID;
     const uint32_t p = pixels[size_t(y) * size_t(width) + size_t(x)];
     return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
 }

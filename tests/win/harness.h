@@ -23,8 +23,7 @@ template <class A, class B>
 void CheckEqual(const A& actual, const B& expected, const char* expr, const char* file, int line)
 {
     ++checks;
-    if (actual == expected)
-        return;
+    if (actual == expected) return;
     std::string what = std::string(expr) + ": got ";
     if constexpr (std::is_convertible_v<A, std::string>)
         what += "\"" + std::string(actual) + "\", expected \"" + std::string(expected) + "\"";
@@ -33,10 +32,8 @@ void CheckEqual(const A& actual, const B& expected, const char* expr, const char
     Fail(file, line, what);
 }
 
-#define CHECK(cond) \
-    (++harness::checks, (cond) ? void() : harness::Fail(__FILE__, __LINE__, #cond))
-#define CHECK_EQ(actual, expected) \
-    harness::CheckEqual((actual), (expected), #actual, __FILE__, __LINE__)
+#define CHECK(cond) (++harness::checks, (cond) ? void() : harness::Fail(__FILE__, __LINE__, #cond))
+#define CHECK_EQ(actual, expected) harness::CheckEqual((actual), (expected), #actual, __FILE__, __LINE__)
 
 // Ends the process with a failure if the run takes longer than the limit.
 void StartWatchdog(DWORD seconds);
