@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """End-to-end tests of calyx-cli: whole files, exit codes, messages, signals.
 
-Usage: cli_test.py CLI ENGINE_DUMP NO_THREADS_LIB GROUP
+Usage: cli_test.py CLI ENGINE_DUMP NO_THREADS_LIB HOLD_WRITE_LIB GROUP
 """
 import array
 import math
@@ -17,7 +17,7 @@ import tempfile
 import time
 import wave
 
-CLI, DUMP, NO_THREADS, GROUP = sys.argv[1:5]
+CLI, DUMP, NO_THREADS, HOLD, GROUP = sys.argv[1:6]
 CLI = os.path.abspath(CLI)
 HEADER = 140
 
@@ -303,19 +303,32 @@ def group_faults(tmp):
     check(not os.path.exists(path), "no thread: no file")
 
 
+def held_job(tmp, args, hold_bytes):
+    """Starts calyx-cli held in its write once hold_bytes are written; returns
+    the process and a function that lets it go on."""
+    signal_file, release_file = os.path.join(tmp, "held"), os.path.join(tmp, "release")
+    for f in (signal_file, release_file):
+        if os.path.exists(f):
+            os.remove(f)
+    env = dict(os.environ, LD_PRELOAD=HOLD, CALYX_HOLD_BYTES=str(hold_bytes),
+               CALYX_HOLD_SIGNAL=signal_file, CALYX_HOLD_RELEASE=release_file)
+    p = subprocess.Popen([CLI] + args, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    deadline = time.time() + 60
+    while not os.path.exists(signal_file) and p.poll() is None and time.time() < deadline:
+        time.sleep(0.001)
+    check(os.path.exists(signal_file), f"held: the job reached the hold ({p.poll()})")
+    return p, lambda: open(release_file, "w").close()
+
+
 def group_stop(tmp):
-    """SIGINT or SIGTERM part-way: exit 130 and a finished file of whole blocks."""
+    """SIGINT or SIGTERM while the job runs: exit 130 and a finished file of
+    whole blocks. The job is held in a write, so the stop always finds it running."""
     for sig in (signal.SIGINT, signal.SIGTERM):
         path = os.path.join(tmp, f"stop{sig}.wav")
         full = 140 + 60 * 384000 * 8
-        p = subprocess.Popen([CLI, "--seconds", "60", "--out", path],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        deadline = time.time() + 60
-        while time.time() < deadline:
-            if os.path.exists(path) and os.path.getsize(path) > 140 + 100 * 4096:
-                break
-            time.sleep(0.001)
+        p, release = held_job(tmp, ["--seconds", "60", "--out", path], 140 + 100 * 4096)
         p.send_signal(sig)
+        release()
         out, err = p.communicate(timeout=60)
         check(p.returncode == 130, f"stop {sig}: exit {p.returncode} {err}")
         size = os.path.getsize(path)
