@@ -110,30 +110,14 @@ double ToneAmplitude(int32_t bitWidth, uint32_t attenuation)
 
 void ToneResetRun(ToneGenerator& g) { g.run = {.dcSteps = g.plan.dcSteps}; }
 
-void ToneSustain(ToneGenerator& g, int32_t* out, uint32_t count)
-{
-    Kernel<Gain::Sustain, false>(g, out, count);
-}
-void ToneRampUp(ToneGenerator& g, int32_t* out, uint32_t count)
-{
-    Kernel<Gain::RampUp, false>(g, out, count);
-}
-void ToneRampDown(ToneGenerator& g, int32_t* out, uint32_t count)
-{
-    Kernel<Gain::RampDown, false>(g, out, count);
-}
-void ToneSustainCorrected(ToneGenerator& g, int32_t* out, uint32_t count)
-{
-    Kernel<Gain::Sustain, true>(g, out, count);
-}
-void ToneRampUpCorrected(ToneGenerator& g, int32_t* out, uint32_t count)
-{
-    Kernel<Gain::RampUp, true>(g, out, count);
-}
-void ToneRampDownCorrected(ToneGenerator& g, int32_t* out, uint32_t count)
-{
-    Kernel<Gain::RampDown, true>(g, out, count);
-}
+// clang-format off
+void ToneSustain(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::Sustain, false>(g, out, count); }
+void ToneRampUp(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::RampUp, false>(g, out, count); }
+void ToneRampDown(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::RampDown, false>(g, out, count); }
+void ToneSustainCorrected(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::Sustain, true>(g, out, count); }
+void ToneRampUpCorrected(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::RampUp, true>(g, out, count); }
+void ToneRampDownCorrected(ToneGenerator& g, int32_t* out, uint32_t count) { Kernel<Gain::RampDown, true>(g, out, count); }
+// clang-format on
 
 void ToneMake(ToneGenerator& g, int32_t* out, uint32_t count)
 {

@@ -83,6 +83,17 @@ void ExpectHeader(const Bytes& b, const Format& f, uint32_t riffSize, uint32_t f
     EXPECT_EQ(Le32(b, 136), dataSize);
 }
 
+// A finished file holding exactly these data bytes, in whole blocks.
+void ExpectFileOf(const fs::path& path, const Format& f, const Bytes& data)
+{
+    const Bytes b = ReadFile(path);
+    const uint32_t dataSize = uint32_t(data.size());
+    ASSERT_EQ(b.size(), 140 + dataSize);
+    // fact: frames times the two channels, that is data bytes / bytes per sample.
+    ExpectHeader(b, f, 132 + dataSize, dataSize / uint32_t(f.bits / 8), dataSize);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), b.begin() + 140));
+}
+
 // A block whose bytes differ from block to block, so misplaced data shows.
 Bytes Block(int32_t size, uint32_t index)
 {
@@ -155,15 +166,9 @@ TEST_P(WaveFormats, FinishedFileHasExactHeaderAndTheBlocksInOrder)
     ASSERT_TRUE(WaveCreate(w, f.bits, path.c_str(), f.rate));
     Bytes data;
     ASSERT_EQ(WriteBlocks(w, f, 3, &data), 3u);
-    const uint32_t dataSize = 3 * uint32_t(f.blockBytes);
     EXPECT_EQ(WaveFinish(w), 0);
-    EXPECT_EQ(w.dataBytes, dataSize);
-
-    const Bytes b = ReadFile(path);
-    ASSERT_EQ(b.size(), 140 + dataSize);
-    // fact: frames times the two channels, that is data bytes / bytes per sample.
-    ExpectHeader(b, f, 132 + dataSize, 3 * 512 * 2, dataSize);
-    EXPECT_TRUE(std::equal(data.begin(), data.end(), b.begin() + 140));
+    EXPECT_EQ(w.dataBytes, 3 * uint32_t(f.blockBytes));
+    ExpectFileOf(path, f, data);
 }
 
 TEST_P(WaveFormats, FinishRightAfterCreateLeavesAnEmptyValidFile)
@@ -288,46 +293,16 @@ TEST_P(WaveFormats, ForcedWriteFailureLeavesWholeBlocksOnly)
         EXPECT_NE(WaveWriteBlock(torn, more.data(), f.blockBytes, &n), 0);
         EXPECT_EQ(n, 0);
 
-        const uint32_t dataSize = 3 * uint32_t(f.blockBytes);
         EXPECT_EQ(WaveFinish(torn), 0);
-        EXPECT_EQ(torn.dataBytes, dataSize);
-        const Bytes b = ReadFile(path);
-        ASSERT_EQ(b.size(), 140 + dataSize);
-        ExpectHeader(b, f, 132 + dataSize, 3 * 512 * 2, dataSize);
-        EXPECT_TRUE(std::equal(data.begin(), data.end(), b.begin() + 140));
+        EXPECT_EQ(torn.dataBytes, 3 * uint32_t(f.blockBytes));
+        ExpectFileOf(path, f, data);
     }
 }
 
-TEST_P(WaveFormats, RealWriteFailureAtTheFileSizeLimit)
-{
-    const Format f = GetParam();
-    // The limit falls inside the fourth block, so the system writes part of it.
-    const rlim_t limit = 140 + 3 * rlim_t(f.blockBytes) + rlim_t(f.blockBytes) / 2;
-    const int status = InChild([&] {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit rl{limit, limit};
-        if (setrlimit(RLIMIT_FSIZE, &rl) != 0) return 100;
-        if (!WaveCreate(w, f.bits, path.c_str(), f.rate)) return 101;
-        int error = 0;
-        const uint32_t accepted = WriteBlocks(w, f, 8, nullptr, &error);
-        if (error == 0) return 102;
-        if (WaveFinish(w) != 0 || w.dataBytes != accepted * uint32_t(f.blockBytes)) return 103;
-        return int(accepted);
-    });
-    ASSERT_EQ(status, 3);
-    const Bytes b = ReadFile(path);
-    const uint32_t dataSize = 3 * uint32_t(f.blockBytes);
-    ASSERT_EQ(b.size(), 140 + dataSize);
-    ExpectHeader(b, f, 132 + dataSize, 3 * 512 * 2, dataSize);
-    for (uint32_t k = 0; k < 3; ++k) {
-        const Bytes block = Block(f.blockBytes, k);
-        EXPECT_TRUE(std::equal(block.begin(), block.end(), b.begin() + 140 + k * f.blockBytes));
-    }
-}
-
-// Several blocks in one write: those that reached the disk whole are kept
-// and counted as written, the torn one is cut off.
-TEST_P(WaveFormats, RunOfBlocksCutAtTheFileSizeLimitKeepsItsWholeBlocks)
+// A real file-size limit inside the fourth block, the blocks written one at
+// a time or as one run of five: the blocks that reached the disk whole are
+// kept and counted, the torn one is cut off.
+TEST_P(WaveFormats, WriteFailureAtTheFileSizeLimitKeepsTheWholeBlocks)
 {
     const Format f = GetParam();
     const rlim_t limit = 140 + 3 * rlim_t(f.blockBytes) + rlim_t(f.blockBytes) / 2;
@@ -336,22 +311,26 @@ TEST_P(WaveFormats, RunOfBlocksCutAtTheFileSizeLimitKeepsItsWholeBlocks)
         const Bytes block = Block(f.blockBytes, k);
         run.insert(run.end(), block.begin(), block.end());
     }
-    const int status = InChild([&] {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit rl{limit, limit};
-        if (setrlimit(RLIMIT_FSIZE, &rl) != 0) return 100;
-        if (!WaveCreate(w, f.bits, path.c_str(), f.rate)) return 101;
-        int32_t written = -1;
-        if (WaveWriteBlock(w, run.data(), int32_t(run.size()), &written) == 0) return 102;
-        if (WaveFinish(w) != 0 || w.dataBytes != uint32_t(written)) return 103;
-        return written / f.blockBytes;
-    });
-    ASSERT_EQ(status, 3);
-    const Bytes b = ReadFile(path);
-    const uint32_t dataSize = 3 * uint32_t(f.blockBytes);
-    ASSERT_EQ(b.size(), 140 + dataSize);
-    ExpectHeader(b, f, 132 + dataSize, 3 * 512 * 2, dataSize);
-    EXPECT_TRUE(std::equal(b.begin() + 140, b.end(), run.begin()));
+    for (const bool asOneRun : {false, true}) {
+        SCOPED_TRACE(asOneRun ? "one run" : "block by block");
+        const int status = InChild([&] {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit rl{limit, limit};
+            if (setrlimit(RLIMIT_FSIZE, &rl) != 0) return 100;
+            if (!WaveCreate(w, f.bits, path.c_str(), f.rate)) return 101;
+            int error = 0;
+            int32_t written = 0;
+            if (asOneRun)
+                error = WaveWriteBlock(w, run.data(), int32_t(run.size()), &written);
+            else
+                written = int32_t(WriteBlocks(w, f, 8, nullptr, &error)) * f.blockBytes;
+            if (error == 0) return 102;
+            if (WaveFinish(w) != 0 || w.dataBytes != uint32_t(written)) return 103;
+            return written / f.blockBytes;
+        });
+        ASSERT_EQ(status, 3);
+        ExpectFileOf(path, f, Bytes(run.begin(), run.begin() + 3 * f.blockBytes));
+    }
 }
 
 TEST_F(WaveWriterTest, DefaultRequestFigures)
