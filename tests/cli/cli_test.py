@@ -267,6 +267,15 @@ def group_refusals(tmp):
                        (["--frobnicate"], "frobnicate")):
         r = run(args + out)
         check(r.returncode == 2 and word in r.stderr, f"parse {args}: {r.returncode} {r.stderr!r}")
+    # One grammar with the dialog's fields: blanks around and a plus sign pass,
+    # an empty value or another base does not.
+    for args, word in ((["--bits", "0x18"], "0x18"), (["--bits", ""], "--bits"),
+                       (["--rate", ""], "--rate"), (["--atten", "1e2"], "1e2")):
+        r = run(args + out)
+        check(r.returncode == 2 and word in r.stderr, f"parse {args}: {r.returncode} {r.stderr!r}")
+    r = run(["--atten", "+5", "--freq", " 1000", "--bits", "+16"] + short + out)
+    check(r.returncode == 0 and struct.unpack_from("<H", header(out[1]), 34)[0] == 16,
+          f"blanks and signs: {r.returncode} {r.stderr!r}")
     # Leading zeros are decimal, not octal.
     path = os.path.join(tmp, "z.wav")
     r = run(["--rate", "044100", "--seconds", "01", "--out", path])
