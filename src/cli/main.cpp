@@ -2,26 +2,30 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <string>
-#include <type_traits>
-#include <vector>
 #include <system_error>
 #include <thread>
+#include <type_traits>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <float.h>
 #include <io.h>
 #else
 #include <unistd.h>
 #endif
 
+#include "cli/replace_file.h"
 #include "job/create_check.h"
 #include "job/generation_worker.h"
 #include "job/request_text.h"
@@ -34,13 +38,32 @@ constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_REFUSED = 2;
 constexpr int EXIT_STOPPED = 130;
 
-// Set by SIGINT and SIGTERM; a handler can touch nothing else safely.
+// How long a stopped job may take to end its stream. A stream whose reader
+// does not read holds the last write for ever; the process then ends
+// without it, the reader keeping whole blocks (each write is one).
+constexpr auto STREAM_STOP_GRACE = std::chrono::milliseconds(200);
+
+// The one place a signal handler can reach: set by SIGINT, SIGTERM and SIGHUP.
 volatile std::sig_atomic_t stopSignal = 0;
 
 extern "C" void OnStopSignal(int signal)
 {
     stopSignal = 1;
     std::signal(signal, OnStopSignal);  // Windows resets the handler on delivery
+}
+
+// First thing in main, before anything that can take time: a stop that
+// comes early still finds its handler. A closed reader of standard output
+// is a failed write, not the end of the process.
+void InstallSignalHandlers()
+{
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+#ifndef _WIN32
+    std::signal(SIGHUP, OnStopSignal);  // a closed terminal or session
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);  // a file-size limit fails the write, leaving a finished file
+#endif
 }
 
 bool StderrIsTerminal()
@@ -50,6 +73,15 @@ bool StderrIsTerminal()
 #else
     return isatty(STDERR_FILENO) != 0;
 #endif
+}
+
+// Standard output for the file's bytes, untranslated.
+std::FILE* BinaryStdout()
+{
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    return stdout;
 }
 
 // An option read with the request's own number grammar, as the dialog reads
@@ -62,9 +94,9 @@ void AddNumber(CLI::App& app, const std::string& name, T& value, const std::stri
     const auto parse = [&value, name, only](const std::string& text) {
         T v{};
         if (!ParseNumber(text, v))
-            throw CLI::ValidationError(
-                name, "'" + text + "' is not " +
-                          (std::is_same_v<T, double> ? "a decimal number" : "a whole number in range"));
+            throw CLI::ValidationError(name, "'" + text + "' is not " +
+                                                 (std::is_same_v<T, double> ? "a decimal number"
+                                                                            : "a whole number in range"));
         if (!only.empty() && std::find(only.begin(), only.end(), v) == only.end())
             throw CLI::ValidationError(name, "'" + text + "' is not one of the values it takes");
         value = v;
@@ -87,8 +119,7 @@ public:
         percent = now;
         constexpr uint32_t WIDTH = 40;
         char bar[WIDTH + 1];
-        for (uint32_t i = 0; i < WIDTH; ++i)
-            bar[i] = i < percent * WIDTH / 100 ? '#' : '.';
+        for (uint32_t i = 0; i < WIDTH; ++i) bar[i] = i < percent * WIDTH / 100 ? '#' : '.';
         bar[WIDTH] = '\0';
         std::fprintf(stderr, "\r[%s] %3u%%", bar, unsigned(percent));
         std::fflush(stderr);
@@ -117,99 +148,132 @@ private:
     uint32_t percent = ~0u;
 };
 
-// Frames held by a finished file, from its size on disk.
-uint64_t FileFrames(uintmax_t bytes, int32_t bitWidth)
+// What the job made, as the summary names it.
+unsigned long long Frames(uint32_t dataBytes, int32_t bitWidth) { return dataBytes / WaveBytesPerFrame(bitWidth); }
+
+// The summary of a finished job. It goes to standard output, unless the
+// file did; a summary that cannot be written there is not worth the job's
+// exit status.
+void PrintSummary(const ToneRequest& request, const JobResult& result, double seconds, bool fileOnStdout)
 {
-    return bytes < WAVE_HEADER_BYTES ? 0 : (bytes - WAVE_HEADER_BYTES) / WaveBytesPerFrame(bitWidth);
+    std::FILE* out = fileOnStdout ? stderr : stdout;
+    const int printed =
+        std::fprintf(out, "%s: %llu frames, %llu bytes, %.3f s\n", request.path.c_str(),
+                     Frames(result.dataBytes, request.nBitWidth),
+                     (unsigned long long)result.dataBytes + WAVE_HEADER_BYTES, seconds);
+    if (printed < 0 || std::fflush(out) != 0)
+        std::fprintf(stderr, "The summary could not be written to standard output.\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    InstallSignalHandlers();
+
     ToneRequest request;
     std::error_code ec;
     std::string path = RequestDefaultPath(std::filesystem::current_path(ec).string());
     bool quiet = false;
 
-    CLI::App app{
-        "Writes one stereo sine tone to a PCM RIFF/WAVE file: whole cycles, "
-        "Blackman fades, zero DC sum for tones up to 10 s, 16-bit dithered.",
-        "calyx-cli"};
+    CLI::App app{"Writes one stereo sine tone to a PCM RIFF/WAVE file: whole cycles, "
+                 "Blackman fades, zero DC sum for tones up to 10 s, 16-bit dithered.",
+                 "calyx-cli"};
     app.set_version_flag("--version", "calyx-cli " CALYX_VERSION);
     AddNumber(app, "--rate", request.nSampleRate, "Sample rate in Hz");
     AddNumber(app, "--freq", request.Frequency, "Tone frequency in Hz");
     AddNumber(app, "--atten", request.nAttenuation, "Attenuation in whole dB below full level");
     AddNumber(app, "--seconds", request.nSeconds, "Duration in whole seconds");
     AddNumber(app, "--bits", request.nBitWidth, "Bits per sample: 16, 24 or 32", {16, 24, 32});
-    app.add_option("--out", path, "Output file (default: Test.wav in the working directory)");
+    app.add_option("--out", path,
+                   "Output file (default: Test.wav in the working directory); - for standard output. "
+                   "A pipe, FIFO or device gets a stream whose header carries the planned sizes");
     app.add_flag("--quiet", quiet, "No progress bar and no summary");
-    app.footer(
-        "Exit status: 0 done, 1 creation or write failure, 2 refused request, "
-        "130 stopped (SIGINT or SIGTERM; the file is finished with the blocks made).");
+    app.footer("Exit status: 0 done, 1 creation or write failure, 2 refused request, "
+               "130 stopped (SIGINT, SIGTERM or SIGHUP; a file is finished with the blocks made, "
+               "a stream ends early).");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? EXIT_DONE : EXIT_REFUSED;
     }
 
+    const bool toStdout = path == "-";
     std::atomic<bool> busy{false};
-    const CreateCheck check = BeginCreate(request, path.c_str(), busy);
+    PathRules rules;
+    rules.toStream = toStdout;
+    const CreateCheck check = BeginCreate(request, path, busy, rules);
     if (check.problem) {
         std::fprintf(stderr, "%s %s\n", check.problem.caption, check.problem.message);
         return EXIT_REFUSED;
     }
 
-#ifdef SIGXFSZ
-    // A file-size limit should fail the write, leaving a finished file, not kill us.
-    std::signal(SIGXFSZ, SIG_IGN);
+    WaveIo io;
+    if (toStdout) io.stream = BinaryStdout();
+#ifndef _WIN32
+    io.replace = ReplaceKeepingOwner;
 #endif
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
-
     CliHost host(!quiet && StderrIsTerminal());
     const auto started = std::chrono::steady_clock::now();
-    std::promise<JobEnd> ended;
-    std::future<JobEnd> result = ended.get_future();
+    std::promise<JobResult> ended;
+    std::future<JobResult> outcome = ended.get_future();
     std::thread worker;
     try {
         worker = std::thread([&] {
 #ifdef _WIN32
             _fpreset();  // every job computes in the same floating-point state
 #endif
-            ended.set_value(GenerationWorker(request, busy, host));
+            ended.set_value(GenerationWorker(request, busy, host, io));
         });
     } catch (const std::system_error&) {
         JobStartFailed(busy, host);
         return EXIT_FAILED;
     }
-    // Like the dialog's Quit: pass a stop on to the job and wait for it.
-    while (result.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
-        if (stopSignal) busy.store(false);
+
+    // Like the dialog's Quit: pass a stop on to the job and wait for it. A
+    // stream that stays blocked after a stop (its reader reads no more, or
+    // never came) is left as it is.
+    std::chrono::steady_clock::time_point stopped{};
+    while (outcome.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        if (!stopSignal) continue;
+        busy.store(false);
+        const auto now = std::chrono::steady_clock::now();
+        if (stopped == decltype(stopped){}) stopped = now;
+        const std::filesystem::file_type type = std::filesystem::status(path, ec).type();
+        const bool stream = toStdout || (type != std::filesystem::file_type::regular);
+        if (stream && now - stopped > STREAM_STOP_GRACE) {
+            host.EndLine();
+            std::fprintf(stderr, "Stopped: the stream ends early; its data is shorter than its header announces.\n");
+            std::fflush(stderr);
+            std::_Exit(EXIT_STOPPED);
+        }
+    }
     worker.join();
-    const JobEnd end = result.get();
+    const JobResult result = outcome.get();
     host.EndLine();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
-    const uintmax_t bytes = std::filesystem::file_size(request.szPath, ec);
-    switch (end) {
-        case JobEnd::Done:
-            if (!quiet)
-                std::printf("%s: %llu frames, %llu bytes, %.3f s\n", request.szPath,
-                            (unsigned long long)FileFrames(bytes, request.nBitWidth),
-                            (unsigned long long)bytes, seconds);
-            return EXIT_DONE;
-        case JobEnd::Stopped:
-            if (!quiet)
-                std::fprintf(stderr, "Stopped: %s holds %llu frames, %llu bytes\n", request.szPath,
-                             (unsigned long long)FileFrames(bytes, request.nBitWidth),
-                             (unsigned long long)bytes);
-            return EXIT_STOPPED;
-        case JobEnd::PlanRefused:
-            return EXIT_REFUSED;
-        case JobEnd::CreateFailed:
-        case JobEnd::WriteFailed:
-            break;
+    switch (result.end) {
+    case JobEnd::Done:
+        if (!quiet) PrintSummary(request, result, seconds, toStdout);
+        return EXIT_DONE;
+    case JobEnd::Stopped:
+        if (quiet) return EXIT_STOPPED;
+        if (!result.created)
+            std::fprintf(stderr, "Stopped before %s was made.\n", request.path.c_str());
+        else if (result.stream)
+            std::fprintf(stderr, "Stopped: the stream ends after %llu frames; its data is shorter than its "
+                                 "header announces.\n", Frames(result.dataBytes, request.nBitWidth));
+        else
+            std::fprintf(stderr, "Stopped: %s holds %llu frames, %llu bytes\n", request.path.c_str(),
+                         Frames(result.dataBytes, request.nBitWidth),
+                         (unsigned long long)result.dataBytes + WAVE_HEADER_BYTES);
+        return EXIT_STOPPED;
+    case JobEnd::PlanRefused:
+        return EXIT_REFUSED;
+    case JobEnd::CreateFailed:
+    case JobEnd::WriteFailed:
+        break;
     }
     return EXIT_FAILED;
 }

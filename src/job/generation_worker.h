@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 
 #include "job/job_host.h"
 #include "job/tone_request.h"
@@ -12,16 +13,27 @@ inline constexpr const char* MESSAGE_TOO_SHORT =
     "of 512 samples.";
 inline constexpr const char* MESSAGE_WRITE_FAILED =
     "Writing the file failed. It holds only the part written before the failure.";
+inline constexpr const char* MESSAGE_STREAM_FAILED =
+    "Writing the stream failed. Its data is shorter than its header announces.";
+
+// What became of a job's file.
+struct JobResult {
+    JobEnd end = JobEnd::Done;
+    uint32_t dataBytes = 0;     // of samples, in whole blocks, in the file or stream
+    uint32_t plannedBytes = 0;  // of the whole tone
+    bool stream = false;        // a stream (pipe, FIFO, device): its header announced plannedBytes
+    bool created = false;       // a file was made
+};
 
 // Runs one job for a request that passed BeginCreate, on the calling thread.
 // The request is copied first thing, so the caller may change it afterwards.
-// busy is the stop request: clearing it stops the job after its current block.
-// The worker clears busy itself when the job ends without a stop request.
-// The thread's entry should restore the default floating-point state first
-// (_fpreset on Windows) so that every job computes alike. write, when given,
-// replaces the file's block write (a test seam).
-JobEnd GenerationWorker(const ToneRequest& request, std::atomic<bool>& busy, JobHost& host,
-                        const WaveBlockWrite& write = {});
+// busy is the stop request: clearing it stops the job after its current block
+// (or its planning). The worker clears busy itself when the job ends without
+// a stop request. The thread's entry should restore the default
+// floating-point state first (_fpreset on Windows) so that every job
+// computes alike. io is how the file is reached (see WaveIo).
+JobResult GenerationWorker(const ToneRequest& request, std::atomic<bool>& busy, JobHost& host,
+                           const WaveIo& io = {});
 
 // For a front end whose worker thread could not be started: reports it, clears
 // busy and tells the host that "Create file" may be used again.

@@ -18,8 +18,9 @@ struct ToneBlocks {
     int32_t secondary[BLOCK_FRAMES];
 };
 
-// Plans the request's tone; false when planning refuses it.
-bool ToneBlocksPlan(ToneBlocks& t, const ToneRequest& request);
+// Plans the request's tone; false when planning refuses it, or when going
+// (a stop request, when given) is cleared meanwhile.
+bool ToneBlocksPlan(ToneBlocks& t, const ToneRequest& request, const std::atomic<bool>* going = nullptr);
 
 // Makes the next block into out (room for 4096 bytes); returns its bytes.
 uint32_t ToneBlocksNext(ToneBlocks& t, uint8_t* out);

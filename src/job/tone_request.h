@@ -10,11 +10,11 @@ struct ToneRequest {
     int32_t nSeconds = 30;
     int32_t nBitWidth = 32;
     uint32_t nAttenuation = 0;
-    char szPath[256] = {};
+    std::string path;  // the output file
 };
 
-// The dialog's path field holds at most this many characters.
-inline constexpr size_t PATH_FIELD_CHARS = sizeof ToneRequest::szPath - 1;
+// The dialog's path field holds at most this many characters (its szPath).
+inline constexpr size_t PATH_FIELD_CHARS = 255;
 inline constexpr const char* DEFAULT_FILE_NAME = "Test.wav";
 
 struct RequestProblem {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "synth/block_frames.h"
@@ -77,9 +78,10 @@ void ToneRampDownCorrected(ToneGenerator& g, int32_t* out, uint32_t count);
 // the plan calls for; count-only with a null output.
 void ToneMake(ToneGenerator& g, int32_t* out, uint32_t count);
 
-// Leaves g.planned clear when the request cannot be planned.
+// Leaves g.planned clear when the request cannot be planned, or when going
+// (the job's stop request, when given) is cleared during its dry run.
 void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double sampleRate, double frequency,
-              double duration);
+              double duration, const std::atomic<bool>* going = nullptr);
 
 // How planning cancels a measured sum: nothing, units, or a fraction per sample.
 void ToneChooseCorrection(ToneGenerator::Plan& plan, int64_t dcSum);

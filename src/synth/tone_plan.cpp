@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -31,21 +32,38 @@ bool Layout(ToneGenerator::Plan& p, uint64_t rampDownStart)
     return true;
 }
 
+// Samples counted between looks at the stop request: about a millisecond.
+constexpr uint32_t DRY_RUN_SLICE = 1u << 16;
+
+// Counts count samples of the tone, looking at the stop request between
+// slices; false when it was made.
+bool Count(ToneGenerator& g, uint32_t count, const std::atomic<bool>* going)
+{
+    while (count > 0) {
+        if (going && !going->load(std::memory_order_relaxed)) return false;
+        const uint32_t n = std::min(count, DRY_RUN_SLICE);
+        ToneMake(g, nullptr, n);
+        count -= n;
+    }
+    return true;
+}
+
 // The sum of the whole tone, counted from the start; when lastTwo is given,
-// it also receives the last two sustain samples.
-int64_t DrySum(ToneGenerator& g, int32_t* lastTwo)
+// it also receives the last two sustain samples. False when stopped.
+bool DrySum(ToneGenerator& g, int32_t* lastTwo, const std::atomic<bool>* going, int64_t& sum)
 {
     ToneResetRun(g);
     const uint32_t total = ToneTotalSamples(g.plan);
     if (lastTwo) {
         const uint32_t beforeThem = ToneRampDownStart(g.plan) - 2;
-        ToneMake(g, nullptr, beforeThem);
+        if (!Count(g, beforeThem, going)) return false;
         ToneMake(g, lastTwo, 2);
-        ToneMake(g, nullptr, total - beforeThem - 2);
-    } else {
-        ToneMake(g, nullptr, total);
+        if (!Count(g, total - beforeThem - 2, going)) return false;
+    } else if (!Count(g, total, going)) {
+        return false;
     }
-    return g.run.dcSum;
+    sum = g.run.dcSum;
+    return true;
 }
 
 bool PositiveFinite(double v) { return v > 0.0 && std::isfinite(v); }
@@ -67,7 +85,7 @@ void ToneChooseCorrection(ToneGenerator::Plan& p, int64_t dcSum)
 }
 
 void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double sampleRate, double frequency,
-              double duration)
+              double duration, const std::atomic<bool>* going)
 {
     if (g.planned) return;
     if (!PositiveFinite(sampleRate) || !PositiveFinite(frequency) || !PositiveFinite(duration)) return;
@@ -109,19 +127,19 @@ void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double s
     g.plan = p;
 
     if (duration <= DC_CANCEL_MAX_SECONDS) {
-        int64_t sum;
+        int64_t sum = 0;
         if (whole) {
             // End the sustain just after a rising zero crossing, so the
             // fade-out starts where the fade-in did; if it does not, one more
             // sample of sustain, and the zero crossing is not tested again.
             int32_t last[2];
-            sum = DrySum(g, last);
+            if (!DrySum(g, last, going, sum)) return;
             if (!(last[0] <= 0 && last[1] > 0)) {
                 if (!Layout(g.plan, rampDownStart + 1)) return;
-                sum = DrySum(g, nullptr);
+                if (!DrySum(g, nullptr, going, sum)) return;
             }
-        } else {
-            sum = DrySum(g, nullptr);
+        } else if (!DrySum(g, nullptr, going, sum)) {
+            return;
         }
         ToneChooseCorrection(g.plan, sum);
     }

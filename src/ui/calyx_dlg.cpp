@@ -218,7 +218,9 @@ void CCalyxDlg::OnCreateFile()
     GetWindowTextA(pathField, pathText.data(), int(pathText.size()));
 
     ToneRequest request = CurrentRequest();
-    const CreateCheck check = BeginCreate(request, pathText.c_str(), bBusy);
+    PathRules rules;
+    rules.maxChars = PATH_FIELD_CHARS;
+    const CreateCheck check = BeginCreate(request, pathText.c_str(), bBusy, rules);
     if (check.alreadyBusy) return;
     if (check.problem) {
         // Still checking while the message is up: a second click does nothing.
@@ -259,7 +261,7 @@ DWORD WINAPI CCalyxDlg::WorkerThread(LPVOID param)
     _fpreset();
     auto* dialog = static_cast<CCalyxDlg*>(param);
     DialogJobHost host(*dialog);
-    GenerationWorker(dialog->jobRequest, dialog->bBusy, host, dialog->jobBlockWrite);
+    GenerationWorker(dialog->jobRequest, dialog->bBusy, host, dialog->jobIo);
     return 0;
 }
 

@@ -34,9 +34,9 @@ public:
     CEdit editAttenuation;
     CEdit editDuration;
     CProgressCtrl progressBar;
-    // The job's block write, empty for the file's own: tests hold a job at a
-    // block through it.
-    WaveBlockWrite jobBlockWrite;
+    // How the job reaches its file; tests hold a job at a block through its
+    // block write.
+    WaveIo jobIo;
 
 protected:
     BOOL OnInitDialog() override;

@@ -3,7 +3,6 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <optional>
 #include <system_error>
 
 #include "wave/wave_format.h"
@@ -19,22 +18,17 @@ int WriteAll(std::FILE* file, const void* bytes, std::size_t size)
     return std::fwrite(bytes, 1, size, file) == size ? 0 : LastError();
 }
 
-int WriteField(std::FILE* file, uint32_t offset, uint32_t value)
-{
-    uint8_t bytes[4];
-    WavePut32(bytes, value);
-    errno = 0;
-    if (std::fseek(file, long(offset), SEEK_SET) != 0) return LastError();
-    return WriteAll(file, bytes, sizeof bytes);
-}
+uint32_t FactValue(uint32_t dataBytes, const WaveWriter::Format& f) { return dataBytes / (f.bitsPerSample / 8u); }
 
-// The whole header as it stands at creation: "RIFF" 0 "WAVE", the 100-byte
-// "fmt " chunk, "fact" holding 0xFFFFFFFF and "data" of size 0.
-std::array<uint8_t, WAVE_HEADER_BYTES> Header(const WaveWriter::Format& f)
+// The whole header: "RIFF", the 100-byte "fmt " chunk, "fact" and "data",
+// with the sizes of dataBytes of samples, or those of an unfinished file
+// (0, 0 and the fact value 0xFFFFFFFF) when there are no sizes yet.
+std::array<uint8_t, WAVE_HEADER_BYTES> Header(const WaveWriter::Format& f, const uint32_t* dataBytes)
 {
     std::array<uint8_t, WAVE_HEADER_BYTES> h{};  // the format block's last 18 bytes stay zero
     uint8_t* p = h.data();
     std::memcpy(p, "RIFF", 4);
+    WavePut32(p + WAVE_OFFSET_RIFF_SIZE, dataBytes ? *dataBytes + WAVE_RIFF_SIZE_OF_HEADER : 0);
     std::memcpy(p + 8, "WAVEfmt ", 8);
     WavePut32(p + 16, WAVE_FORMAT_BYTES);
     WavePut16(p + 20, f.formatTag);
@@ -47,12 +41,22 @@ std::array<uint8_t, WAVE_HEADER_BYTES> Header(const WaveWriter::Format& f)
     std::memcpy(p + 38, WAVE_NOTICE_TEXT, sizeof WAVE_NOTICE_TEXT);
     std::memcpy(p + 120, "fact", 4);
     WavePut32(p + 124, 4);
-    WavePut32(p + WAVE_OFFSET_FACT_VALUE, WAVE_UNFINISHED_FACT);
+    WavePut32(p + WAVE_OFFSET_FACT_VALUE, dataBytes ? FactValue(*dataBytes, f) : WAVE_UNFINISHED_FACT);
     std::memcpy(p + 132, "data", 4);
+    WavePut32(p + WAVE_OFFSET_DATA_SIZE, dataBytes ? *dataBytes : 0);
     return h;
 }
 
-uint32_t FactValue(const WaveWriter& w) { return w.dataBytes / (w.format.bitsPerSample / 8u); }
+// A regular file's header with the sizes of the blocks written so far, in
+// one write; then back to the end for the next block.
+int WriteSizes(WaveWriter& w)
+{
+    const auto header = Header(w.format, &w.dataBytes);
+    errno = 0;
+    if (std::fseek(w.file, 0, SEEK_SET) != 0) return LastError();
+    if (int error = WriteAll(w.file, header.data(), header.size())) return error;
+    return std::fseek(w.file, 0, SEEK_END) == 0 ? 0 : LastError();
+}
 
 // The finished file, read back by its path: its length and sizes must agree
 // with the blocks written, or something else has had the file meanwhile.
@@ -66,11 +70,7 @@ int CheckFinished(const WaveWriter& w)
     if (!file) return EIO;
     const bool got = std::fread(h, 1, sizeof h, file) == sizeof h;
     std::fclose(file);
-    const bool agree = got &&
-                       WaveGet32(h + WAVE_OFFSET_RIFF_SIZE) == w.dataBytes + WAVE_RIFF_SIZE_OF_HEADER &&
-                       WaveGet32(h + WAVE_OFFSET_DATA_SIZE) == w.dataBytes &&
-                       WaveGet32(h + WAVE_OFFSET_FACT_VALUE) == FactValue(w);
-    return agree ? 0 : EIO;
+    return got && std::memcmp(h, Header(w.format, &w.dataBytes).data(), sizeof h) == 0 ? 0 : EIO;
 }
 
 // An existing plain file is replaced by a new one rather than emptied:
@@ -79,19 +79,22 @@ int CheckFinished(const WaveWriter& w)
 // 92 MB file, a third of a default job). Only a regular file with a single
 // name is removed, and its permissions are given to the new file; a link, a
 // device or a file that cannot be removed is opened and emptied as before.
-std::optional<std::filesystem::perms> RemoveReplacedFile(const std::filesystem::path& path)
+std::FILE* OpenReplacing(const std::filesystem::path& path)
 {
     namespace fs = std::filesystem;
     std::error_code ec;
     const fs::file_status status = fs::symlink_status(path, ec);
-    if (ec || !fs::is_regular_file(status) || fs::hard_link_count(path, ec) != 1 || ec) return {};
-    if (!fs::remove(path, ec) || ec) return {};
-    return status.permissions();
+    const bool replaced = !ec && fs::is_regular_file(status) && fs::hard_link_count(path, ec) == 1 && !ec &&
+                          fs::remove(path, ec) && !ec;
+    // "w+b" empties an existing file, so nothing of an older, longer file is left.
+    std::FILE* file = std::fopen(path.string().c_str(), "w+b");
+    if (file && replaced) fs::permissions(path, status.permissions(), ec);
+    return file;
 }
 
 }  // namespace
 
-bool WaveCreate(WaveWriter& w, int32_t bitWidth, const char* path, int32_t sampleRate)
+bool WaveCreate(WaveWriter& w, int32_t bitWidth, const char* path, int32_t sampleRate, uint32_t plannedBytes)
 {
     if (w.isOpen) return false;
     if (!path || !*path) return false;
@@ -107,23 +110,29 @@ bool WaveCreate(WaveWriter& w, int32_t bitWidth, const char* path, int32_t sampl
     f.bitsPerSample = uint16_t(bitWidth);
     f.cbSize = WAVE_FORMAT_EXTRA_BYTES;
 
+    namespace fs = std::filesystem;
     w.path = path;
     w.dataBytes = 0;
+    w.plannedBytes = plannedBytes;
     w.torn = false;
-    const auto replaced = RemoveReplacedFile(w.path);
-    // "w+b" empties an existing file, so nothing of an older, longer file is left.
-    w.file = std::fopen(path, "w+b");
-    if (!w.file) return false;
     std::error_code ec;
-    if (replaced) std::filesystem::permissions(w.path, *replaced, ec);
-    w.regular = std::filesystem::is_regular_file(w.path, ec);
-    // Unbuffered: each run goes to the file in one write straight from the
-    // caller's buffer, and a failure shows at the run that caused it.
+    const fs::file_type type = fs::status(w.path, ec).type();
+    w.stream = w.io.stream || (type != fs::file_type::regular && type != fs::file_type::not_found);
+    if (w.io.stream)
+        w.file = w.io.stream;
+    else if (w.stream)
+        w.file = std::fopen(path, "wb");  // write only: a FIFO waits for its reader
+    else
+        w.file = w.io.replace ? w.io.replace(w.path) : OpenReplacing(w.path);
+    if (!w.file) return false;
+    w.regular = !w.io.stream && fs::is_regular_file(w.path, ec);
+    // Unbuffered: each write goes to the file straight from the caller's
+    // buffer, and a failure shows at the write that caused it.
     std::setvbuf(w.file, nullptr, _IONBF, 0);
 
-    const auto header = Header(f);
+    const auto header = Header(f, w.stream ? &plannedBytes : nullptr);
     if (WriteAll(w.file, header.data(), header.size()) != 0) {
-        std::fclose(w.file);
+        if (!w.io.stream) std::fclose(w.file);
         w.file = nullptr;
         return false;
     }
@@ -141,22 +150,27 @@ int WaveWriteBlock(WaveWriter& w, const void* buffer, int32_t size, int32_t* wri
     // After a failed write the data would have a gap or a torn frame: refuse.
     if (w.torn) return EIO;
 
-    errno = 0;
-    const std::size_t done =
-        w.writeBlock ? w.writeBlock(buffer, bytes, w.file) : std::fwrite(buffer, 1, bytes, w.file);
-    if (done == bytes) {
-        w.dataBytes += bytes;
-        *written = size;
-        return 0;
-    }
-    // A run of blocks written at once keeps those that reached the disk
-    // whole; only the torn one is cut off at the finish.
-    const int error = LastError();
+    // A stream gets one write per block: a pipe passes a write of at most
+    // 4096 bytes whole, so its reader only ever sees whole blocks.
     const uint32_t blockBytes = WaveBytesPerBlock(w.format.bitsPerSample);
-    const uint32_t kept = uint32_t(done) / blockBytes * blockBytes;
+    const uint32_t step = w.stream ? blockBytes : bytes;
+    const auto* from = static_cast<const uint8_t*>(buffer);
+    uint32_t done = 0;
+    int error = 0;
+    while (done < bytes && error == 0) {
+        errno = 0;
+        const std::size_t wrote =
+            w.io.write ? w.io.write(from + done, step, w.file) : std::fwrite(from + done, 1, step, w.file);
+        if (wrote != step) error = LastError();
+        done += uint32_t(wrote);
+    }
+    // A run of blocks keeps those that reached the file whole; a torn one is
+    // cut off at the finish.
+    const uint32_t kept = done / blockBytes * blockBytes;
     w.dataBytes += kept;
     *written = int32_t(kept);
-    w.torn = true;
+    if (error == 0 && !w.stream) error = WriteSizes(w);
+    if (error != 0) w.torn = true;
     return error;
 }
 
@@ -164,15 +178,16 @@ int WaveFinish(WaveWriter& w)
 {
     if (!w.isOpen) return 0;
     w.isOpen = 0;
-    std::clearerr(w.file);  // a failed block write must not stop the patch
-    int result = WriteField(w.file, WAVE_OFFSET_DATA_SIZE, w.dataBytes);
-    if (result == 0)
-        result = WriteField(w.file, WAVE_OFFSET_RIFF_SIZE, w.dataBytes + WAVE_RIFF_SIZE_OF_HEADER);
-    if (result == 0) result = WriteField(w.file, WAVE_OFFSET_FACT_VALUE, FactValue(w));
+    int result = 0;
+    if (!w.stream) {
+        std::clearerr(w.file);  // a failed block write must not stop the sizes
+        result = WriteSizes(w);
+    }
     errno = 0;
-    if (std::fclose(w.file) != 0 && result == 0) result = LastError();
+    const bool closed = w.io.stream ? std::fflush(w.file) == 0 : std::fclose(w.file) == 0;
+    if (!closed && result == 0) result = LastError();
     w.file = nullptr;
-    if (w.torn) {
+    if (w.torn && !w.stream) {
         // ISO C++ has no truncate for an open FILE, so the cut is made by path once
         // the file is closed; the header already counts only the whole blocks.
         std::error_code ec;

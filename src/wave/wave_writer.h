@@ -6,13 +6,31 @@
 #include <filesystem>
 #include <functional>
 
-// The one write of a run of blocks, as std::fwrite: returns the bytes written.
-// Tests set it to make a write fail or fall short, or to hold a job at a block.
-using WaveBlockWrite = std::function<std::size_t(const void* bytes, std::size_t size, std::FILE* file)>;
+// How a writer reaches its file. Each member left empty uses plain ISO C++.
+struct WaveIo {
+    // When set, the file goes to this open stream (standard output, say) as a
+    // stream, and the path only names it.
+    std::FILE* stream = nullptr;
+    // Opens a regular file for writing in place of whatever is at the path:
+    // front ends keep the old file's owner and attributes where the system
+    // lets them. Empty: the old file is removed and a new one made with its
+    // permissions; a file that cannot be removed is emptied.
+    std::function<std::FILE*(const std::filesystem::path& path)> replace;
+    // The one write of a run of blocks, as std::fwrite: returns the bytes
+    // written. Tests make a write fail or fall short, or hold a job, with it.
+    std::function<std::size_t(const void* bytes, std::size_t size, std::FILE* file)> write;
+};
 
 // One output file: a two-channel PCM RIFF/WAVE file with a 140-byte header
 // ("fmt " of 100 bytes with a notice, "fact", "data"). Owned by whoever
 // writes the file, used on one thread at a time; any number can be open.
+//
+// A regular file gets the header with its sizes 0 (and the fact value
+// 0xFFFFFFFF) at creation, and the sizes of the blocks written so far after
+// every write, so that a file whose writer never finished still opens in
+// every reader; the finish writes them one last time. A pipe, a FIFO or a
+// device cannot be patched: it gets the planned sizes first, and ends short
+// of them if the job does.
 struct WaveWriter {
     struct Format {
         uint16_t formatTag = 0;
@@ -23,27 +41,35 @@ struct WaveWriter {
         uint16_t bitsPerSample = 0;
         uint16_t cbSize = 0;
     };
+    WaveIo io;
     std::FILE* file = nullptr;  // null when no file is open
     std::filesystem::path path;
     Format format;
-    uint32_t dataBytes = 0;  // sample bytes on disk, in whole blocks
-    bool torn = false;       // a write failed: bytes past dataBytes may be on disk
-    bool regular = false;    // a regular file, whose finish can be read back
+    uint32_t dataBytes = 0;     // sample bytes written, in whole blocks
+    uint32_t plannedBytes = 0;  // what a stream's header announces
+    bool stream = false;        // written once, front to back: never patched
+    bool torn = false;          // a write failed: bytes past dataBytes may be on disk
+    bool regular = false;       // a regular file, whose finish can be read back
     uint8_t isOpen = 0;
-    WaveBlockWrite writeBlock;  // empty: std::fwrite
 };
 
-// Creates the file (replacing any file at the path) with its header written
-// and its data chunk begun. False when it cannot.
-bool WaveCreate(WaveWriter& writer, int32_t bitWidth, const char* path, int32_t sampleRate);
+// Creates the file at path (replacing a regular file there), or writes to
+// io.stream, with its header written and its data chunk begun; a stream's
+// header announces plannedBytes of data. False when it cannot.
+bool WaveCreate(WaveWriter& writer, int32_t bitWidth, const char* path, int32_t sampleRate,
+                uint32_t plannedBytes);
 
-// Appends size bytes (one or more whole 512-frame blocks) to the data chunk
-// with one write. Returns 0 or the platform's non-zero error code; written is
-// size on success and, on failure, the bytes of the whole blocks that reached
-// the file (0 for a single block). Either way dataBytes counts them.
+// Appends size bytes (one or more whole 512-frame blocks) to the data chunk.
+// Returns 0 or the platform's non-zero error code; written is size on
+// success and, on failure, the bytes of the whole blocks that reached the
+// file (0 for a single block). Either way dataBytes counts them.
 int WaveWriteBlock(WaveWriter& writer, const void* buffer, int32_t size, int32_t* written);
 
-// Patches the data size, RIFF size and fact value from the blocks on disk,
-// closes the file and, for a regular file, reads its header back. Returns 0
-// or the first error; does nothing and returns 0 when no file is open.
+// Writes the sizes of the blocks on disk into a regular file's header,
+// closes the file and reads its header back. Returns 0 or the first error
+// (a stream that ended short of its header is not one: see WaveStreamShort);
+// does nothing and returns 0 when no file is open.
 int WaveFinish(WaveWriter& writer);
+
+// A stream whose data ends before what its header announces.
+inline bool WaveStreamShort(const WaveWriter& w) { return w.stream && w.dataBytes < w.plannedBytes; }

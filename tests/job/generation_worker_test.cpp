@@ -107,7 +107,7 @@ protected:
         r.Frequency = freq;
         r.nSeconds = seconds;
         r.nBitWidth = bits;
-        std::snprintf(r.szPath, sizeof r.szPath, "%s", (dir / name).c_str());
+        r.path = (dir / name).string();
         return r;
     }
 
@@ -129,7 +129,7 @@ TEST_F(GenerationWorkerTest, ProgressAndFileFollowTheBlocks)
         busy = true;
         // 1 s at 44100 Hz: 86 whole blocks and a part, so 87.
         const ToneRequest r = Request(44100, 1000.0, 1, bits);
-        ASSERT_EQ(GenerationWorker(r, busy, host), JobEnd::Done);
+        ASSERT_EQ(GenerationWorker(r, busy, host).end, JobEnd::Done);
         ExpectEndedNormally();
         EXPECT_TRUE(host.messages.empty());
         ASSERT_EQ(host.ranges, std::vector<uint32_t>{88});
@@ -138,7 +138,7 @@ TEST_F(GenerationWorkerTest, ProgressAndFileFollowTheBlocks)
             expected.push_back(k);
         expected.push_back(88);
         EXPECT_EQ(host.positions, expected);
-        ExpectFinished(ReadFile(r.szPath), bits, 87);
+        ExpectFinished(ReadFile(r.path), bits, 87);
     }
 }
 
@@ -152,12 +152,12 @@ TEST_F(GenerationWorkerTest, PlanLongerThanRequestIsWrittenWhole)
         host = {};
         busy = true;
         const ToneRequest r = Request(5120, 2.5, 1, bits);
-        ASSERT_EQ(GenerationWorker(r, busy, host), JobEnd::Done);
+        ASSERT_EQ(GenerationWorker(r, busy, host).end, JobEnd::Done);
         ExpectEndedNormally();
         ASSERT_FALSE(host.ranges.empty());
         EXPECT_EQ(host.ranges.back(), 13u);
         EXPECT_EQ(host.positions.back(), 13u);
-        const auto file = ReadFile(r.szPath);
+        const auto file = ReadFile(r.path);
         ExpectFinished(file, bits, 12);
         const std::vector<int32_t> left = Channel(file, bits, 0);
         const double peak = bits == 24 ? 8388605.0 : 2147483645.0;
@@ -182,9 +182,9 @@ TEST_F(GenerationWorkerTest, RefusedPlanMakesNoFile)
         host = {};
         busy = true;
         const ToneRequest r = Request(c.rate, c.freq, 1, 32);
-        ASSERT_EQ(GenerationWorker(r, busy, host), JobEnd::PlanRefused);
+        ASSERT_EQ(GenerationWorker(r, busy, host).end, JobEnd::PlanRefused);
         ExpectEndedNormally();
-        EXPECT_FALSE(fs::exists(r.szPath));
+        EXPECT_FALSE(fs::exists(r.path));
         ASSERT_EQ(host.messages.size(), 1u);
         EXPECT_EQ(host.messages[0].text,
                   "The tone is too short: it needs at least two whole cycles and more than one "
@@ -197,7 +197,7 @@ TEST_F(GenerationWorkerTest, RefusedPlanMakesNoFile)
 TEST_F(GenerationWorkerTest, FailedCreationIsReportedAndProgressStaysAtZero)
 {
     const ToneRequest r = Request(44100, 1000.0, 1, 32, "missing/t.wav");
-    ASSERT_EQ(GenerationWorker(r, busy, host), JobEnd::CreateFailed);
+    ASSERT_EQ(GenerationWorker(r, busy, host).end, JobEnd::CreateFailed);
     ExpectEndedNormally();
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, "Sorry, can't do this. Something's wrong");
@@ -217,11 +217,11 @@ TEST_F(GenerationWorkerTest, StopFinishesTheFileAfterTheCurrentBlock)
             if (host.positions.size() > 1 && pos == 3) busy = false;
         };
         const ToneRequest r = Request(44100, 1000.0, 2, bits);
-        ASSERT_EQ(GenerationWorker(r, busy, host), JobEnd::Stopped);
+        ASSERT_EQ(GenerationWorker(r, busy, host).end, JobEnd::Stopped);
         EXPECT_EQ(host.ended, 0);
         EXPECT_TRUE(host.messages.empty());
         EXPECT_EQ(host.positions.back(), 3u);
-        ExpectFinished(ReadFile(r.szPath), bits, 4);
+        ExpectFinished(ReadFile(r.path), bits, 4);
     }
 }
 
@@ -241,7 +241,7 @@ TEST_F(GenerationWorkerTest, WriteFailureIsReportedAndLeavesAFinishedFile)
         limit.rlim_cur = 140 + 5 * blockBytes;
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
         const ToneRequest r = Request(44100, 1000.0, 1, bits);
-        const JobEnd end = GenerationWorker(r, busy, host);
+        const JobEnd end = GenerationWorker(r, busy, host).end;
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
         ASSERT_EQ(end, JobEnd::WriteFailed);
         ExpectEndedNormally();
@@ -250,7 +250,7 @@ TEST_F(GenerationWorkerTest, WriteFailureIsReportedAndLeavesAFinishedFile)
                   "Writing the file failed. It holds only the part written before the failure.");
         EXPECT_EQ(host.messages[0].caption, "Create wav file...");
         EXPECT_EQ(host.positions.back(), 88u);  // full, ready for the next job
-        ExpectFinished(ReadFile(r.szPath), bits, 5);
+        ExpectFinished(ReadFile(r.path), bits, 5);
     }
     std::signal(SIGXFSZ, SIG_DFL);
 }
@@ -264,13 +264,15 @@ TEST_F(GenerationWorkerTest, ShortWriteIsReportedAndLeavesWholeBlocks)
         return std::fwrite(bytes, 1, ++calls == 1 ? size / 2 - 100 : size, file);
     };
     const ToneRequest r = Request(44100, 1000.0, 1, 32);
-    ASSERT_EQ(GenerationWorker(r, busy, host, halfFirstRun), JobEnd::WriteFailed);
+    WaveIo io;
+    io.write = halfFirstRun;
+    ASSERT_EQ(GenerationWorker(r, busy, host, io).end, JobEnd::WriteFailed);
     ExpectEndedNormally();
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text,
               "Writing the file failed. It holds only the part written before the failure.");
     EXPECT_EQ(host.positions.back(), 88u);
-    ExpectFinished(ReadFile(r.szPath), 32, BatchWriter::RUN_BLOCKS / 2 - 1);
+    ExpectFinished(ReadFile(r.path), 32, BatchWriter::RUN_BLOCKS / 2 - 1);
 }
 
 // A file that is not there as finished after the job is a failure too.
@@ -278,9 +280,9 @@ TEST_F(GenerationWorkerTest, FileLostBeforeFinishIsReported)
 {
     const ToneRequest r = Request(44100, 1000.0, 1, 32);
     host.onPos = [&](uint32_t pos) {
-        if (pos == 2) fs::remove(r.szPath);
+        if (pos == 2) fs::remove(r.path);
     };
-    ASSERT_EQ(GenerationWorker(r, busy, host), JobEnd::WriteFailed);
+    ASSERT_EQ(GenerationWorker(r, busy, host).end, JobEnd::WriteFailed);
     ExpectEndedNormally();
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].caption, "Create wav file...");
@@ -291,15 +293,15 @@ TEST_F(GenerationWorkerTest, FileLostBeforeFinishIsReported)
 TEST_F(GenerationWorkerTest, JobsOfOneRequestGiveIdenticalFiles)
 {
     ToneRequest shared = Request(44100, 997.0, 1, 16, "a.wav");
-    ASSERT_EQ(GenerationWorker(shared, busy, host), JobEnd::Done);
-    const auto first = ReadFile(shared.szPath);
+    ASSERT_EQ(GenerationWorker(shared, busy, host).end, JobEnd::Done);
+    const auto first = ReadFile(shared.path);
 
     shared = Request(44100, 997.0, 1, 16, "b.wav");
     busy = true;
     host = {};
     host.onPos = [&](uint32_t) { shared.nBitWidth = 32; };
-    ASSERT_EQ(GenerationWorker(shared, busy, host), JobEnd::Done);
-    const auto second = ReadFile(shared.szPath);
+    ASSERT_EQ(GenerationWorker(shared, busy, host).end, JobEnd::Done);
+    const auto second = ReadFile(shared.path);
     ExpectFinished(first, 16, 87);
     EXPECT_EQ(first, second);
 }
@@ -331,7 +333,7 @@ TEST_F(BeginCreateTest, PathTestLeavesFilesAsTheyWere)
     ToneRequest r;
     r.nAttenuation = 500;  // fails after the path test
     std::atomic<bool> flag{false};
-    CreateCheck check = BeginCreate(r, existing.c_str(), flag);
+    CreateCheck check = BeginCreate(r, existing.string(), flag);
     EXPECT_STREQ(check.problem.message, "At bit width of 32 maximum attenuation is 186 dB");
     EXPECT_FALSE(flag.load());
     EXPECT_EQ(ReadFile(existing), (std::vector<uint8_t>{'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
@@ -339,15 +341,16 @@ TEST_F(BeginCreateTest, PathTestLeavesFilesAsTheyWere)
 
     r = ToneRequest{};
     const fs::path fresh = dir / "fresh.wav";
-    check = BeginCreate(r, fresh.c_str(), flag);
+    check = BeginCreate(r, fresh.string(), flag);
     EXPECT_FALSE(check.problem);
     EXPECT_TRUE(flag.load());  // stays set for the job
     EXPECT_FALSE(fs::exists(fresh));
-    EXPECT_STREQ(r.szPath, fresh.c_str());
+    EXPECT_EQ(r.path, fresh.string());
 }
 
-// Paths that cannot be written, and paths too long for szPath, get the path
-// message before any number is looked at.
+// Paths that cannot be written, and paths too long for the dialog's field,
+// get the path message before any number is looked at; longer paths are
+// the system's to judge elsewhere.
 TEST_F(BeginCreateTest, PathProblemsComeFirst)
 {
     std::string deep = (dir / "d").string();
@@ -356,6 +359,8 @@ TEST_F(BeginCreateTest, PathProblemsComeFirst)
     ASSERT_GT(tooLong.size(), 255u);
     std::string justFits = deep + "/" + std::string(255 - deep.size() - 1, 'y');
     ASSERT_EQ(justFits.size(), 255u);
+    PathRules dialog;
+    dialog.maxChars = PATH_FIELD_CHARS;
 
     const std::string paths[] = {(dir / "no/such/dir/t.wav").string(), dir.string(), tooLong, ""};
     for (const std::string& path : paths) {
@@ -363,7 +368,7 @@ TEST_F(BeginCreateTest, PathProblemsComeFirst)
         ToneRequest r;
         r.nSampleRate = 0;  // would fail the numbers
         std::atomic<bool> flag{false};
-        const CreateCheck check = BeginCreate(r, path.c_str(), flag);
+        const CreateCheck check = BeginCreate(r, path, flag, dialog);
         EXPECT_FALSE(check.alreadyBusy);
         EXPECT_STREQ(check.problem.message,
                      "Something wrong with the path or filename, or maybe you don't have "
@@ -376,7 +381,23 @@ TEST_F(BeginCreateTest, PathProblemsComeFirst)
 
     ToneRequest r;
     std::atomic<bool> flag{false};
-    EXPECT_FALSE(BeginCreate(r, justFits.c_str(), flag).problem);
+    EXPECT_FALSE(BeginCreate(r, justFits, flag, dialog).problem);
+    flag = false;
+    EXPECT_FALSE(BeginCreate(r, tooLong, flag).problem);
+    EXPECT_FALSE(fs::exists(tooLong));
+}
+
+// A link to nowhere: the test makes (and removes again) the file it leads to,
+// and leaves the link.
+TEST_F(BeginCreateTest, DanglingLinkKeepsItsLink)
+{
+    const fs::path link = dir / "link.wav", target = dir / "target.wav";
+    fs::create_symlink("target.wav", link);
+    ToneRequest r;
+    std::atomic<bool> flag{false};
+    EXPECT_FALSE(BeginCreate(r, link.string(), flag).problem);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_FALSE(fs::exists(target));
 }
 
 TEST_F(BeginCreateTest, ReadOnlyFileFailsThePathTest)
@@ -389,7 +410,7 @@ TEST_F(BeginCreateTest, ReadOnlyFileFailsThePathTest)
     fs::permissions(locked, fs::perms::owner_read);
     ToneRequest r;
     std::atomic<bool> flag{false};
-    EXPECT_STREQ(BeginCreate(r, locked.c_str(), flag).problem.caption, "Can't create that file...");
+    EXPECT_STREQ(BeginCreate(r, locked.string(), flag).problem.caption, "Can't create that file...");
 }
 
 TEST_F(BeginCreateTest, BusyRequestDoesNothing)

@@ -163,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(Widths, WaveFormats, ::testing::ValuesIn(FORMATS),
 TEST_P(WaveFormats, FinishedFileHasExactHeaderAndTheBlocksInOrder)
 {
     const Format f = GetParam();
-    ASSERT_TRUE(WaveCreate(w, f.bits, path.c_str(), f.rate));
+    ASSERT_TRUE(WaveCreate(w, f.bits, path.c_str(), f.rate, 0));
     Bytes data;
     ASSERT_EQ(WriteBlocks(w, f, 3, &data), 3u);
     EXPECT_EQ(WaveFinish(w), 0);
@@ -174,26 +174,34 @@ TEST_P(WaveFormats, FinishedFileHasExactHeaderAndTheBlocksInOrder)
 TEST_P(WaveFormats, FinishRightAfterCreateLeavesAnEmptyValidFile)
 {
     const Format f = GetParam();
-    ASSERT_TRUE(WaveCreate(w, f.bits, path.c_str(), f.rate));
+    ASSERT_TRUE(WaveCreate(w, f.bits, path.c_str(), f.rate, 0));
     EXPECT_EQ(WaveFinish(w), 0);
     const Bytes b = ReadFile(path);
     EXPECT_EQ(b.size(), 140u);
     ExpectHeader(b, f, 132, 0, 0);
 }
 
-TEST_P(WaveFormats, JobCutOffBeforeFinishKeepsPlaceholdersAndWholeBlocks)
+// A writer that never finishes (its process killed, say) leaves a file that
+// opens: the header counts the blocks written so far. Before the first
+// block it is the header of creation.
+TEST_P(WaveFormats, FileOfAKilledJobCountsItsBlocks)
 {
     const Format f = GetParam();
-    // The child dies without finishing and without flushing anything: what is on
-    // disk is what a killed job leaves.
-    const int status = InChild([&] {
-        if (!WaveCreate(w, f.bits, path.c_str(), f.rate)) return 1;
-        return WriteBlocks(w, f, 2) == 2 ? 0 : 2;
-    });
-    ASSERT_EQ(status, 0);
-    const Bytes b = ReadFile(path);
-    EXPECT_EQ(b.size(), 140u + 2 * uint32_t(f.blockBytes));
-    ExpectHeader(b, f, 0, 0xFFFFFFFF, 0);
+    for (const uint32_t blocks : {0u, 2u}) {
+        // The child dies without finishing and without flushing anything.
+        const int status = InChild([&] {
+            if (!WaveCreate(w, f.bits, path.c_str(), f.rate, 0)) return 1;
+            return WriteBlocks(w, f, blocks) == blocks ? 0 : 2;
+        });
+        ASSERT_EQ(status, 0);
+        const Bytes b = ReadFile(path);
+        const uint32_t dataSize = blocks * uint32_t(f.blockBytes);
+        EXPECT_EQ(b.size(), 140u + dataSize);
+        if (blocks == 0)
+            ExpectHeader(b, f, 0, 0xFFFFFFFF, 0);
+        else
+            ExpectHeader(b, f, 132 + dataSize, dataSize / uint32_t(f.bits / 8), dataSize);
+    }
 }
 
 TEST_P(WaveFormats, CreationReplacesALongerExistingFile)
@@ -204,7 +212,7 @@ TEST_P(WaveFormats, CreationReplacesALongerExistingFile)
         const std::string junk(100000, '\xAB');
         old << junk;
     }
-    ASSERT_TRUE(WaveCreate(w, f.bits, path.c_str(), f.rate));
+    ASSERT_TRUE(WaveCreate(w, f.bits, path.c_str(), f.rate, 0));
     ASSERT_EQ(WriteBlocks(w, f, 1), 1u);
     EXPECT_EQ(WaveFinish(w), 0);
     const Bytes b = ReadFile(path);
@@ -224,7 +232,7 @@ TEST_F(WaveWriterTest, ReplacingKeepsPermissionsAndLinks)
         old << std::string(50000, '\xAB');
     };
     const auto writeTone = [&](const fs::path& p) {
-        ASSERT_TRUE(WaveCreate(w, f.bits, p.c_str(), f.rate));
+        ASSERT_TRUE(WaveCreate(w, f.bits, p.c_str(), f.rate, 0));
         ASSERT_EQ(WriteBlocks(w, f, 1), 1u);
         EXPECT_EQ(WaveFinish(w), 0);
     };
@@ -263,7 +271,7 @@ struct Tear {
 const Tear TEARS[] = {{"Nothing", 0, 0}, {"OneByte", 0, 1}, {"Half", 2, 0}, {"AllButOne", 4, -1}};
 
 // The writer's block write, failing part-way from its nth call on.
-WaveBlockWrite TornWrite(int failAt, Tear tear)
+auto TornWrite(int failAt, Tear tear)
 {
     return [calls = 0, failAt, tear](const void* bytes, size_t size, std::FILE* file) mutable {
         if (++calls < failAt) return std::fwrite(bytes, 1, size, file);
@@ -280,8 +288,8 @@ TEST_P(WaveFormats, ForcedWriteFailureLeavesWholeBlocksOnly)
     for (const Tear& tear : TEARS) {
         SCOPED_TRACE(tear.name);
         WaveWriter torn;
-        torn.writeBlock = TornWrite(4, tear);
-        ASSERT_TRUE(WaveCreate(torn, f.bits, path.c_str(), f.rate));
+        torn.io.write = TornWrite(4, tear);
+        ASSERT_TRUE(WaveCreate(torn, f.bits, path.c_str(), f.rate, 0));
         Bytes data;
         int error = 0;
         EXPECT_EQ(WriteBlocks(torn, f, 6, &data, &error), 3u);
@@ -317,7 +325,7 @@ TEST_P(WaveFormats, WriteFailureAtTheFileSizeLimitKeepsTheWholeBlocks)
             signal(SIGXFSZ, SIG_IGN);
             const rlimit rl{limit, limit};
             if (setrlimit(RLIMIT_FSIZE, &rl) != 0) return 100;
-            if (!WaveCreate(w, f.bits, path.c_str(), f.rate)) return 101;
+            if (!WaveCreate(w, f.bits, path.c_str(), f.rate, 0)) return 101;
             int error = 0;
             int32_t written = 0;
             if (asOneRun)
@@ -336,7 +344,7 @@ TEST_P(WaveFormats, WriteFailureAtTheFileSizeLimitKeepsTheWholeBlocks)
 TEST_F(WaveWriterTest, DefaultRequestFigures)
 {
     // 384000 Hz, 30 s, 32 bits: 22500 blocks of 4096 bytes.
-    ASSERT_TRUE(WaveCreate(w, 32, path.c_str(), 384000));
+    ASSERT_TRUE(WaveCreate(w, 32, path.c_str(), 384000, 0));
     const Bytes zeros(4096, 0);
     for (uint32_t k = 0; k < 22500; ++k) {
         int32_t n = 0;
@@ -352,7 +360,7 @@ TEST_F(WaveWriterTest, DefaultRequestFigures)
 
 TEST_F(WaveWriterTest, FinishTwiceClosesOnce)
 {
-    ASSERT_TRUE(WaveCreate(w, 16, path.c_str(), 44100));
+    ASSERT_TRUE(WaveCreate(w, 16, path.c_str(), 44100, 0));
     ASSERT_EQ(WriteBlocks(w, FORMATS[0], 2), 2u);
     EXPECT_EQ(WaveFinish(w), 0);
     // Whatever happens to the file now is no business of the writer's.
@@ -361,7 +369,7 @@ TEST_F(WaveWriterTest, FinishTwiceClosesOnce)
     EXPECT_EQ(WaveFinish(w), 0);
     EXPECT_EQ(fs::file_size(path), 14u);
     // And a new file can be created after it.
-    ASSERT_TRUE(WaveCreate(w, 16, path.c_str(), 44100));
+    ASSERT_TRUE(WaveCreate(w, 16, path.c_str(), 44100, 0));
     EXPECT_EQ(WaveFinish(w), 0);
     EXPECT_EQ(fs::file_size(path), 140u);
 }
@@ -370,7 +378,7 @@ TEST_F(WaveWriterTest, FinishTwiceClosesOnce)
 // failure, not a finished file.
 TEST_F(WaveWriterTest, FinishReportsAFileLostMeanwhile)
 {
-    ASSERT_TRUE(WaveCreate(w, 24, path.c_str(), 48000));
+    ASSERT_TRUE(WaveCreate(w, 24, path.c_str(), 48000, 0));
     ASSERT_EQ(WriteBlocks(w, FORMATS[1], 2), 2u);
     fs::remove(path);
     EXPECT_NE(WaveFinish(w), 0);
@@ -378,11 +386,11 @@ TEST_F(WaveWriterTest, FinishReportsAFileLostMeanwhile)
 
 TEST_F(WaveWriterTest, RefusesWhatItCannotWrite)
 {
-    EXPECT_FALSE(WaveCreate(w, 20, path.c_str(), 44100));
-    EXPECT_FALSE(WaveCreate(w, 16, path.c_str(), 0));
-    EXPECT_FALSE(WaveCreate(w, 16, nullptr, 44100));
+    EXPECT_FALSE(WaveCreate(w, 20, path.c_str(), 44100, 0));
+    EXPECT_FALSE(WaveCreate(w, 16, path.c_str(), 0, 0));
+    EXPECT_FALSE(WaveCreate(w, 16, nullptr, 44100, 0));
     EXPECT_FALSE(fs::exists(path));
-    EXPECT_FALSE(WaveCreate(w, 16, (dir / "no-such-dir" / "x.wav").c_str(), 44100));
+    EXPECT_FALSE(WaveCreate(w, 16, (dir / "no-such-dir" / "x.wav").c_str(), 44100, 0));
 
     const Bytes block(2048, 1);
     int32_t n = -1;
@@ -390,8 +398,8 @@ TEST_F(WaveWriterTest, RefusesWhatItCannotWrite)
     EXPECT_EQ(n, 0);
     EXPECT_EQ(WaveFinish(w), 0);
 
-    ASSERT_TRUE(WaveCreate(w, 16, path.c_str(), 44100));
-    EXPECT_FALSE(WaveCreate(w, 16, (dir / "second.wav").c_str(), 44100)) << "one file per writer";
+    ASSERT_TRUE(WaveCreate(w, 16, path.c_str(), 44100, 0));
+    EXPECT_FALSE(WaveCreate(w, 16, (dir / "second.wav").c_str(), 44100, 0)) << "one file per writer";
     n = -1;
     EXPECT_NE(WaveWriteBlock(w, block.data(), 0, &n), 0);
     EXPECT_EQ(n, 0);
@@ -403,8 +411,8 @@ TEST_F(WaveWriterTest, TwoFilesAtOnce)
 {
     WaveWriter other;
     const fs::path second = dir / "second.wav";
-    ASSERT_TRUE(WaveCreate(w, 16, path.c_str(), 44100));
-    ASSERT_TRUE(WaveCreate(other, 32, second.c_str(), 384000));
+    ASSERT_TRUE(WaveCreate(w, 16, path.c_str(), 44100, 0));
+    ASSERT_TRUE(WaveCreate(other, 32, second.c_str(), 384000, 0));
     Bytes a, b;
     for (uint32_t k = 0; k < 3; ++k) {
         ASSERT_EQ(WriteBlocks(w, FORMATS[0], 1, &a), 1u);
@@ -421,8 +429,8 @@ TEST_F(WaveWriterTest, TwoFilesAtOnce)
 // writer stops accepting blocks before either would wrap.
 TEST_F(WaveWriterTest, StopsBeforeTheSizesWrap)
 {
-    w.writeBlock = [](const void*, size_t size, std::FILE*) { return size; };
-    ASSERT_TRUE(WaveCreate(w, 32, path.c_str(), 384000));
+    w.io.write = [](const void*, size_t size, std::FILE*) { return size; };
+    ASSERT_TRUE(WaveCreate(w, 32, path.c_str(), 384000, 0));
     const Bytes block(4096, 0);
     const uint32_t fits = (0xFFFFFFFFu - 132) / 4096;
     uint32_t accepted = 0;

@@ -17,8 +17,8 @@ int main(int argc, char** argv)
     const int32_t rate = std::atoi(argv[3]);
     const long blocks = std::atol(argv[4]);
     WaveWriter writer;
-    if (!WaveCreate(writer, bits, argv[1], rate)) return 1;
     const int32_t size = 512 * 2 * (bits / 8);
+    if (!WaveCreate(writer, bits, argv[1], rate, uint32_t(blocks * size))) return 1;
     const std::vector<unsigned char> zeros(static_cast<size_t>(size), 0);
     for (long k = 0; k < blocks; ++k) {
         int32_t written = 0;

@@ -636,7 +636,7 @@ void TestJobs()
 
         // The same request without the dialog: the file must be the same.
         const std::string direct = WorkPath("direct" + std::to_string(job.bits) + ".wav");
-        std::snprintf(request.szPath, sizeof request.szPath, "%s", direct.c_str());
+        request.path = direct;
         std::atomic<bool> busy{true};
         RecordingHost host;
         GenerationWorker(request, busy, host);
