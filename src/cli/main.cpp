@@ -22,6 +22,7 @@
 #include <float.h>
 #include <io.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -52,9 +53,13 @@ extern "C" void OnStopSignal(int signal)
     std::signal(signal, OnStopSignal);  // Windows resets the handler on delivery
 }
 
-// First thing in main, before anything that can take time: a stop that
-// comes early still finds its handler. A closed reader of standard output
-// is a failed write, not the end of the process.
+// Before anything that can take time, ahead of main and of every other
+// static initialiser: a stop that comes early still finds its handler. A
+// closed reader of standard output is a failed write, not the end of the
+// process.
+#ifndef _WIN32
+__attribute__((constructor(101)))
+#endif
 void InstallSignalHandlers()
 {
     std::signal(SIGINT, OnStopSignal);
@@ -72,6 +77,19 @@ bool StderrIsTerminal()
     return _isatty(_fileno(stderr)) != 0;
 #else
     return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+// Whether the file at path is where standard output goes (/dev/stdout, or
+// the FIFO it was sent to): then the summary goes elsewhere.
+bool IsStdout(const std::string& path)
+{
+#ifdef _WIN32
+    return path == "-";
+#else
+    struct stat out {}, file {};
+    return path == "-" || (fstat(STDOUT_FILENO, &out) == 0 && stat(path.c_str(), &file) == 0 &&
+                           out.st_dev == file.st_dev && out.st_ino == file.st_ino);
 #endif
 }
 
@@ -169,7 +187,9 @@ void PrintSummary(const ToneRequest& request, const JobResult& result, double se
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
     InstallSignalHandlers();
+#endif
 
     ToneRequest request;
     std::error_code ec;
@@ -255,7 +275,7 @@ int main(int argc, char** argv)
 
     switch (result.end) {
     case JobEnd::Done:
-        if (!quiet) PrintSummary(request, result, seconds, toStdout);
+        if (!quiet) PrintSummary(request, result, seconds, IsStdout(path));
         return EXIT_DONE;
     case JobEnd::Stopped:
         if (quiet) return EXIT_STOPPED;

@@ -405,10 +405,167 @@ def group_terminal(tmp):
     check(r.returncode == 0 and r.stdout == "" and r.stderr == "", "quiet: silent")
 
 
+def read_whole(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def group_streams(tmp):
+    """Pipes, FIFOs and devices get a complete stream, the same bytes as a
+    file; a stream cut short says so; a closed reader is a failed write."""
+    req = ["--rate", "44100", "--seconds", "2", "--bits", "24"]
+    ref = os.path.join(tmp, "ref.wav")
+    run(req + ["--out", ref, "--quiet"])
+    want = read_whole(ref)
+
+    # A FIFO with its reader already waiting, and --out - into a pipe.
+    fifo, got = os.path.join(tmp, "fifo"), os.path.join(tmp, "from-fifo.wav")
+    os.mkfifo(fifo)
+    reader = subprocess.Popen(["sh", "-c", f"cat '{fifo}' > '{got}'"])
+    r = run(req + ["--out", fifo])
+    reader.wait(timeout=60)
+    check(r.returncode == 0 and read_whole(got) == want, f"FIFO: exit {r.returncode}, identical bytes")
+    p = subprocess.run(f"'{CLI}' {' '.join(req)} --out - | cat > '{got}'", shell=True,
+                       capture_output=True, text=True, timeout=60)
+    check(p.returncode == 0 and read_whole(got) == want, f"--out -: identical bytes {p.stderr!r}")
+    check(p.stderr.startswith("-: ") and "frames" in p.stderr, f"--out -: summary on stderr {p.stderr!r}")
+    check(subprocess.run(["sox", "-t", "wav", "-", "-n", "stats"], input=want, capture_output=True).returncode
+          == 0, "sox reads the stream")
+
+    # Devices cannot be measured after the finish: writing to them is no failure.
+    null_link = os.path.join(tmp, "null")
+    os.symlink("/dev/null", null_link)
+    for out in ("/dev/null", null_link):
+        r = run(req + ["--out", out])
+        check(r.returncode == 0, f"{out}: exit {r.returncode} {r.stderr!r}")
+    p = subprocess.run(f"'{CLI}' {' '.join(req)} --out /dev/stdout | cat > '{got}'", shell=True,
+                       capture_output=True, text=True, timeout=60)
+    check(p.returncode == 0 and read_whole(got) == want, f"/dev/stdout into a pipe: {p.stderr!r}")
+
+    # A reader that leaves early: exit 1, a message, no crash.
+    p = subprocess.run(f"'{CLI}' --seconds 5 --out - | head -c 100000 > /dev/null; exit ${{PIPESTATUS[0]}}",
+                       shell=True, executable="/bin/bash", capture_output=True, text=True, timeout=60)
+    check(p.returncode == 1 and "shorter than its header" in p.stderr, f"closed reader: {p.returncode} {p.stderr!r}")
+
+    # Stopped while its reader has stopped reading: out promptly, with whole
+    # blocks for the reader.
+    for reads in (True, False):
+        cli = subprocess.Popen([CLI, "--seconds", "60", "--out", fifo], stderr=subprocess.PIPE, text=True)
+        fd = os.open(fifo, os.O_RDONLY)
+        data = os.read(fd, 140 + 10 * 4096)
+        start = time.time()
+        cli.send_signal(signal.SIGTERM)
+        while reads:
+            chunk = os.read(fd, 1 << 16)
+            if not chunk:
+                break
+            data += chunk
+        err = cli.communicate(timeout=10)[1]
+        took = time.time() - start
+        os.close(fd)
+        check(cli.returncode == 130 and took < 1 and "shorter than its header" in err,
+              f"stopped stream (reading {reads}): exit {cli.returncode} after {took:.2f} s {err!r}")
+        check((len(data) - 140) % 4096 == 0, f"stopped stream: whole blocks ({len(data)} bytes)")
+
+
+def group_signals(tmp):
+    """SIGHUP is a stop; a stop in planning ends at once; a killed job's file
+    opens; a closed standard output does not cost the job; an early signal
+    finds its handler."""
+    path = os.path.join(tmp, "hup.wav")
+    p, release = held_job(tmp, ["--seconds", "60", "--out", path], 140 + 100 * 4096)
+    p.send_signal(signal.SIGHUP)
+    release()
+    p.communicate(timeout=60)
+    check(p.returncode == 130 and check_finished(path, 32, 384000, None, "SIGHUP") >= 100, f"SIGHUP: {p.returncode}")
+
+    # 10 s at 53 MHz: seconds of dry run.
+    path = os.path.join(tmp, "plan.wav")
+    p = subprocess.Popen([CLI, "--bits", "16", "--seconds", "10", "--rate", "53000000", "--out", path],
+                         stderr=subprocess.PIPE, text=True)
+    time.sleep(0.2)
+    start = time.time()
+    p.send_signal(signal.SIGTERM)
+    err = p.communicate(timeout=30)[1]
+    took = time.time() - start
+    print(f"stop during planning: exit {p.returncode} after {took * 1000:.0f} ms")
+    check(p.returncode == 130 and took < 0.5 and not os.path.exists(path), f"stop in planning: {err!r}")
+
+    # SIGKILL part-way: the header counts whole blocks of what is on disk.
+    path = os.path.join(tmp, "killed.wav")
+    p, release = held_job(tmp, ["--seconds", "60", "--out", path], 140 + 300 * 4096)
+    p.kill()
+    p.communicate(timeout=60)
+    h, length = header(path), os.path.getsize(path)
+    data = struct.unpack_from("<I", h, 136)[0]
+    check(data % 4096 == 0 and data >= 4096 and 140 + data <= length
+          and struct.unpack_from("<I", h, 4)[0] == data + 132, f"SIGKILL: data {data} of {length}")
+    with wave.open(path, "rb") as w:
+        check(w.getnframes() == data // 8, "SIGKILL: Python wave reads it")
+
+    # A closed standard output: the file is made, exit 0.
+    path = os.path.join(tmp, "closed.wav")
+    p = subprocess.run(f"'{CLI}' --seconds 1 --out '{path}' | (exec 0<&-; true); exit ${{PIPESTATUS[0]}}",
+                       shell=True, executable="/bin/bash", capture_output=True, text=True, timeout=60)
+    check(p.returncode == 0 and check_finished(path, 32, 384000, 750, "closed stdout") == 750,
+          f"closed stdout: {p.returncode} {p.stderr!r}")
+
+    # Stops from the first moment on: once the handlers are in place (seen in
+    # /proc), a stop is never the default action; they are in place before
+    # main runs, within a few milliseconds of the start.
+    path = os.path.join(tmp, "early.wav")
+    waits = []
+    for i in range(30):
+        p = subprocess.Popen([CLI, "--quiet", "--seconds", "2", "--out", path], stderr=subprocess.DEVNULL)
+        start = time.time()
+        caught = False
+        while not caught and p.poll() is None:
+            try:
+                with open(f"/proc/{p.pid}/status") as f:
+                    caught = any(l.startswith("SigCgt:") and int(l.split()[1], 16) >> (signal.SIGTERM - 1) & 1
+                                 for l in f)
+            except OSError:
+                break
+        waits.append(time.time() - start)
+        time.sleep(0.0005 * i)
+        p.send_signal(signal.SIGTERM)
+        p.wait(timeout=30)
+        check(not caught or p.returncode in (0, 130), f"early SIGTERM after {0.5 * i} ms: {p.returncode}")
+    print(f"handlers in place {1000 * min(waits):.1f} to {1000 * max(waits):.1f} ms after the start")
+
+
+def group_replace(tmp):
+    """A replaced file keeps its owner, group, mode and extended attributes."""
+    if os.geteuid() != 0:
+        print("replace: not root, owners cannot be tested")
+        return
+    path = os.path.join(tmp, "owned.wav")
+    with open(path, "wb") as f:
+        f.write(b"old" * 100000)
+    os.chown(path, 65534, 65534)
+    os.chmod(path, 0o640)
+    try:
+        os.setxattr(path, "user.calyx", b"kept")
+        xattr = True
+    except OSError:
+        xattr = False  # a file system without user attributes
+    before = os.stat(path)
+    r = run(["--seconds", "1", "--rate", "8000", "--out", path])
+    after = os.stat(path)
+    print(f"replace: before uid {before.st_uid} gid {before.st_gid} mode {oct(before.st_mode)} ino {before.st_ino};"
+          f" after uid {after.st_uid} gid {after.st_gid} mode {oct(after.st_mode)} ino {after.st_ino}")
+    check(r.returncode == 0 and check_finished(path, 32, 8000, 16, "replace") == 16, "replace: the new file")
+    check((after.st_uid, after.st_gid, after.st_mode) == (before.st_uid, before.st_gid, before.st_mode),
+          "replace: owner, group and mode kept")
+    if xattr:
+        check(os.getxattr(path, "user.calyx") == b"kept", "replace: extended attribute kept")
+
+
 GROUPS = {
     "default": group_default, "files": group_files, "refusals": group_refusals,
     "faults": group_faults, "stop": group_stop, "write_failure": group_write_failure,
-    "terminal": group_terminal,
+    "terminal": group_terminal, "streams": group_streams, "signals": group_signals,
+    "replace": group_replace,
 }
 
 if __name__ == "__main__":
