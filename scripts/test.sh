@@ -29,3 +29,9 @@ echo "== the dialog program under Wine and Xvfb (i686 and x86-64)"
 for arch in i686 x86_64; do
   bash tests/win/run.sh "build/win-$arch"
 done
+
+# ---- Release (scripts/release.sh, scripts/release-test.sh): the packages in
+# dist/ built from scratch, then installed and used as a user would.
+echo "== release packages, built and tested"
+bash scripts/release.sh
+bash scripts/release-test.sh
