@@ -19,6 +19,7 @@ OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES\Calyx"
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 RequestExecutionLevel admin
+BrandingText "Calyx ${VERSION}"
 
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey "ProductName" "Calyx"
