@@ -62,5 +62,7 @@ for file in "${expected[@]}"; do
 done
 (cd "$dist" && sha256sum "${expected[@]}" >SHA256SUMS)
 
-echo "== release $version in dist/ ($((SECONDS - start)) s):"
+# Say what the packages were built from; uncommitted changes are in them too.
+commit=$(git describe --always --dirty 2>/dev/null || echo "no git checkout")
+echo "== release $version from $commit in dist/ ($((SECONDS - start)) s):"
 (cd "$dist" && stat -c '%10s  %n' "${expected[@]}" SHA256SUMS)
