@@ -7,6 +7,8 @@
 
 Unicode true
 SetCompressor /SOLID lzma
+; No file times in the installer: the same build makes the same setup program.
+SetDateSave off
 
 !ifndef VERSION | STAGE | ICON | OUTFILE
   !error "define VERSION, STAGE, ICON and OUTFILE"
