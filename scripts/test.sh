@@ -37,3 +37,9 @@ bash tests/win/all.sh
 if [ "${CALYX_WINE64_ONLY:-}" != 1 ]; then
   CALYX_WINE64_ONLY=1 bash tests/win/all.sh
 fi
+
+# ---- Release (scripts/release.sh, scripts/release-test.sh): the packages in
+# dist/ built from scratch, then installed and used as a user would.
+echo "== release packages, built and tested"
+bash scripts/release.sh
+bash scripts/release-test.sh

@@ -1,6 +1,7 @@
 # Sourced by every script that runs Wine: picks the Wine loader for this
 # host, makes the prefix once and sets it up for GUI runs. Needs $root (the
-# checkout). Sets WINEPREFIX and the rest of Wine's environment, CALYX_WINE
+# checkout); CALYX_WINE_PREFIX, when set, names the prefix instead of
+# build/wine(64). Sets WINEPREFIX and the rest of Wine's environment, CALYX_WINE
 # (the command that runs a Windows program), and defines wineruns,
 # winebuildarch and winenotrun.
 export WINEDEBUG=-all
@@ -39,6 +40,9 @@ else
   export CALYX_WINE=wine
   export WINEPREFIX="$root/build/wine"  # shared with the other Wine tests
 fi
+
+# A test that needs a fresh prefix of its own names it in CALYX_WINE_PREFIX.
+if [ -n "${CALYX_WINE_PREFIX:-}" ]; then export WINEPREFIX="$CALYX_WINE_PREFIX"; fi
 
 # Whether this host's Wine mode runs programs of ARCH (i686 or x86_64).
 wineruns() { [ "$1" = x86_64 ] || [ "${CALYX_WINE64_ONLY:-}" != 1 ]; }
