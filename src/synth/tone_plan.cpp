@@ -84,29 +84,31 @@ void ToneChooseCorrection(ToneGenerator::Plan& p, int64_t dcSum)
     }
 }
 
-void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double sampleRate, double frequency,
-              double duration, const std::atomic<bool>* going)
-{
-    if (g.planned) return;
-    if (!PositiveFinite(sampleRate) || !PositiveFinite(frequency) || !PositiveFinite(duration)) return;
+namespace {
 
-    ToneGenerator::Plan p;
+// Everything TonePlan decides before its dry run: cycles, ramps, layout,
+// amplitude and phase step. False when the request cannot be a tone;
+// whole tells whether its cycles fill a whole number of samples.
+bool LayOut(ToneGenerator::Plan& p, bool& whole, uint32_t attenuation, int32_t bitWidth, double sampleRate,
+            double frequency, double duration)
+{
+    if (!PositiveFinite(sampleRate) || !PositiveFinite(frequency) || !PositiveFinite(duration)) return false;
     const double samplesPerCycle = sampleRate / frequency;
     const double period = 1.0 / frequency;
 
     double n;
     const double f = std::modf(frequency * duration, &n);
     if (f >= 0.5) n += 1;
-    if (n < 2) return;
+    if (n < 2) return false;
     // Fewer than one sample per cycle cannot make a ramp; and every count,
     // the cycles included, must stay below 2^32.
     const double exactTotal = n * samplesPerCycle;
-    if (samplesPerCycle < 1.0 || !(exactTotal < double(COUNT_LIMIT))) return;
+    if (samplesPerCycle < 1.0 || !(exactTotal < double(COUNT_LIMIT))) return false;
     const uint32_t cycles = uint32_t(n);
 
     const uint32_t total = uint32_t(std::floor(exactTotal));
-    const bool whole = std::fmod(exactTotal, total) == 0.0;
-    if (BlocksFor(total) < 2) return;
+    whole = std::fmod(exactTotal, total) == 0.0;
+    if (BlocksFor(total) < 2) return false;
 
     const uint32_t half = cycles / 2;
     uint32_t rampCycles = half;
@@ -120,10 +122,30 @@ void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double s
     uint64_t rampDownStart = uint64_t(std::floor((cycles - rampCycles) * samplesPerCycle)) + (whole ? 0 : 1);
     if (rampDownStart < uint64_t(p.rampLength) + 2)
         rampDownStart += 1;  // the sustain is never shorter than 2 samples
-    if (!Layout(p, rampDownStart)) return;
+    if (!Layout(p, rampDownStart)) return false;
 
     p.amplitude = ToneAmplitude(bitWidth, attenuation);
     p.phaseStep = 6.28318530718 / (sampleRate / frequency);
+    return true;
+}
+
+}  // namespace
+
+bool TonePlanFits(uint32_t attenuation, int32_t bitWidth, double sampleRate, double frequency, double duration)
+{
+    ToneGenerator::Plan p;
+    bool whole;
+    return LayOut(p, whole, attenuation, bitWidth, sampleRate, frequency, duration);
+}
+
+void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double sampleRate, double frequency,
+              double duration, const std::atomic<bool>* going)
+{
+    if (g.planned) return;
+    ToneGenerator::Plan p;
+    bool whole;
+    if (!LayOut(p, whole, attenuation, bitWidth, sampleRate, frequency, duration)) return;
+    const uint32_t rampDownStart = ToneRampDownStart(p);
     g.plan = p;
 
     if (duration <= DC_CANCEL_MAX_SECONDS) {
