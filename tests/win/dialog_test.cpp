@@ -20,6 +20,7 @@
 #include "harness.h"
 #include "job/generation_worker.h"
 #include "resource.h"
+#include "ui/about_dlg.h"
 #include "ui/calyx_dlg.h"
 #include "ui/colors.h"
 
@@ -151,9 +152,9 @@ const TemplateTable MAIN_TEMPLATE = {102,
                                          {1, "#128", "Create file", 0x50010001, 46, 126, 50, 14},
                                          {2, "#128", "Quit", 0x50010000, 101, 126, 50, 14},
                                          {0xFFFFFFFF, "#130", "Sample rate", 0x50020000, 19, 12, 52, 8},
-                                         {0xFFFFFFFF, "#130", "Attenuation dB", 0x50020000, 135, 12, 52, 8},
+                                         {0xFFFFFFFF, "#130", "Attenuation dB", 0x50020000, 135, 12, 55, 8},
                                          {0xFFFFFFFF, "#130", "Frequency Hz", 0x50020000, 16, 48, 51, 8},
-                                         {0xFFFFFFFF, "#130", "Duration seconds", 0x50020000, 131, 48, 57, 8},
+                                         {0xFFFFFFFF, "#130", "Duration seconds", 0x50020000, 131, 48, 62, 8},
                                          {0xFFFFFFFF, "#130", "Path\\filename", 0x50020000, 77, 85, 51, 8},
                                          {1000, "#129", "", 0x50812080, 18, 24, 40, 14},
                                          {1001, "#129", "", 0x50810080, 18, 60, 40, 14},
@@ -956,6 +957,52 @@ void TestIconicAndDestroy()
     CHECK_EQ(GetObjectType(fieldBrush), 0u);
 }
 
+// ---- labels: every static text of both dialogs shows whole, on one line,
+// in the font the dialog gave it (a wrapped label loses its second line to
+// the control's height), inside the dialog.
+
+void TestLabels()
+{
+    Dialog main;
+    CAboutDlg about;
+    CHECK(about.Create(&main.dlg));
+    const struct {
+        const char* name;
+        HWND dialog;
+        int labels;
+    } dialogs[] = {{"main", main.hwnd, 5}, {"About", about.m_hWnd, 3}};
+    for (const auto& d : dialogs) {
+        RECT inside;
+        GetClientRect(d.dialog, &inside);
+        int labels = 0;
+        for (HWND c = GetWindow(d.dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+            char cls[16] = "";
+            GetClassNameA(c, cls, sizeof cls);
+            if (_stricmp(cls, "Static") != 0 || (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+                continue;
+            ++labels;
+            const std::string text = WindowText(c);
+            RECT client;
+            GetClientRect(c, &client);
+            SIZE extent{};
+            HDC dc = GetDC(c);
+            HGDIOBJ old = SelectObject(dc, HGDIOBJ(SendMessageA(c, WM_GETFONT, 0, 0)));
+            GetTextExtentPoint32A(dc, text.c_str(), int(text.size()), &extent);
+            SelectObject(dc, old);
+            ReleaseDC(c, dc);
+            const RECT at = ChildRect(d.dialog, c);
+            std::printf("  %s: \"%s\" %ld x %ld px in %ld x %ld\n", d.name, text.c_str(), extent.cx,
+                        extent.cy, client.right, client.bottom);
+            ++checks;
+            if (extent.cx > client.right || extent.cy > client.bottom || at.left < 0 ||
+                at.right > inside.right)
+                Fail(__FILE__, __LINE__, "label \"" + text + "\" is cut or outside the dialog");
+        }
+        CHECK_EQ(labels, d.labels);
+    }
+    DestroyWindow(about.m_hWnd);
+}
+
 // ---- the default path from the working directory
 
 std::string DirectoryOfLength(size_t length)
@@ -1035,6 +1082,7 @@ int main(int argc, char** argv)
         {"system commands", TestSystemCommands},
         {"iconic paint and destroy", TestIconicAndDestroy},
         {"default path", TestDefaultPath},
+        {"labels", TestLabels},
     };
     for (const auto& t : tests) {
         const int before = failures;
