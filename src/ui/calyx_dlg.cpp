@@ -246,9 +246,9 @@ void CCalyxDlg::OnCreateFile()
     }
 }
 
-// "Create file" takes input again and gets back the focus it gave "Quit";
-// focus the user moved elsewhere during the job stays where it is, and a
-// dialog in the background is not brought forward.
+// "Create file" takes input again, and the focus when it is on "Quit", where
+// the job's start put it. Focus the user moved elsewhere stays there, and a
+// dialog in the background (no focus on this thread) is not brought forward.
 LRESULT CCalyxDlg::OnJobEnded(WPARAM, LPARAM)
 {
     btnCreate.EnableWindow(TRUE);
