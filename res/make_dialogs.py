@@ -15,6 +15,10 @@ CHILD_VISIBLE = 0x50000000
 FONT = (8, 0, 0, 1, "MS Shell Dlg")  # points, weight, italic, DEFAULT_CHARSET, face
 
 # (id, class, text, style, x, y, w, h); a class or text given as an int is an ordinal.
+# A static text wraps at its width and the control's height cuts the second
+# line, so each label is wide enough for its whole text in the dialog's font
+# (Tahoma 8 at 6 x 13 base units): "Attenuation dB" needs 80 px, "Duration
+# seconds" 91 px. The copyright line is short for the same reason.
 def templates(ids):
     """The two templates; ids maps resource.h's names to their values."""
     IDOK, IDCANCEL = 1, 2
@@ -24,9 +28,9 @@ def templates(ids):
             (IDOK, BUTTON, "Create file", 0x50010001, 46, 126, 50, 14),
             (IDCANCEL, BUTTON, "Quit", 0x50010000, 101, 126, 50, 14),
             (STATIC_ID, STATIC, "Sample rate", 0x50020000, 19, 12, 52, 8),
-            (STATIC_ID, STATIC, "Attenuation dB", 0x50020000, 135, 12, 52, 8),
+            (STATIC_ID, STATIC, "Attenuation dB", 0x50020000, 135, 12, 55, 8),
             (STATIC_ID, STATIC, "Frequency Hz", 0x50020000, 16, 48, 51, 8),
-            (STATIC_ID, STATIC, "Duration seconds", 0x50020000, 131, 48, 57, 8),
+            (STATIC_ID, STATIC, "Duration seconds", 0x50020000, 131, 48, 62, 8),
             (STATIC_ID, STATIC, "Path\\filename", 0x50020000, 77, 85, 51, 8),
             (ids["IDC_SAMPLE_RATE"], EDIT, "", 0x50812080, 18, 24, 40, 14),
             (ids["IDC_FREQUENCY"], EDIT, "", 0x50810080, 18, 60, 40, 14),
@@ -45,7 +49,7 @@ def templates(ids):
         controls=[
             (STATIC_ID, STATIC, ids["IDR_MAINFRAME"], 0x50000003, 14, 14, 20, 20),  # icon group 128
             (STATIC_ID, STATIC, "Calyx, Version 1.05", 0x50020080, 42, 14, 114, 8),
-            (STATIC_ID, STATIC, "Copyright (C) 2026 the Calyx developers", 0x50020000, 42, 26, 114, 8),
+            (STATIC_ID, STATIC, "(C) 2026 the Calyx developers", 0x50020000, 42, 26, 114, 8),
             (IDOK, BUTTON, "OK", 0x50030001, 113, 41, 50, 14),
             (STATIC_ID, STATIC, "calyx.example.org", 0x50020000, 11, 43, 99, 8),
         ])

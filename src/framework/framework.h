@@ -71,6 +71,11 @@ protected:                                                \
          static_cast<ThisClass&>(w).OnDestroy();                            \
          return 0;                                                          \
      }},
+// Any other message, private ones included: LRESULT memberFn(WPARAM, LPARAM).
+#define ON_MESSAGE(msg, memberFn)                                           \
+    {UINT(msg), 0, 0, [](CWnd& w, WPARAM wp, LPARAM lp) -> LRESULT {       \
+         return static_cast<ThisClass&>(w).memberFn(wp, lp);                \
+     }},
 #define ON_BN_CLICKED(ctrlId, memberFn)                                     \
     {WM_COMMAND, BN_CLICKED, UINT(ctrlId), [](CWnd& w, WPARAM, LPARAM) -> LRESULT { \
          static_cast<ThisClass&>(w).memberFn();                             \

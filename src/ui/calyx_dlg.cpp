@@ -15,8 +15,12 @@
 
 namespace {
 
+// Sent by the worker when a job ends without a stop request, so that the
+// dialog's thread, which owns the keyboard focus, handles the end.
+constexpr UINT WM_JOB_ENDED = WM_APP + 1;
+
 // The dialog's side of a job: progress to the bar, messages owned by the
-// dialog, "Create file" enabled at the end. Called on the worker's thread;
+// dialog, the job's end to the dialog. Called on the worker's thread;
 // every call is a synchronous message to a window of the dialog's thread.
 class DialogJobHost final : public JobHost {
 public:
@@ -49,7 +53,7 @@ public:
     {
         ShowMessageBox(dialog, text, caption);
     }
-    void JobEnded() override { dialog.btnCreate.EnableWindow(TRUE); }
+    void JobEnded() override { SendMessageA(dialog, WM_JOB_ENDED, 0, 0); }
 
 private:
     CCalyxDlg& dialog;
@@ -67,6 +71,7 @@ BEGIN_MESSAGE_MAP(CCalyxDlg, CDialog)
     ON_WM_QUERYDRAGICON()
     ON_WM_CTLCOLOR()
     ON_WM_DESTROY()
+    ON_MESSAGE(WM_JOB_ENDED, OnJobEnded)
     ON_BN_CLICKED(IDOK, OnCreateFile)
     ON_BN_CLICKED(IDCANCEL, OnQuit)
     ON_BN_CLICKED(IDC_BITS16, OnBitWidth16)
@@ -232,12 +237,25 @@ void CCalyxDlg::OnCreateFile()
 
     ReleaseFinishedWorker();
     jobRequest = request;
+    // A disabled button loses the focus to nowhere, and the keyboard with it:
+    // Escape could no longer stop the job. "Quit" takes it instead.
+    if (GetFocus() == btnCreate.m_hWnd) SendMessageA(m_hWnd, WM_NEXTDLGCTL, WPARAM(btnQuit.m_hWnd), TRUE);
     btnCreate.EnableWindow(FALSE);
     hThread = CreateThread(nullptr, 0, WorkerThread, this, 0, nullptr);
     if (!hThread) {
         DialogJobHost host(*this);
         JobStartFailed(bBusy, host);
     }
+}
+
+// "Create file" takes input again, and the focus when it is on "Quit", where
+// the job's start put it. Focus the user moved elsewhere stays there, and a
+// dialog in the background (no focus on this thread) is not brought forward.
+LRESULT CCalyxDlg::OnJobEnded(WPARAM, LPARAM)
+{
+    btnCreate.EnableWindow(TRUE);
+    if (GetFocus() == btnQuit.m_hWnd) SendMessageA(m_hWnd, WM_NEXTDLGCTL, WPARAM(btnCreate.m_hWnd), TRUE);
+    return 0;
 }
 
 // The previous job has cleared busy, so its thread is at most finishing its

@@ -54,6 +54,8 @@ protected:
     void OnDestroy();
     // "Create file": check the request and start the worker.
     void OnCreateFile();
+    // The end of a job that was not stopped, sent by its worker.
+    LRESULT OnJobEnded(WPARAM, LPARAM);
     // "Quit", Escape and the close box: stop the job, wait for it, close.
     void OnQuit();
     void OnBitWidth16();

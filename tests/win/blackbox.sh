@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Calyx.exe as a user runs it, inside an X session (run by run.sh under
 # xvfb-run): set the duration to 1 s, click "Create file", wait for the
-# finished file, click "Quit" and wait for the program to end.
+# finished file; then with the keyboard alone make the file again (Tab,
+# Shift+Tab, Enter) and close with Escape; wait for the program to end.
 # Usage: blackbox.sh CALYX_EXE WORKDIR
 set -euo pipefail
 exe="$1"
@@ -47,13 +48,30 @@ xdotool mousemove "$x" "$y" click 1
 # 1 s at 384000 Hz, 32 bits: 1000 cycles, exactly 750 blocks of 4096 bytes.
 python3 "$here/screen.py" wait-wave "$work/Test.wav" 3072000 60 || fail "no finished Test.wav"
 
-read -r x y < <(at 101 126 50 14)  # "Quit"
-xdotool mousemove "$x" "$y" click 1
+# The job's end enables "Create file" (its label turns black) and gives it
+# back the focus in the same step: only then are the keys below for it.
+read -r x0 y0 < <(at 46 126 0 0)
+read -r x1 y1 < <(at 96 140 0 0)
+enabled=
+for _ in $(seq 50); do
+  import -window root -depth 8 ppm:"$work/screen.ppm"
+  if python3 "$here/screen.py" dark "$work/screen.ppm" $((x0 + 4)) $((y0 + 4)) $((x1 - 4)) $((y1 - 4)) 2>/dev/null; then
+    enabled=1
+    break
+  fi
+  sleep 0.2
+done
+[ -n "$enabled" ] || fail "\"Create file\" is not enabled after the job"
+rm "$work/Test.wav"
+xdotool key Tab shift+Tab Return
+python3 "$here/screen.py" wait-wave "$work/Test.wav" 3072000 60 || fail "the keyboard made no second Test.wav"
+
+xdotool key Escape
 for _ in $(seq 200); do
   kill -0 "$pid" 2>/dev/null || break
   sleep 0.1
 done
-kill -0 "$pid" 2>/dev/null && fail "Calyx.exe still runs after Quit"
+kill -0 "$pid" 2>/dev/null && fail "Calyx.exe still runs after Escape"
 wait "$pid" || fail "Calyx.exe ended with status $?"
 wineserver -k || true
 echo "black box: ok"

@@ -20,6 +20,7 @@
 #include "harness.h"
 #include "job/generation_worker.h"
 #include "resource.h"
+#include "ui/about_dlg.h"
 #include "ui/calyx_dlg.h"
 #include "ui/colors.h"
 
@@ -151,9 +152,9 @@ const TemplateTable MAIN_TEMPLATE = {102,
                                          {1, "#128", "Create file", 0x50010001, 46, 126, 50, 14},
                                          {2, "#128", "Quit", 0x50010000, 101, 126, 50, 14},
                                          {0xFFFFFFFF, "#130", "Sample rate", 0x50020000, 19, 12, 52, 8},
-                                         {0xFFFFFFFF, "#130", "Attenuation dB", 0x50020000, 135, 12, 52, 8},
+                                         {0xFFFFFFFF, "#130", "Attenuation dB", 0x50020000, 135, 12, 55, 8},
                                          {0xFFFFFFFF, "#130", "Frequency Hz", 0x50020000, 16, 48, 51, 8},
-                                         {0xFFFFFFFF, "#130", "Duration seconds", 0x50020000, 131, 48, 57, 8},
+                                         {0xFFFFFFFF, "#130", "Duration seconds", 0x50020000, 131, 48, 62, 8},
                                          {0xFFFFFFFF, "#130", "Path\\filename", 0x50020000, 77, 85, 51, 8},
                                          {1000, "#129", "", 0x50812080, 18, 24, 40, 14},
                                          {1001, "#129", "", 0x50810080, 18, 60, 40, 14},
@@ -888,6 +889,153 @@ void TestCloseWays()
     }
 }
 
+// ---- the keyboard around a job: a disabled "Create file" with the focus
+// would leave every key dead, so "Quit" holds it during the job and gives it
+// back at the end; focus the user put elsewhere stays there.
+
+// A key as the user types it: through the system's input queue to the
+// focused window, and into the dialog through the pump's IsDialogMessage.
+void PressKey(WORD key, bool shift = false)
+{
+    std::vector<INPUT> input;
+    const auto add = [&](WORD k, DWORD flags) {
+        INPUT i{};
+        i.type = INPUT_KEYBOARD;
+        i.ki.wVk = k;
+        i.ki.dwFlags = flags;
+        input.push_back(i);
+    };
+    if (shift) add(VK_SHIFT, 0);
+    add(key, 0);
+    add(key, KEYEVENTF_KEYUP);
+    if (shift) add(VK_SHIFT, KEYEVENTF_KEYUP);
+    SendInput(UINT(input.size()), input.data(), sizeof(INPUT));
+}
+
+// Holds the dialog's job in its first write until the test releases it or
+// the dialog clears busy, so that keys arrive while the job runs on any
+// machine. Going out of scope, it lets the job end and waits for it.
+struct HeldJob {
+    CCalyxDlg& dlg;
+    std::atomic<int> writes{0};
+    std::atomic<bool> release{false};
+    explicit HeldJob(CCalyxDlg& dialog) : dlg(dialog)
+    {
+        dlg.jobBlockWrite = [this](const void* bytes, size_t size, std::FILE* file) {
+            ++writes;
+            while (!release && dlg.bBusy)
+                Sleep(1);
+            return std::fwrite(bytes, 1, size, file);
+        };
+    }
+    ~HeldJob()
+    {
+        release = true;
+        PumpUntil(
+            dlg.m_hWnd, [&] { return !dlg.hThread || WaitForSingleObject(dlg.hThread, 0) == WAIT_OBJECT_0; },
+            10000);
+    }
+};
+
+void TestKeysAroundJobs()
+{
+    const struct {
+        const char* name;
+        int enterIn;  // the control with the focus when Enter starts the job
+        bool tab;     // Tab pressed while the job runs
+        int during;   // the focus while the job runs
+        int after;    // and once it has ended
+    } cases[] = {
+        {"Enter on Create file", IDOK, false, IDCANCEL, IDOK},
+        {"Enter in the duration field", IDC_DURATION, false, IDC_DURATION, IDC_DURATION},
+        {"Tab during the job", IDOK, true, IDC_SAMPLE_RATE, IDC_SAMPLE_RATE},
+    };
+    for (const auto& c : cases) {
+        std::printf("  keys: %s\n", c.name);
+        Dialog d;
+        HeldJob hold(d.dlg);
+        d.SetText(IDC_SAMPLE_RATE, "8000");
+        d.SetText(IDC_DURATION, "1");
+        d.SetText(IDC_PATH, WorkPath("keys1.wav"));
+        SendMessageA(d.hwnd, WM_NEXTDLGCTL, WPARAM(d.Item(c.enterIn)), TRUE);
+        PressKey(VK_RETURN);
+        CHECK(PumpUntil(
+            d.hwnd, [&] { return hold.writes > 0; }, 5000));
+        if (c.tab) PressKey(VK_TAB);
+        CHECK(PumpUntil(
+            d.hwnd, [&] { return GetFocus() == d.Item(c.during); }, 2000));
+        CHECK(!d.CreateEnabled());
+        hold.release = true;
+        CHECK(d.WaitForJob(10000));
+        CHECK(GetFocus() == d.Item(c.after));
+
+        // The keyboard works after the job: Tab away and back, then Enter
+        // starts another.
+        PressKey(VK_TAB);
+        CHECK(PumpUntil(
+            d.hwnd, [&] { return GetFocus() != d.Item(c.after); }, 2000));
+        PressKey(VK_TAB, true);
+        CHECK(PumpUntil(
+            d.hwnd, [&] { return GetFocus() == d.Item(c.after); }, 2000));
+        const std::string again = WorkPath("keys2.wav");
+        DeleteFileA(again.c_str());
+        d.SetText(IDC_PATH, again);
+        const int written = hold.writes;
+        PressKey(VK_RETURN);
+        CHECK(PumpUntil(
+            d.hwnd, [&] { return hold.writes > written; }, 5000));
+        CHECK(d.WaitForJob(10000));
+        uint32_t blocks = 0;
+        CHECK(ValidWholeBlocks(ReadFile(again), 32, blocks));
+        CHECK_EQ(blocks, 16u);
+    }
+
+    // A dialog left for another window during its job stays behind it when
+    // the job ends; back in front, it has its keyboard: Escape closes it.
+    {
+        Dialog d;
+        HeldJob hold(d.dlg);
+        d.SetText(IDC_SAMPLE_RATE, "8000");
+        d.SetText(IDC_DURATION, "1");
+        d.SetText(IDC_PATH, WorkPath("keys1.wav"));
+        PressKey(VK_RETURN);
+        CHECK(PumpUntil(
+            d.hwnd, [&] { return hold.writes > 0; }, 5000));
+        Dialog other;
+        CHECK(GetActiveWindow() == other.hwnd);
+        hold.release = true;
+        CHECK(d.WaitForJob(10000));
+        CHECK(GetActiveWindow() == other.hwnd);
+        SetActiveWindow(d.hwnd);
+        PressKey(VK_ESCAPE);
+        CHECK(PumpUntil(
+            d.hwnd, [&] { return d.dlg.Result() == IDCANCEL; }, 5000));
+    }
+
+    // Started with Enter, stopped with Escape: the dialog closes and the
+    // file holds the blocks made so far, finished.
+    Dialog d;
+    HeldJob hold(d.dlg);
+    const std::string path = WorkPath("escape.wav");
+    DeleteFileA(path.c_str());
+    d.SetText(IDC_SAMPLE_RATE, "8000");
+    d.SetText(IDC_DURATION, "60");  // 938 blocks; held in the first run of 64
+    d.SetText(IDC_PATH, path);
+    PressKey(VK_RETURN);
+    CHECK(PumpUntil(
+        d.hwnd, [&] { return hold.writes > 0; }, 5000));
+    CHECK(GetFocus() == d.Item(IDCANCEL));
+    PressKey(VK_ESCAPE);
+    CHECK(PumpUntil(
+        d.hwnd, [&] { return d.dlg.Result() == IDCANCEL; }, 5000));
+    CHECK(!d.dlg.bBusy);
+    CHECK_EQ(WaitForSingleObject(d.dlg.hThread, 0), WAIT_OBJECT_0);
+    uint32_t blocks = 0;
+    CHECK(ValidWholeBlocks(ReadFile(path), 32, blocks));
+    CHECK(blocks >= 64);
+    CHECK(blocks < 938);
+}
+
 // ---- system menu, icon, clean-up
 
 void TestSystemCommands()
@@ -954,6 +1102,52 @@ void TestIconicAndDestroy()
     CHECK_EQ(std::count(deleted.begin(), deleted.end(), HGDIOBJ(fieldBrush)), 1);
     CHECK_EQ(GetObjectType(dialogBrush), 0u);
     CHECK_EQ(GetObjectType(fieldBrush), 0u);
+}
+
+// ---- labels: every static text of both dialogs shows whole, on one line,
+// in the font the dialog gave it (a wrapped label loses its second line to
+// the control's height), inside the dialog.
+
+void TestLabels()
+{
+    Dialog main;
+    CAboutDlg about;
+    CHECK(about.Create(&main.dlg));
+    const struct {
+        const char* name;
+        HWND dialog;
+        int labels;
+    } dialogs[] = {{"main", main.hwnd, 5}, {"About", about.m_hWnd, 3}};
+    for (const auto& d : dialogs) {
+        RECT inside;
+        GetClientRect(d.dialog, &inside);
+        int labels = 0;
+        for (HWND c = GetWindow(d.dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+            char cls[16] = "";
+            GetClassNameA(c, cls, sizeof cls);
+            if (_stricmp(cls, "Static") != 0 || (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+                continue;
+            ++labels;
+            const std::string text = WindowText(c);
+            RECT client;
+            GetClientRect(c, &client);
+            SIZE extent{};
+            HDC dc = GetDC(c);
+            HGDIOBJ old = SelectObject(dc, HGDIOBJ(SendMessageA(c, WM_GETFONT, 0, 0)));
+            GetTextExtentPoint32A(dc, text.c_str(), int(text.size()), &extent);
+            SelectObject(dc, old);
+            ReleaseDC(c, dc);
+            const RECT at = ChildRect(d.dialog, c);
+            std::printf("  %s: \"%s\" %ld x %ld px in %ld x %ld\n", d.name, text.c_str(), extent.cx,
+                        extent.cy, client.right, client.bottom);
+            ++checks;
+            if (extent.cx > client.right || extent.cy > client.bottom || at.left < 0 ||
+                at.right > inside.right)
+                Fail(__FILE__, __LINE__, "label \"" + text + "\" is cut or outside the dialog");
+        }
+        CHECK_EQ(labels, d.labels);
+    }
+    DestroyWindow(about.m_hWnd);
 }
 
 // ---- the default path from the working directory
@@ -1032,9 +1226,11 @@ int main(int argc, char** argv)
         {"refusals", TestRefusals},
         {"quit during a job", TestQuitDuringJob},
         {"close ways", TestCloseWays},
+        {"keys around jobs", TestKeysAroundJobs},
         {"system commands", TestSystemCommands},
         {"iconic paint and destroy", TestIconicAndDestroy},
         {"default path", TestDefaultPath},
+        {"labels", TestLabels},
     };
     for (const auto& t : tests) {
         const int before = failures;

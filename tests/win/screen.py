@@ -2,6 +2,8 @@
 """Helpers for the black-box run.
 screen.py client SCREEN.ppm: prints left top width height of the area in the
 dialog's background colour, RGB(205, 224, 228).
+screen.py dark SCREEN.ppm LEFT TOP RIGHT BOTTOM: succeeds when the rectangle
+holds a dark (text) pixel: an enabled button's label, not a disabled one's.
 screen.py wait-wave PATH DATA_BYTES SECONDS: waits until PATH is a finished
 two-channel 32-bit 384000 Hz file with that many data bytes."""
 import os
@@ -12,7 +14,8 @@ import time
 DIALOG_COLOR = bytes((205, 224, 228))
 
 
-def client(path):
+def read_ppm(path):
+    """width, height and the RGB bytes of a binary PPM."""
     with open(path, "rb") as f:
         data = f.read()
     fields = []
@@ -26,8 +29,11 @@ def client(path):
         fields.append(data[pos:end])
         pos = end
     pos += 1
-    width, height = int(fields[1]), int(fields[2])
-    pixels = data[pos:]
+    return int(fields[1]), int(fields[2]), data[pos:]
+
+
+def client(path):
+    width, height, pixels = read_ppm(path)
     xs, ys = [], []
     for y in range(height):
         row = pixels[y * width * 3:(y + 1) * width * 3]
@@ -44,6 +50,15 @@ def client(path):
     if not ys:
         sys.exit("no dialog background on screen")
     print(min(xs), min(ys), max(xs) - min(xs) + 1, max(ys) - min(ys) + 1)
+
+
+def dark(path, left, top, right, bottom):
+    width, _, pixels = read_ppm(path)
+    for y in range(top, bottom):
+        for x in range(left, right):
+            if sum(pixels[(y * width + x) * 3:(y * width + x) * 3 + 3]) < 200:
+                return
+    sys.exit("no dark pixel")
 
 
 def wait_wave(path, data_bytes, seconds):
@@ -67,5 +82,7 @@ def wait_wave(path, data_bytes, seconds):
 if __name__ == "__main__":
     if sys.argv[1] == "client":
         client(sys.argv[2])
+    elif sys.argv[1] == "dark":
+        dark(sys.argv[2], *map(int, sys.argv[3:7]))
     else:
         wait_wave(sys.argv[2], int(sys.argv[3]), float(sys.argv[4]))
