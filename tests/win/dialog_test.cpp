@@ -921,7 +921,7 @@ struct HeldJob {
     std::atomic<bool> release{false};
     explicit HeldJob(CCalyxDlg& dialog) : dlg(dialog)
     {
-        dlg.jobBlockWrite = [this](const void* bytes, size_t size, std::FILE* file) {
+        dlg.jobIo.write = [this](const void* bytes, size_t size, std::FILE* file) {
             ++writes;
             while (!release && dlg.bBusy)
                 Sleep(1);
