@@ -1,189 +1,18 @@
-// calyx-cli: the dialog's job from a command line, for scripts and headless machines.
+// calyx-cli: the dialog's job from a command line, for scripts and headless
+// machines; and sets of files in one command.
 
-#include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <future>
 #include <string>
 #include <system_error>
 #include <thread>
-#include <type_traits>
-#include <vector>
 
 #include <CLI/CLI.hpp>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <float.h>
-#include <io.h>
-#else
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
-#include "cli/replace_file.h"
-#include "job/create_check.h"
-#include "job/generation_worker.h"
+#include "cli/runs.h"
+#include "cli/stop_signal.h"
 #include "job/request_text.h"
-#include "wave/wave_format.h"
-
-namespace {
-
-constexpr int EXIT_DONE = 0;
-constexpr int EXIT_FAILED = 1;
-constexpr int EXIT_REFUSED = 2;
-constexpr int EXIT_STOPPED = 130;
-
-// How long a stopped job may take to end its stream. A stream whose reader
-// does not read holds the last write for ever; the process then ends
-// without it, the reader keeping whole blocks (each write is one).
-constexpr auto STREAM_STOP_GRACE = std::chrono::milliseconds(200);
-
-// The one place a signal handler can reach: set by SIGINT, SIGTERM and SIGHUP.
-volatile std::sig_atomic_t stopSignal = 0;
-
-extern "C" void OnStopSignal(int signal)
-{
-    stopSignal = 1;
-    std::signal(signal, OnStopSignal);  // Windows resets the handler on delivery
-}
-
-// Before anything that can take time, ahead of main and of every other
-// static initialiser: a stop that comes early still finds its handler. A
-// closed reader of standard output is a failed write, not the end of the
-// process.
-#ifndef _WIN32
-__attribute__((constructor(101)))
-#endif
-void InstallSignalHandlers()
-{
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
-#ifndef _WIN32
-    std::signal(SIGHUP, OnStopSignal);  // a closed terminal or session
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN);  // a file-size limit fails the write, leaving a finished file
-#endif
-}
-
-bool StderrIsTerminal()
-{
-#ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(STDERR_FILENO) != 0;
-#endif
-}
-
-// Whether the file at path is where standard output goes (/dev/stdout, or
-// the FIFO it was sent to): then the summary goes elsewhere.
-bool IsStdout(const std::string& path)
-{
-#ifdef _WIN32
-    return path == "-";
-#else
-    struct stat out {}, file {};
-    return path == "-" || (fstat(STDOUT_FILENO, &out) == 0 && stat(path.c_str(), &file) == 0 &&
-                           out.st_dev == file.st_dev && out.st_ino == file.st_ino);
-#endif
-}
-
-// Standard output for the file's bytes, untranslated.
-std::FILE* BinaryStdout()
-{
-#ifdef _WIN32
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
-    return stdout;
-}
-
-// An option read with the request's own number grammar, as the dialog reads
-// its fields; `allowed` names the only values it takes, when it has a list.
-template <class T>
-void AddNumber(CLI::App& app, const std::string& name, T& value, const std::string& help,
-               std::initializer_list<T> allowed = {})
-{
-    const std::vector<T> only(allowed);
-    const auto parse = [&value, name, only](const std::string& text) {
-        T v{};
-        if (!ParseNumber(text, v))
-            throw CLI::ValidationError(name, "'" + text + "' is not " +
-                                                 (std::is_same_v<T, double> ? "a decimal number"
-                                                                            : "a whole number in range"));
-        if (!only.empty() && std::find(only.begin(), only.end(), v) == only.end())
-            throw CLI::ValidationError(name, "'" + text + "' is not one of the values it takes");
-        value = v;
-    };
-    app.add_option_function<std::string>(name, parse, help)->default_str(FormatNumber(value));
-}
-
-// Progress on a terminal as a one-line bar; messages as "Caption message".
-class CliHost final : public JobHost {
-public:
-    explicit CliHost(bool showProgress) : showProgress(showProgress) {}
-
-    void SetProgressRange(uint32_t range) override { upper = range; }
-
-    void SetProgressPos(uint32_t pos) override
-    {
-        if (!showProgress || upper == 0) return;
-        const uint32_t now = uint32_t(uint64_t(pos) * 100 / upper);
-        if (now == percent) return;  // redraw only when the figure changes
-        percent = now;
-        constexpr uint32_t WIDTH = 40;
-        char bar[WIDTH + 1];
-        for (uint32_t i = 0; i < WIDTH; ++i) bar[i] = i < percent * WIDTH / 100 ? '#' : '.';
-        bar[WIDTH] = '\0';
-        std::fprintf(stderr, "\r[%s] %3u%%", bar, unsigned(percent));
-        std::fflush(stderr);
-        lineOpen = true;
-    }
-
-    void ShowMessage(const char* text, const char* caption) override
-    {
-        EndLine();
-        std::fprintf(stderr, "%s %s\n", caption, text);
-    }
-
-    void JobEnded() override { EndLine(); }
-
-    void EndLine()
-    {
-        if (!lineOpen) return;
-        std::fputc('\n', stderr);
-        lineOpen = false;
-    }
-
-private:
-    bool showProgress;
-    bool lineOpen = false;
-    uint32_t upper = 0;
-    uint32_t percent = ~0u;
-};
-
-// What the job made, as the summary names it.
-unsigned long long Frames(uint32_t dataBytes, int32_t bitWidth) { return dataBytes / WaveBytesPerFrame(bitWidth); }
-
-// The summary of a finished job. It goes to standard output, unless the
-// file did; a summary that cannot be written there is not worth the job's
-// exit status.
-void PrintSummary(const ToneRequest& request, const JobResult& result, double seconds, bool fileOnStdout)
-{
-    std::FILE* out = fileOnStdout ? stderr : stdout;
-    const int printed =
-        std::fprintf(out, "%s: %llu frames, %llu bytes, %.3f s\n", request.path.c_str(),
-                     Frames(result.dataBytes, request.nBitWidth),
-                     (unsigned long long)result.dataBytes + WAVE_HEADER_BYTES, seconds);
-    if (printed < 0 || std::fflush(out) != 0)
-        std::fprintf(stderr, "The summary could not be written to standard output.\n");
-}
-
-}  // namespace
+#include "job/tone_set.h"
 
 int main(int argc, char** argv)
 {
@@ -191,109 +20,60 @@ int main(int argc, char** argv)
     InstallSignalHandlers();
 #endif
 
-    ToneRequest request;
-    std::error_code ec;
-    std::string path = RequestDefaultPath(std::filesystem::current_path(ec).string());
+    ToneSetOptions options;
     bool quiet = false;
+    std::string jobsText = FormatNumber(uint32_t(std::max(1u, std::thread::hardware_concurrency())));
 
-    CLI::App app{"Writes one stereo sine tone to a PCM RIFF/WAVE file: whole cycles, "
-                 "Blackman fades, zero DC sum for tones up to 10 s, 16-bit dithered.",
+    CLI::App app{"Writes one stereo sine tone to a PCM RIFF/WAVE file: whole cycles, Blackman fades, "
+                 "zero DC sum for tones up to 10 s, 16-bit dithered. Give an option a comma-separated "
+                 "list and a file is made for every combination.",
                  "calyx-cli"};
     app.set_version_flag("--version", "calyx-cli " CALYX_VERSION);
-    AddNumber(app, "--rate", request.nSampleRate, "Sample rate in Hz");
-    AddNumber(app, "--freq", request.Frequency, "Tone frequency in Hz");
-    AddNumber(app, "--atten", request.nAttenuation, "Attenuation in whole dB below full level");
-    AddNumber(app, "--seconds", request.nSeconds, "Duration in whole seconds");
-    AddNumber(app, "--bits", request.nBitWidth, "Bits per sample: 16, 24 or 32", {16, 24, 32});
-    app.add_option("--out", path,
+    app.add_option("--rate", options.rate, "Sample rate in Hz")->capture_default_str();
+    app.add_option("--freq", options.freq, "Tone frequency in Hz; or octaves (31.5 ... 16000), "
+                                           "thirds (20 ... 20000)")->capture_default_str();
+    app.add_option("--atten", options.atten, "Attenuation in whole dB below full level")->capture_default_str();
+    app.add_option("--seconds", options.seconds, "Duration in whole seconds")->capture_default_str();
+    app.add_option("--bits", options.bits, "Bits per sample: 16, 24 or 32")->capture_default_str();
+    app.add_option("--out", options.out,
                    "Output file (default: Test.wav in the working directory); - for standard output. "
-                   "A pipe, FIFO or device gets a stream whose header carries the planned sizes");
+                   "A pipe, FIFO or device gets a stream whose header carries the planned sizes. For a set, "
+                   "a pattern with {rate} {freq} {atten} {seconds} {bits} (default: one naming every "
+                   "option with several values)");
+    app.add_option("--out-dir", options.outDir, "Folder for the files (made if missing)");
+    app.add_option("--jobs", jobsText, "Files made at once in a set")->capture_default_str();
     app.add_flag("--quiet", quiet, "No progress bar and no summary");
-    app.footer("Exit status: 0 done, 1 creation or write failure, 2 refused request, "
-               "130 stopped (SIGINT, SIGTERM or SIGHUP; a file is finished with the blocks made, "
-               "a stream ends early).");
+    app.footer("Sets:\n"
+               "  calyx-cli --freq thirds --rate 48000 --bits 24 --seconds 10 --out-dir thirds\n"
+               "  calyx-cli --atten 0,20,40,60,80,100,120 --out \"linearity-{atten}dB.wav\"\n"
+               "Exit status: 0 done, 1 creation or write failure, 2 refused request, 130 stopped "
+               "(SIGINT, SIGTERM or SIGHUP; a file is finished with the blocks made, a stream ends early; "
+               "in a set, files not yet started are not made).");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? EXIT_DONE : EXIT_REFUSED;
     }
-
-    const bool toStdout = path == "-";
-    std::atomic<bool> busy{false};
-    PathRules rules;
-    rules.toStream = toStdout;
-    const CreateCheck check = BeginCreate(request, path, busy, rules);
-    if (check.problem) {
-        std::fprintf(stderr, "%s %s\n", check.problem.caption, check.problem.message);
+    uint32_t jobs = 0;
+    if (!ParseNumber(jobsText, jobs) || jobs == 0) {
+        std::fprintf(stderr, "--jobs: '%s' is not a whole number from 1 up.\n", jobsText.c_str());
         return EXIT_REFUSED;
     }
 
-    WaveIo io;
-    if (toStdout) io.stream = BinaryStdout();
-#ifndef _WIN32
-    io.replace = ReplaceKeepingOwner;
-#endif
-    CliHost host(!quiet && StderrIsTerminal());
-    const auto started = std::chrono::steady_clock::now();
-    std::promise<JobResult> ended;
-    std::future<JobResult> outcome = ended.get_future();
-    std::thread worker;
-    try {
-        worker = std::thread([&] {
-#ifdef _WIN32
-            _fpreset();  // every job computes in the same floating-point state
-#endif
-            ended.set_value(GenerationWorker(request, busy, host, io));
-        });
-    } catch (const std::system_error&) {
-        JobStartFailed(busy, host);
-        return EXIT_FAILED;
-    }
-
-    // Like the dialog's Quit: pass a stop on to the job and wait for it. A
-    // stream that stays blocked after a stop (its reader reads no more, or
-    // never came) is left as it is.
-    std::chrono::steady_clock::time_point stopped{};
-    while (outcome.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
-        if (!stopSignal) continue;
-        busy.store(false);
-        const auto now = std::chrono::steady_clock::now();
-        if (stopped == decltype(stopped){}) stopped = now;
-        const std::filesystem::file_type type = std::filesystem::status(path, ec).type();
-        const bool stream = toStdout || (type != std::filesystem::file_type::regular);
-        if (stream && now - stopped > STREAM_STOP_GRACE) {
-            host.EndLine();
-            std::fprintf(stderr, "Stopped: the stream ends early; its data is shorter than its header announces.\n");
-            std::fflush(stderr);
-            std::_Exit(EXIT_STOPPED);
-        }
-    }
-    worker.join();
-    const JobResult result = outcome.get();
-    host.EndLine();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-
-    switch (result.end) {
-    case JobEnd::Done:
-        if (!quiet) PrintSummary(request, result, seconds, IsStdout(path));
-        return EXIT_DONE;
-    case JobEnd::Stopped:
-        if (quiet) return EXIT_STOPPED;
-        if (!result.created)
-            std::fprintf(stderr, "Stopped before %s was made.\n", request.path.c_str());
-        else if (result.stream)
-            std::fprintf(stderr, "Stopped: the stream ends after %llu frames; its data is shorter than its "
-                                 "header announces.\n", Frames(result.dataBytes, request.nBitWidth));
-        else
-            std::fprintf(stderr, "Stopped: %s holds %llu frames, %llu bytes\n", request.path.c_str(),
-                         Frames(result.dataBytes, request.nBitWidth),
-                         (unsigned long long)result.dataBytes + WAVE_HEADER_BYTES);
-        return EXIT_STOPPED;
-    case JobEnd::PlanRefused:
+    std::error_code ec;
+    std::vector<ToneSetMember> members;
+    const std::string problem = ToneSetExpand(options, std::filesystem::current_path(ec).string(), members);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "%s\n", problem.c_str());
         return EXIT_REFUSED;
-    case JobEnd::CreateFailed:
-    case JobEnd::WriteFailed:
-        break;
     }
-    return EXIT_FAILED;
+    // The folder is made first, so that its files' paths can be tested; a
+    // folder made for a set that is refused is taken away again.
+    bool madeDir = false;
+    if (!options.outDir.empty() && !std::filesystem::is_directory(options.outDir, ec))
+        madeDir = std::filesystem::create_directories(options.outDir, ec);
+    const int status = members.size() == 1 ? RunOne(members[0].request, members[0].request.path, quiet)
+                                           : RunSet(members, jobs, quiet);
+    if (madeDir && status == EXIT_REFUSED) std::filesystem::remove(options.outDir, ec);
+    return status;
 }

@@ -1,0 +1,90 @@
+#include "job/tone_set.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::vector<ToneSetMember> Expand(const ToneSetOptions& o, std::string* problem = nullptr)
+{
+    std::vector<ToneSetMember> members;
+    const std::string p = ToneSetExpand(o, "/work", members);
+    if (problem) *problem = p;
+    return members;
+}
+
+}  // namespace
+
+// Every combination, the last option varying fastest; names from the values
+// as written; a default name for each kind of set.
+TEST(ToneSetExpand, EveryCombinationNamedByItsValues)
+{
+    ToneSetOptions o;
+    o.rate = "44100, 48000";
+    o.atten = "0,20";
+    o.bits = "16,+24";
+    const auto members = Expand(o);
+    ASSERT_EQ(members.size(), 8u);
+    EXPECT_EQ(members[0].request.path, "tone-44100sps-0dB-16bit.wav");
+    EXPECT_EQ(members[1].request.path, "tone-44100sps-0dB-+24bit.wav");  // as written
+    EXPECT_EQ(members[1].request.nBitWidth, 24);
+    EXPECT_EQ(members[7].request.path, "tone-48000sps-20dB-+24bit.wav");
+    EXPECT_EQ(members[7].request.nAttenuation, 20u);
+
+    struct Case {
+        const char* freq;
+        const char* out;
+        const char* outDir;
+        size_t count;
+        const char* first;
+    } cases[] = {
+        {"1000", "", "", 1, "/work/Test.wav"},                 // a single request: as today
+        {"1000", "", "d", 1, "d/Test.wav"},
+        {"thirds", "", "", 31, "tone-20Hz.wav"},
+        {"octaves", "", "out", 10, "out/tone-31.5Hz.wav"},
+        {"20,25", "f{freq}-{bits}.wav", "", 2, "f20-32.wav"},
+        {"20,25", "{freq}/{freq}.wav", "d", 2, "d/20/20.wav"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.freq);
+        ToneSetOptions one;
+        one.freq = c.freq;
+        one.out = c.out;
+        one.outDir = c.outDir;
+        const auto m = Expand(one);
+        ASSERT_EQ(m.size(), c.count);
+        EXPECT_EQ(m[0].request.path, c.first);
+    }
+}
+
+TEST(ToneSetExpand, RefusesValuesThatAreNotNumbers)
+{
+    for (const char* bits : {"16,", "16,20", "0x10", "16;24"}) {
+        ToneSetOptions o;
+        o.bits = bits;
+        std::string problem;
+        EXPECT_TRUE(Expand(o, &problem).empty() || !problem.empty()) << bits;
+        EXPECT_NE(problem.find("--bits"), std::string::npos) << bits;
+    }
+}
+
+// The whole set is checked before anything is made, and the problem names
+// its member.
+TEST(ToneSetCheck, NamesTheFirstRefusedMember)
+{
+    ToneSetOptions o;
+    o.freq = "1000,200000";
+    o.out = "/tmp/t-{freq}.wav";
+    std::string problem = ToneSetCheck(Expand(o));
+    EXPECT_NE(problem.find("/tmp/t-200000.wav (--rate 384000 --freq 200000"), std::string::npos) << problem;
+    EXPECT_NE(problem.find("Nyquist"), std::string::npos);
+
+    o.out = "/tmp/same.wav";
+    problem = ToneSetCheck(Expand(o));
+    EXPECT_NE(problem.find("would repeat"), std::string::npos) << problem;
+
+    o.freq = "1,1000";  // one cycle cannot be planned
+    o.seconds = "1";
+    o.out = "/tmp/p-{freq}.wav";
+    problem = ToneSetCheck(Expand(o));
+    EXPECT_NE(problem.find("too short"), std::string::npos) << problem;
+}
