@@ -5,6 +5,7 @@
 
 #include "synth/block_frames.h"
 #include "synth/exact_float.h"
+#include "synth/tone_phase.h"
 
 // Peaks at 0 dB sit just below full scale (the 16-bit peak leaves room for the dither).
 inline constexpr double PEAK_0DB_16 = 2147352574.0;  // 32766 x 65536 - 2
@@ -37,6 +38,7 @@ struct ToneGenerator {
         int32_t dcSteps = 0;       // unit corrections, signed by their direction
         double dcPerSample = 0.0;  // or a fraction added to every sample
         uint8_t fractionalDc = 0;
+        TonePhaseTable phases;  // the phase of any sample, without the sums before it
     };
     struct Run {
         uint32_t position = 0;  // samples made so far

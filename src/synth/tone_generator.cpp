@@ -5,6 +5,7 @@
 #include "synth/tone.h"
 #include "synth/tone_saturate.h"
 #include "synth/tone_math.h"
+#include "synth/tone_phase.h"
 
 double ToneRampGain(uint32_t length, uint32_t k, double amplitude)
 {
@@ -44,13 +45,21 @@ VECTOR_CLONES void RampGains(uint32_t length, uint32_t first, int32_t step, doub
         gains[i] = ToneRampGain(length, first + uint32_t(step) * i, amplitude);
 }
 
+// Phases of n samples of one stretch of the phase table, from its j0-th on.
+VECTOR_CLONES void StretchPhases(const TonePhaseSegment& s, double j0, double* phases, uint32_t n)
+{
+    for (uint32_t i = 0; i < n; ++i)
+        phases[i] = s.first + (j0 + double(i)) * s.delta;
+}
+
 // The one sample loop behind all six kernels. The plain kernels add every
 // value to dcSum, also when only counting; the corrected ones spread the
 // fractional DC correction instead.
 //
-// Samples are made a chunk at a time: first the running phases (a serial
-// sum), then the sines, which then have no dependency between them and
-// vectorise. The values are those of a sample-by-sample loop.
+// Samples are made a chunk at a time: first the running phases, from the
+// plan's phase table (or as a serial sum where the chunk is not within one
+// stretch of it), then the sines, which then have no dependency between
+// them and vectorise. The values are those of a sample-by-sample loop.
 template <Gain G, bool Corrected>
 void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
 {
@@ -66,13 +75,19 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
     int64_t sum = 0;
     for (uint32_t done = 0; done < count;) {
         const uint32_t n = std::min(CHUNK, count - done);
-        for (uint32_t i = 0; i < n; ++i) {
-            phase += step;
-            phases[i] = phase;
+        const uint32_t at = run.position + done;
+        const TonePhaseSegment* stretch = plan.phases.used ? TonePhaseFind(plan.phases, at) : nullptr;
+        if (stretch && at + n - stretch->start <= stretch->count) {
+            StretchPhases(*stretch, double(at - stretch->start), phases, n);
+        } else {
+            for (uint32_t i = 0; i < n; ++i) {
+                phase += step;
+                phases[i] = phase;
+            }
         }
+        phase = phases[n - 1];
         // The ramp-up reads the gains from the last to the first, the
         // ramp-down from the first to the last: mirror images.
-        const uint32_t at = run.position + done;
         if constexpr (G == Gain::RampUp)
             RampGains(plan.rampLength, plan.rampLength - 1 - at, -1, plan.amplitude, gains, n);
         else if constexpr (G == Gain::RampDown)

@@ -146,6 +146,8 @@ void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double s
     bool whole;
     if (!LayOut(p, whole, attenuation, bitWidth, sampleRate, frequency, duration)) return;
     const uint32_t rampDownStart = ToneRampDownStart(p);
+    // One sample more than the layout: the dry run may lengthen the sustain.
+    TonePhaseBuild(p.phases, p.phaseStep, ToneTotalSamples(p) + 1);
     g.plan = p;
 
     if (duration <= DC_CANCEL_MAX_SECONDS) {
