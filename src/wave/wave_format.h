@@ -58,5 +58,14 @@ inline void WavePut32(uint8_t* p, uint32_t v)
         WavePut16(p + 2, v >> 16);
     }
 }
+inline void WavePut64(uint8_t* p, uint64_t v)
+{
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(p, &v, 8);
+    } else {
+        WavePut32(p, uint32_t(v));
+        WavePut32(p + 4, uint32_t(v >> 32));
+    }
+}
 inline uint32_t WaveGet16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
 inline uint32_t WaveGet32(const uint8_t* p) { return WaveGet16(p) | WaveGet16(p + 2) << 16; }
