@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -151,7 +152,7 @@ int RunOne(ToneRequest request, const std::string& path, bool quiet)
 #ifdef _WIN32
             _fpreset();  // every job computes in the same floating-point state
 #endif
-            ended.set_value(GenerationWorker(request, busy, host, io));
+            ended.set_value(GenerationWorker(request, busy, host, io, std::max(1u, std::thread::hardware_concurrency())));
         });
     } catch (const std::system_error&) {
         JobStartFailed(busy, host);

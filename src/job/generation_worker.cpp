@@ -3,23 +3,16 @@
 #include <memory>
 #include <new>
 
-#include "job/batch_writer.h"
+#include "job/block_runs.h"
 #include "job/tone_blocks.h"
 #include "wave/wave_format.h"
 
 namespace {
 
-// Everything committed goes to the file, then the file is finished; false
-// when any of it failed.
-bool FinishFile(BatchWriter& output, WaveWriter& writer)
-{
-    const bool written = output.Drain();
-    return WaveFinish(writer) == 0 && written;
-}
-
 }  // namespace
 
-JobResult GenerationWorker(const ToneRequest& shared, std::atomic<bool>& busy, JobHost& host, const WaveIo& io)
+JobResult GenerationWorker(const ToneRequest& shared, std::atomic<bool>& busy, JobHost& host, const WaveIo& io,
+                           unsigned makers)
 {
     // The starter may change its request while the job runs; this job keeps
     // the values it started with.
@@ -58,38 +51,34 @@ JobResult GenerationWorker(const ToneRequest& shared, std::atomic<bool>& busy, J
     }
     WaveWriter writer;
     writer.io = io;
-    std::unique_ptr<BatchWriter> output(new (std::nothrow) BatchWriter(writer));
-    if (!output || !output->Ready()) return end(JobEnd::CreateFailed, MESSAGE_CREATE_FAILED);
+    BlockRuns runs(makers);
+    if (!runs.Ready()) return end(JobEnd::CreateFailed, MESSAGE_CREATE_FAILED);
 
     result.plannedBytes = blocks * WaveBytesPerBlock(request.nBitWidth);
     if (!WaveCreate(writer, request.nBitWidth, request.path.c_str(), request.nSampleRate, result.plannedBytes))
         return end(JobEnd::CreateFailed, MESSAGE_CREATE_FAILED);
     result.created = true;
     result.stream = writer.stream;
-    const char* failed = writer.stream ? MESSAGE_STREAM_FAILED : MESSAGE_WRITE_FAILED;
 
-    // Blocks are packed straight into the writer's runs; the writes overlap
-    // the making of the next blocks.
-    for (uint32_t k = 0; k < blocks; ++k) {
-        output->Commit(ToneBlocksNext(*tone, output->NextBlock()));
+    // Every block written moves the progress on; a stop request ends the
+    // runs after those under way, and the file is finished with them.
+    bool stopped = false;
+    const bool written = runs.Write(*tone, blocks, writer, [&](uint32_t k) {
         host.SetProgressPos(k);
-        if (!busy.load()) {
-            // Stop request: the file gets every block made so far and is finished.
-            const bool finished = FinishFile(*output, writer);
-            result.dataBytes = writer.dataBytes;
-            if (!finished) host.ShowMessage(failed, CAPTION_CREATE);
-            result.end = finished ? JobEnd::Stopped : JobEnd::WriteFailed;
-            return result;
-        }
-        // A failed write ends the job; the file keeps the whole blocks before it.
-        if (output->Failed()) break;
-    }
-    const bool finished = FinishFile(*output, writer);
+        stopped = !busy.load();
+        return !stopped;
+    });
+    const bool finished = WaveFinish(writer) == 0 && written;
     result.dataBytes = writer.dataBytes;
+    const char* failed = writer.stream ? MESSAGE_STREAM_FAILED : MESSAGE_WRITE_FAILED;
+    if (stopped) {
+        if (!finished) host.ShowMessage(failed, CAPTION_CREATE);
+        result.end = finished ? JobEnd::Stopped : JobEnd::WriteFailed;
+        return result;
+    }
     host.SetProgressPos(blocks + 1);
     return finished ? end(JobEnd::Done) : end(JobEnd::WriteFailed, failed);
 }
-
 void JobStartFailed(std::atomic<bool>& busy, JobHost& host)
 {
     host.ShowMessage(MESSAGE_CREATE_FAILED, CAPTION_CREATE);

@@ -31,9 +31,11 @@ struct JobResult {
 // (or its planning). The worker clears busy itself when the job ends without
 // a stop request. The thread's entry should restore the default
 // floating-point state first (_fpreset on Windows) so that every job
-// computes alike. io is how the file is reached (see WaveIo).
+// computes alike. io is how the file is reached (see WaveIo); up to
+// `makers` threads make the blocks, the calling one among them (the host
+// hears from that one only), with the bytes of one.
 JobResult GenerationWorker(const ToneRequest& request, std::atomic<bool>& busy, JobHost& host,
-                           const WaveIo& io = {});
+                           const WaveIo& io = {}, unsigned makers = 1);
 
 // For a front end whose worker thread could not be started: reports it, clears
 // busy and tells the host that "Create file" may be used again.

@@ -14,10 +14,34 @@ int32_t Saturate24(int32_t x) { return x < MIN_24 ? MIN_24 : x > MAX_24 ? MAX_24
 
 }  // namespace
 
+namespace {
+
+constexpr uint32_t RANDOM_MUL = 1103515245u;
+constexpr uint32_t RANDOM_ADD = 12345u;
+
+}  // namespace
+
 int32_t DitherRandom::Next()
 {
-    state = state * 1103515245u + 12345u;
+    state = state * RANDOM_MUL + RANDOM_ADD;
     return static_cast<int32_t>((state >> 16) & 0x7FFF);
+}
+
+// Each draw is the map x -> a x + c modulo 2^32; n draws are its n-th power,
+// built from its squares.
+void DitherSkip(DitherRandom& random, uint64_t draws)
+{
+    uint32_t mul = 1, add = 0;
+    uint32_t powerMul = RANDOM_MUL, powerAdd = RANDOM_ADD;
+    for (; draws != 0; draws >>= 1) {
+        if (draws & 1) {
+            add = add * powerMul + powerAdd;
+            mul *= powerMul;
+        }
+        powerAdd = powerAdd * powerMul + powerAdd;
+        powerMul *= powerMul;
+    }
+    random.state = random.state * mul + add;
 }
 
 int32_t DitherSample(int32_t x, int32_t r1, int32_t r2)

@@ -9,6 +9,13 @@ struct DitherRandom {
     int32_t Next();
 };
 
+// Moves the source on by `draws` draws at once, as that many calls of Next
+// would: so a block's dither can be drawn without the blocks before it.
+void DitherSkip(DitherRandom& random, uint64_t draws);
+
+// Draws per block: two for each sample of both channels.
+inline constexpr uint32_t DITHER_DRAWS_PER_BLOCK = 4 * 512;
+
 // One sample from the 32-bit scale to 16 bits with the draws r1, r2 (0 ... 32767):
 // sign(x) * ((|x| + r1 + r2) >> 16), saturated at -32768 ... 32767.
 int32_t DitherSample(int32_t x, int32_t r1, int32_t r2);

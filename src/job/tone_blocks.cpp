@@ -12,10 +12,20 @@ bool ToneBlocksPlan(ToneBlocks& t, const ToneRequest& r, const std::atomic<bool>
     return t.tone.planned != 0;
 }
 
+bool ToneBlocksSeek(ToneBlocks& t, uint32_t block)
+{
+    if (!ToneSeek(t.tone, block * BLOCK_FRAMES)) return false;
+    t.random = {};
+    DitherSkip(t.random, uint64_t(block) * DITHER_DRAWS_PER_BLOCK);
+    return true;
+}
+
 uint32_t ToneBlocksNext(ToneBlocks& t, uint8_t* out)
 {
-    // The second channel is a copy at 16 and 32 bits; 24 bits packs the first twice.
-    ToneRenderBlock(t.tone, t.primary, t.bitWidth == 24 ? nullptr : t.secondary);
-    if (t.bitWidth == 16) DitherBlock(t.primary, t.secondary, t.random);
-    return PackBlock(t.bitWidth, t.primary, t.secondary, out);
+    // Only 16 bits needs a second channel of its own, for its own dither; 24
+    // and 32 bits pack the first channel twice.
+    const bool dithered = t.bitWidth == 16;
+    ToneRenderBlock(t.tone, t.primary, dithered ? t.secondary : nullptr);
+    if (dithered) DitherBlock(t.primary, t.secondary, t.random);
+    return PackBlock(t.bitWidth, t.primary, dithered ? t.secondary : t.primary, out);
 }

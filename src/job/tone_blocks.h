@@ -22,5 +22,9 @@ struct ToneBlocks {
 // (a stop request, when given) is cleared meanwhile.
 bool ToneBlocksPlan(ToneBlocks& t, const ToneRequest& request, const std::atomic<bool>* going = nullptr);
 
+// Moves on (or back) to the given block, as if the blocks before it had been
+// made, where the tone allows it (see ToneSeek); false where it does not.
+bool ToneBlocksSeek(ToneBlocks& t, uint32_t block);
+
 // Makes the next block into out (room for 4096 bytes); returns its bytes.
 uint32_t ToneBlocksNext(ToneBlocks& t, uint8_t* out);

@@ -210,6 +210,9 @@ std::vector<JobResult> ToneSetRun(const std::vector<ToneSetMember>& members, uns
     std::condition_variable changed;
     unsigned running = 0;
 
+    jobs = unsigned(std::clamp<size_t>(jobs, 1, n));
+    // The cores the files at once leave free help make each file.
+    const unsigned makers = std::max(1u, std::thread::hardware_concurrency() / jobs);
     const auto work = [&] {
         for (;;) {
             const size_t i = next++;
@@ -223,7 +226,7 @@ std::vector<JobResult> ToneSetRun(const std::vector<ToneSetMember>& members, uns
                 break;
             }
             MemberHost member(i, WaveBytesPerBlock(members[i].request.nBitWidth), host);
-            const JobResult r = GenerationWorker(members[i].request, busy[i], member, io);
+            const JobResult r = GenerationWorker(members[i].request, busy[i], member, io, makers);
             results[i] = r;
             if (r.end == JobEnd::CreateFailed || r.end == JobEnd::WriteFailed || r.end == JobEnd::PlanRefused)
                 halt = true;
@@ -235,7 +238,6 @@ std::vector<JobResult> ToneSetRun(const std::vector<ToneSetMember>& members, uns
     };
 
     std::vector<std::thread> threads;
-    jobs = unsigned(std::clamp<size_t>(jobs, 1, n));
     for (unsigned t = 0; t < jobs; ++t) {
         std::lock_guard lock(mutex);
         try {

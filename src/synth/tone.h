@@ -92,6 +92,12 @@ bool TonePlanFits(uint32_t attenuation, int32_t bitWidth, double sampleRate, dou
 // How planning cancels a measured sum: nothing, units, or a fraction per sample.
 void ToneChooseCorrection(ToneGenerator::Plan& plan, int64_t dcSum);
 
+// Sets the run to where it stands after `position` samples (a block's first
+// sample), as if they had been made, for a plan whose state there can be
+// known without making them: one with a phase table and no fractional
+// correction. False, and the run undefined, for any other.
+bool ToneSeek(ToneGenerator& g, uint32_t position);
+
 // Fills primary with the next BLOCK_FRAMES samples (zeros after the tone's
 // end) and, when secondary is given, copies them there.
 void ToneRenderBlock(ToneGenerator& g, int32_t* primary, int32_t* secondary);

@@ -41,7 +41,47 @@ void PlaceUnits(const ToneGenerator::Plan& p, ToneGenerator::Run& run, int32_t* 
     if (in(last)) step(last, false);
 }
 
+// How many of the points above lie before sample `before`, a block's first
+// sample: the guarded ones, and whether the last sample is among them.
+uint32_t PointsBefore(const ToneGenerator::Plan& p, uint32_t before, bool& lastDone)
+{
+    const uint32_t rampDownStart = ToneRampDownStart(p);
+    uint32_t n = 0;
+    if (p.rampLength > 0 && p.rampLength - 1 < before) ++n;
+    // Blocks b of sustain alone: b x B >= rampLength, and (b + 1) x B at most
+    // rampDownStart and at most `before`.
+    const uint32_t firstWhole = (p.rampLength + BLOCK_FRAMES - 1) / BLOCK_FRAMES;
+    const uint32_t endWhole = std::min(rampDownStart, before) / BLOCK_FRAMES;
+    if (endWhole > firstWhole) n += endWhole - firstWhole;
+    if (rampDownStart / BLOCK_FRAMES * BLOCK_FRAMES <= p.rampLength && rampDownStart - 1 < before) ++n;
+    if (p.rampLength > 0 && rampDownStart < before) ++n;
+    lastDone = ToneTotalSamples(p) - 1 < before;
+    return n;
+}
+
 }  // namespace
+
+bool ToneSeek(ToneGenerator& g, uint32_t position)
+{
+    const ToneGenerator::Plan& p = g.plan;
+    if (p.fractionalDc || p.phases.used == 0 || position % BLOCK_FRAMES != 0) return false;
+    const uint32_t made = std::min(position, ToneTotalSamples(p));
+    ToneResetRun(g);
+    g.run.position = made;
+    if (made > 0) {
+        const TonePhaseSegment* s = TonePhaseFind(p.phases, made - 1);
+        if (!s) return false;
+        g.run.phase = TonePhaseAt(*s, made - 1);
+    }
+    // Each guarded point takes a unit while two or more are left; the last
+    // sample takes what is left.
+    bool lastDone = false;
+    const uint32_t points = PointsBefore(p, position, lastDone);
+    const int64_t units = p.dcSteps < 0 ? -int64_t(p.dcSteps) : p.dcSteps;
+    const int64_t left = units == 0 || lastDone ? 0 : std::max<int64_t>(units - points, 1);
+    g.run.dcSteps = int32_t(p.dcSteps < 0 ? -left : left);
+    return true;
+}
 
 void ToneRenderBlock(ToneGenerator& g, int32_t* P, int32_t* S)
 {

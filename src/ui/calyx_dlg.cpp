@@ -4,7 +4,9 @@
 #include <direct.h>
 #include <float.h>
 
+#include <algorithm>
 #include <chrono>
+#include <thread>
 #include <string>
 
 #include "ui/about_dlg.h"
@@ -279,7 +281,8 @@ DWORD WINAPI CCalyxDlg::WorkerThread(LPVOID param)
     _fpreset();
     auto* dialog = static_cast<CCalyxDlg*>(param);
     DialogJobHost host(*dialog);
-    GenerationWorker(dialog->jobRequest, dialog->bBusy, host, dialog->jobIo);
+    GenerationWorker(dialog->jobRequest, dialog->bBusy, host, dialog->jobIo,
+                     std::max(1u, std::thread::hardware_concurrency()));
     return 0;
 }
 

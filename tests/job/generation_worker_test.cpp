@@ -1,4 +1,4 @@
-#include "job/batch_writer.h"
+#include "job/block_runs.h"
 #include "job/create_check.h"
 #include "job/generation_worker.h"
 
@@ -205,23 +205,39 @@ TEST_F(GenerationWorkerTest, FailedCreationIsReportedAndProgressStaysAtZero)
     EXPECT_EQ(host.positions, std::vector<uint32_t>{0});
 }
 
-// A stop after block 3 leaves blocks 0 ... 3 in a finished file, and the
-// starter's state alone: no end call, no final position.
-TEST_F(GenerationWorkerTest, StopFinishesTheFileAfterTheCurrentBlock)
+// A stop once block 3 is written leaves a finished file with the runs
+// under way, and the starter's state alone: no end call, no final position.
+// One maker has the first run under way; with two, the file holds what the
+// two had under way, the whole job's file as far as it goes.
+TEST_F(GenerationWorkerTest, StopFinishesTheFileWithTheRunsUnderWay)
 {
     for (int32_t bits : {16, 24, 32}) {
-        SCOPED_TRACE(bits);
         host = {};
         busy = true;
-        host.onPos = [&](uint32_t pos) {
-            if (host.positions.size() > 1 && pos == 3) busy = false;
-        };
-        const ToneRequest r = Request(44100, 1000.0, 2, bits);
-        ASSERT_EQ(GenerationWorker(r, busy, host).end, JobEnd::Stopped);
-        EXPECT_EQ(host.ended, 0);
-        EXPECT_TRUE(host.messages.empty());
-        EXPECT_EQ(host.positions.back(), 3u);
-        ExpectFinished(ReadFile(r.path), bits, 4);
+        const ToneRequest whole = Request(44100, 1000.0, 5, bits, "whole.wav");
+        ASSERT_EQ(GenerationWorker(whole, busy, host).end, JobEnd::Done);
+        const auto all = ReadFile(whole.path);
+        for (const unsigned makers : {1u, 2u}) {
+            SCOPED_TRACE(testing::Message() << bits << " bits, " << makers << " makers");
+            host = {};
+            busy = true;
+            host.onPos = [&](uint32_t pos) {
+                if (host.positions.size() > 1 && pos == 3) busy = false;
+            };
+            const ToneRequest r = Request(44100, 1000.0, 5, bits);
+            ASSERT_EQ(GenerationWorker(r, busy, host, {}, makers).end, JobEnd::Stopped);
+            EXPECT_EQ(host.ended, 0);
+            EXPECT_TRUE(host.messages.empty());
+            EXPECT_EQ(host.positions.back(), 3u);
+            const auto file = ReadFile(r.path);
+            const uint32_t blocks = uint32_t(file.size() - 140) / (1024 * uint32_t(bits / 8));
+            if (makers == 1) {
+                EXPECT_EQ(blocks, BlockRuns::RUN_BLOCKS);
+            }
+            EXPECT_TRUE(blocks >= BlockRuns::RUN_BLOCKS && blocks < 431) << blocks;
+            ExpectFinished(file, bits, blocks);
+            EXPECT_TRUE(std::equal(file.begin() + 140, file.end(), all.begin() + 140));
+        }
     }
 }
 
@@ -272,7 +288,7 @@ TEST_F(GenerationWorkerTest, ShortWriteIsReportedAndLeavesWholeBlocks)
     EXPECT_EQ(host.messages[0].text,
               "Writing the file failed. It holds only the part written before the failure.");
     EXPECT_EQ(host.positions.back(), 88u);
-    ExpectFinished(ReadFile(r.path), 32, BatchWriter::RUN_BLOCKS / 2 - 1);
+    ExpectFinished(ReadFile(r.path), 32, BlockRuns::RUN_BLOCKS / 2 - 1);
 }
 
 // A file that is not there as finished after the job is a failure too.

@@ -193,3 +193,38 @@ TEST(ToneRenderBlock, RendersWhatTheDryRunCounted)
         EXPECT_EQ(Sum(RenderAll(g)), counted) << freq;
     }
 }
+
+// Any block made after a seek to its start equals the block made in turn:
+// the phase from the table, the unit corrections counted, across the
+// layouts of the tone and with no, few and all the units it can take.
+TEST(ToneSeek, EveryBlockAsMadeInTurn)
+{
+    const struct {
+        double rate, freq, seconds;
+    } tones[] = {{44100, 1000, 1}, {1026, 2, 1}, {5120, 2.5, 1}, {8000, 440, 1.5}, {48000, 1000.3, 1},
+                 {384000, 1000, 30}};
+    for (const auto& t : tones) {
+        ToneGenerator planned;
+        TonePlan(planned, 0, 32, t.rate, t.freq, t.seconds);
+        ASSERT_TRUE(planned.planned);
+        for (const int32_t units : {0, 3, -int32_t(planned.plan.fullSustainBlocks + 3)}) {
+            SCOPED_TRACE(testing::Message() << t.rate << " Hz, " << t.freq << " Hz, " << units << " units");
+            ToneGenerator g = planned;
+            g.plan.fractionalDc = 0;
+            g.plan.dcSteps = units;
+            ToneResetRun(g);
+            const Samples inTurn = RenderAll(g, 1);
+            int32_t block[BLOCK_FRAMES];
+            for (uint32_t b = 0; b < g.plan.blockCount + 1; ++b) {
+                ToneGenerator seeking = g;
+                ASSERT_TRUE(ToneSeek(seeking, b * BLOCK_FRAMES));
+                ToneRenderBlock(seeking, block, nullptr);
+                ASSERT_TRUE(std::equal(block, block + BLOCK_FRAMES, inTurn.begin() + b * BLOCK_FRAMES)) << "block " << b;
+            }
+        }
+    }
+    ToneGenerator fractional;
+    TonePlan(fractional, 0, 32, 8000, 112.9, 1);
+    ASSERT_TRUE(fractional.plan.fractionalDc);
+    EXPECT_FALSE(ToneSeek(fractional, BLOCK_FRAMES)) << "a fraction is summed sample by sample";
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "job/tone_blocks.h"
+#include "wave/wave_writer.h"
+
+// Makes a file's blocks and writes them, a run of blocks at a time, on up to
+// `makers` threads (the calling one among them). Each maker takes the next
+// run and makes it; the runs are written in order, each as one write by the
+// maker that made it, as soon as the run before is written. A tone that can
+// be sought to any block (ToneBlocksSeek) has its runs made side by side,
+// each maker from its own copy; any other is made run after run from one
+// state, handed on, while the runs before are written. Every way gives the
+// bytes of blocks made one after another.
+class BlockRuns {
+public:
+    static constexpr uint32_t RUN_BLOCKS = 64;
+    static constexpr uint32_t MAX_BLOCK_BYTES = 4096;
+
+    // Takes all its memory at once; Ready() tells whether it got it.
+    explicit BlockRuns(unsigned makers);
+    bool Ready() const { return ready; }
+
+    // Makes and writes `blocks` blocks of the tone, from its present state.
+    // written(k) is called on the calling thread for every block k once it
+    // is in the file, in order; when it returns false, no run is started
+    // any more, and the runs under way are finished. True unless a write
+    // failed (the file then keeps the whole blocks written before).
+    bool Write(ToneBlocks& tone, uint32_t blocks, WaveWriter& writer, const std::function<bool(uint32_t)>& written);
+
+private:
+    struct Maker {
+        std::unique_ptr<uint8_t[]> bytes;  // one run
+        std::unique_ptr<ToneBlocks> tone;  // its own copy, for a tone it may seek
+    };
+    std::unique_ptr<Maker[]> makers;
+    unsigned count;
+    bool ready = false;
+};
