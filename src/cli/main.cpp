@@ -20,6 +20,7 @@
 #include <unistd.h>
 #endif
 
+#include "cli/analyze_command.h"
 #include "job/generation_worker.h"
 
 namespace {
@@ -167,6 +168,7 @@ uint64_t FileFrames(uintmax_t bytes, int32_t bitWidth)
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "analyze") return RunAnalyzeCommand(argc - 1, argv + 1);
     ToneRequest request;
     std::string path = DefaultPath();
     bool quiet = false;

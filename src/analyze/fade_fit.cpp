@@ -1,0 +1,239 @@
+// Fades found from their shape: the envelope of the samples around a fade is
+// fitted, by Levenberg-Marquardt, with each of a few fade shapes (Calyx's
+// Blackman half-window, a raised cosine, a quarter sine, a straight line),
+// and the best one says where the fade starts from zero and where it reaches
+// full level. This puts a fade's zero between samples, where the first
+// sample above the noise can be several samples late.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "analyze/analyze_internal.h"
+
+namespace {
+
+constexpr uint64_t POINTS_MAX = 32768;
+constexpr int LM_ITERATIONS = 80;
+const char* const SHAPES[] = {"Blackman", "raised cosine", "quarter sine", "linear"};
+
+// The envelope around a fade, one point per run of q frames: P = sum of
+// (x - offset) s and W = sum of s^2, s the fitted unit sine, so that P / W
+// estimates the envelope at the run's centre n with weight W.
+struct Point {
+    double n, p, w;
+};
+
+// Gain and its derivative of a shape at u, 0 before 0 and 1 after 1.
+void Shape(int shape, double u, double& g, double& dg)
+{
+    if (u <= 0.0 || u >= 1.0) {
+        g = u <= 0.0 ? 0.0 : 1.0;
+        dg = 0.0;
+        return;
+    }
+    const double pi = ANALYZE_TWO_PI / 2;
+    switch (shape) {
+    case 0: {
+        const double c = std::cos(pi * u);
+        const double s = std::sin(pi * u);
+        g = 0.42 - 0.5 * c + 0.08 * (2 * c * c - 1);
+        dg = pi * (0.5 * s - 0.32 * c * s);
+        return;
+    }
+    case 1:
+        g = 0.5 - 0.5 * std::cos(pi * u);
+        dg = 0.5 * pi * std::sin(pi * u);
+        return;
+    case 2:
+        g = std::sin(pi / 2 * u);
+        dg = pi / 2 * std::cos(pi / 2 * u);
+        return;
+    default:
+        g = u;
+        dg = 1.0;
+        return;
+    }
+}
+
+// Weighted squared error of amplitude amp and a fade from start to full.
+double Cost(const std::vector<Point>& pts, int shape, double amp, double start, double full)
+{
+    const double len = full - start;
+    double cost = 0;
+    for (const Point& q : pts) {
+        double g, dg;
+        Shape(shape, (q.n - start) / len, g, dg);
+        // w (p/w - amp g)^2 without dividing by a small w.
+        cost += amp * g * (amp * g * q.w - 2 * q.p);
+    }
+    return cost;
+}
+
+struct Fit {
+    double amp, start, full, cost;
+};
+
+Fit FitShape(const std::vector<Point>& pts, int shape, double amp, double start, double full,
+             double minStart, double minLength)
+{
+    Fit f{amp, start, full, Cost(pts, shape, amp, start, full)};
+    double lambda = 1e-3;
+    for (int it = 0; it < LM_ITERATIONS; ++it) {
+        // Normal equations of the residuals sqrt(w) (p/w - amp g(u)) in
+        // (amp, start, full); their right side is J^T r.
+        double jj[3][3] = {}, jr[3] = {};
+        const double len = f.full - f.start;
+        for (const Point& q : pts) {
+            if (!(q.w > 0)) continue;
+            double g, dg;
+            const double u = (q.n - f.start) / len;
+            Shape(shape, u, g, dg);
+            const double sw = std::sqrt(q.w);
+            const double res = q.p / sw - f.amp * g * sw;
+            const double d[3] = {g * sw, f.amp * dg * sw * (u - 1) / len, -f.amp * dg * sw * u / len};
+            for (int i = 0; i < 3; ++i) {
+                jr[i] += d[i] * res;
+                for (int k = 0; k < 3; ++k) jj[i][k] += d[i] * d[k];
+            }
+        }
+        bool improved = false;
+        for (int tries = 0; tries < 12 && !improved; ++tries) {
+            double a[3][3];
+            std::memcpy(a, jj, sizeof a);
+            for (int i = 0; i < 3; ++i) a[i][i] += lambda * (jj[i][i] > 0 ? jj[i][i] : 1.0);
+            // Cramer's rule on the 3 x 3 system.
+            const auto det = [](double m[3][3]) {
+                return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+            };
+            const double d0 = det(a);
+            if (!(std::fabs(d0) > 0)) break;
+            double step[3];
+            for (int c = 0; c < 3; ++c) {
+                double m[3][3];
+                std::memcpy(m, a, sizeof m);
+                for (int i = 0; i < 3; ++i) m[i][c] = jr[i];
+                step[c] = det(m) / d0;
+            }
+            Fit t{f.amp + step[0], std::max(minStart, f.start + step[1]), f.full + step[2], 0};
+            if (t.full < t.start + minLength) t.full = t.start + minLength;
+            t.cost = Cost(pts, shape, t.amp, t.start, t.full);
+            if (t.cost < f.cost) {
+                const double moved = std::fabs(t.start - f.start) + std::fabs(t.full - f.full);
+                f = t;
+                lambda = std::max(lambda / 4, 1e-9);
+                improved = true;
+                if (moved < 1e-5) return f;
+            } else {
+                lambda *= 8;
+            }
+        }
+        if (!improved) break;
+    }
+    return f;
+}
+
+}  // namespace
+
+double AnalyzeFadeGain(const char* shape, double u)
+{
+    int index = 3;
+    for (int i = 0; i < 4; ++i)
+        if (std::strcmp(shape, SHAPES[i]) == 0) index = i;
+    double g, dg;
+    Shape(index, u, g, dg);
+    return g;
+}
+
+AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count,
+                           const AnalyzeSine& sine, bool fadeOut, std::vector<double>& buffer)
+{
+    AnalyzeFade fade;
+    if (count < 4) return fade;
+    const uint64_t q = (count + POINTS_MAX - 1) / POINTS_MAX;
+    const CycleRate rate = AnalyzeSplitRate(sine.nu);
+    std::vector<Point> pts;
+    pts.reserve(size_t(count / q + 1));
+    Point acc{0, 0, 0};
+    uint64_t inRun = 0;
+    const bool ok = AnalyzeForEachRun(
+        reader, channel, first, count, buffer, 16384, [&](const double* x, uint32_t n, uint64_t frame) {
+            for (uint32_t i = 0; i < n; ++i) {
+                const double s = AnalyzeSineAt(sine, rate, int64_t(frame + i), true);
+                acc.p += (x[i] - sine.offset) * s;
+                acc.w += s * s;
+                acc.n += double(frame + i);
+                if (++inRun == q) {
+                    acc.n /= double(q);
+                    pts.push_back(acc);
+                    acc = Point{0, 0, 0};
+                    inRun = 0;
+                }
+            }
+        });
+    if (!ok || pts.size() < 4) return fade;
+    // A fade-out is fitted as a fade-in running backwards.
+    if (fadeOut)
+        for (Point& p : pts) p.n = -p.n;
+    std::sort(pts.begin(), pts.end(), [](const Point& a, const Point& b) { return a.n < b.n; });
+
+    // Starting values from the envelope smoothed over about a cycle: where
+    // it passes 10 % and 90 % of its full level.
+    const double amp = std::hypot(sine.a, sine.b);
+    const size_t window = size_t(std::max(1.0, std::round(1.0 / (sine.nu * double(q)))));
+    double sp = 0, sw = 0;
+    double t10 = pts.front().n, t90 = pts.back().n;
+    bool seen10 = false, seen90 = false;
+    for (size_t i = 0; i < pts.size(); ++i) {
+        sp += pts[i].p;
+        sw += pts[i].w;
+        if (i >= window) {
+            sp -= pts[i - window].p;
+            sw -= pts[i - window].w;
+        }
+        if (sw <= 0) continue;
+        const double env = sp / sw;
+        const double centre = (pts[i].n + pts[i + 1 > window ? i + 1 - window : 0].n) / 2;
+        if (!seen10 && env >= 0.1 * amp) {
+            t10 = centre;
+            seen10 = true;
+        }
+        if (!seen90 && env >= 0.9 * amp) {
+            t90 = centre;
+            seen90 = true;
+        }
+    }
+    if (t90 < t10) t90 = t10;
+    const double minStart = pts.front().n - 1.0 - (t90 - t10) * 2;
+    Fit best{0, 0, 0, 0};
+    int bestShape = -1;
+    for (int shape = 0; shape < 4; ++shape) {
+        // The shape's own 10 % and 90 % points turn the crossings into a start and length.
+        const auto inverse = [shape](double target) {
+            double lo = 0, hi = 1, g, dg;
+            for (int b = 0; b < 50; ++b) {  // every shape rises monotonically
+                const double mid = (lo + hi) / 2;
+                Shape(shape, mid, g, dg);
+                (g < target ? lo : hi) = mid;
+            }
+            return lo;
+        };
+        const double u10 = inverse(0.1), u90 = inverse(0.9);
+        const double len = std::max(1.0, (t90 - t10) / (u90 - u10));
+        const double start = std::max(minStart, t10 - u10 * len);
+        const Fit f = FitShape(pts, shape, amp, start, start + len, minStart, 0.5);
+        if (bestShape < 0 || f.cost < best.cost) {
+            best = f;
+            bestShape = shape;
+        }
+    }
+    fade.found = bestShape >= 0 && std::isfinite(best.start) && std::isfinite(best.full);
+    fade.shape = bestShape >= 0 ? SHAPES[bestShape] : "";
+    fade.start = fadeOut ? -best.start : best.start;
+    fade.full = fadeOut ? -best.full : best.full;
+    return fade;
+}
