@@ -20,6 +20,7 @@
 namespace {
 
 constexpr uint32_t RUN_FRAMES = 16384;
+constexpr uint32_t LANES = 8;
 constexpr uint64_t ENVELOPE_BLOCKS_MAX = 32768;
 constexpr uint64_t ENVELOPE_BLOCK_MIN = 64;
 // Thresholds on the coarse envelope, as fractions of the tone's level.
@@ -29,6 +30,8 @@ constexpr double HYSTERESIS = 0.3;
 // A fit whose residual is not this far below the fitted sine found noise.
 constexpr double SINAD_TONE_MIN_DB = 3.0;
 constexpr double WHOLE_CYCLES_TOLERANCE = 0.05;
+constexpr uint64_t COARSE_FRAMES = uint64_t(1) << 20;
+constexpr double REFIT_SHARE = 0.99;
 
 constexpr uint32_t CALYX_HEADER_BYTES = 140;
 constexpr uint32_t CALYX_FORMAT_BYTES = 100;
@@ -43,54 +46,101 @@ struct Envelope {
     double Amp(size_t i) const { return (high[i] - low[i]) / 2; }
 };
 
-// Pass 1: levels, the exact sum and the envelope.
-bool MeasureLevels(WaveReader& reader, uint32_t channel, std::vector<double>& buffer,
-                   ChannelAnalysis& out, Envelope& env)
+// Per channel: levels, the exact sum and the envelope, gathered per part
+// of the pass and added in order.
+struct LevelSums {
+    int64_t sum = 0;
+    CompensatedSum floatSum;
+    CompensatedSum squares;
+};
+
+struct ChannelWork {
+    ChannelAnalysis* out = nullptr;
+    Envelope env;
+    std::vector<LevelSums> levelParts;
+    bool go = false;  // still has a tone to measure
+    uint64_t r0 = 0, r1 = 0;  // where the tone is roughly level
+    size_t toneFirst = 0, toneLast = 0, levelFirst = 0, levelLast = 0;
+    double level = 0, mid = 0, nu = 0;
+    AnalyzeFitProblem fit;
+    AnalyzeSine sine;
+    uint64_t fitFirst = 0, fitCount = 0;
+    double start = 0, end = 0;
+};
+
+AnalyzePassJob LevelsJob(const WaveInfo& info, uint32_t channel, ChannelWork& w, unsigned parts)
 {
-    const WaveInfo& info = reader.info;
-    const uint64_t frames = info.frames;
-    env.block = std::max(ENVELOPE_BLOCK_MIN, (frames + ENVELOPE_BLOCKS_MAX - 1) / ENVELOPE_BLOCKS_MAX);
-    const size_t blocks = size_t((frames + env.block - 1) / env.block);
-    env.low.assign(blocks, std::numeric_limits<double>::infinity());
-    env.high.assign(blocks, -std::numeric_limits<double>::infinity());
+    w.env.block = std::max(ENVELOPE_BLOCK_MIN, (info.frames + ENVELOPE_BLOCKS_MAX - 1) / ENVELOPE_BLOCKS_MAX);
+    const size_t blocks = size_t((info.frames + w.env.block - 1) / w.env.block);
+    w.env.low.assign(blocks, 0.0);
+    w.env.high.assign(blocks, 0.0);
+    w.levelParts.assign(parts, LevelSums{});
     const bool integer = info.encoding == WaveEncoding::Pcm;
+    AnalyzePassJob job;
+    job.channel = channel;
+    job.first = 0;
+    job.count = info.frames;
+    job.block = uint32_t(w.env.block);
+    ChannelWork* work = &w;
+    job.onBlock = [work, integer](unsigned part, const double* x, uint32_t n, uint64_t, uint64_t index) {
+        double lo[LANES], hi[LANES], s[LANES] = {}, q[LANES] = {};
+        for (uint32_t k = 0; k < LANES; ++k) lo[k] = hi[k] = x[0];
+        uint32_t i = 0;
+        for (; i + LANES <= n; i += LANES)
+            for (uint32_t k = 0; k < LANES; ++k) {
+                const double v = x[i + k];
+                lo[k] = v < lo[k] ? v : lo[k];
+                hi[k] = v > hi[k] ? v : hi[k];
+                s[k] += v;  // exact for integers: |s| < 2^31 x 2^15
+                q[k] += v * v;
+            }
+        for (; i < n; ++i) {
+            lo[0] = std::min(lo[0], x[i]);
+            hi[0] = std::max(hi[0], x[i]);
+            s[0] += x[i];
+            q[0] += x[i] * x[i];
+        }
+        LevelSums& sums = work->levelParts[part];
+        double blockSum = 0, blockSquares = 0;
+        for (uint32_t k = 0; k < LANES; ++k) {
+            lo[0] = std::min(lo[0], lo[k]);
+            hi[0] = std::max(hi[0], hi[k]);
+            blockSum += s[k];
+            blockSquares += q[k];
+        }
+        work->env.low[index] = lo[0];
+        work->env.high[index] = hi[0];
+        if (integer) {
+            sums.sum += int64_t(blockSum);
+        } else {
+            for (uint32_t k = 0; k < n; ++k) sums.floatSum.Add(x[k]);
+        }
+        sums.squares.Add(blockSquares);
+    };
+    return job;
+}
+
+void FinishLevels(const WaveInfo& info, ChannelWork& w)
+{
+    ChannelAnalysis& out = *w.out;
     int64_t sum = 0;
     CompensatedSum floatSum, squares;
+    for (const LevelSums& p : w.levelParts) {
+        sum += p.sum;
+        floatSum.Add(p.floatSum.Value());
+        squares.Add(p.squares.Value());
+    }
     double low = 0, high = 0;
-    const bool ok = AnalyzeForEachRun(
-        reader, channel, 0, frames, buffer, RUN_FRAMES, [&](const double* x, uint32_t n, uint64_t frame) {
-            uint32_t i = 0;
-            while (i < n) {
-                const uint64_t b = (frame + i) / env.block;
-                const uint32_t end = uint32_t(std::min<uint64_t>(n, (b + 1) * env.block - frame));
-                double lo = env.low[b], hi = env.high[b], s = 0, q = 0;
-                for (uint32_t k = i; k < end; ++k) {
-                    lo = std::min(lo, x[k]);
-                    hi = std::max(hi, x[k]);
-                    s += x[k];  // exact for integers: |s| < 2^31 x 2^14
-                    q += x[k] * x[k];
-                }
-                if (!integer)
-                    for (uint32_t k = i; k < end; ++k) floatSum.Add(x[k]);
-                env.low[b] = lo;
-                env.high[b] = hi;
-                if (integer) sum += int64_t(s);
-                squares.Add(q);
-                i = end;
-            }
-        });
-    if (!ok) return false;
-    for (size_t b = 0; b < blocks; ++b) {
-        low = b == 0 ? env.low[b] : std::min(low, env.low[b]);
-        high = b == 0 ? env.high[b] : std::max(high, env.high[b]);
+    for (size_t b = 0; b < w.env.low.size(); ++b) {
+        low = b == 0 ? w.env.low[b] : std::min(low, w.env.low[b]);
+        high = b == 0 ? w.env.high[b] : std::max(high, w.env.high[b]);
     }
     const double fs = WaveFullScale(info);
-    out.integerSum = integer;
+    out.integerSum = info.encoding == WaveEncoding::Pcm;
     out.sum = sum;
-    out.sumFloat = integer ? double(sum) : floatSum.Value();
+    out.sumFloat = out.integerSum ? double(sum) : floatSum.Value();
     out.peakDbfs = Db20(std::max(std::fabs(low), std::fabs(high)) / fs);
-    out.rmsDbfs = Db20(std::sqrt(std::max(0.0, squares.Value()) / double(frames)) / fs);
-    return true;
+    out.rmsDbfs = Db20(std::sqrt(std::max(0.0, squares.Value()) / double(info.frames)) / fs);
 }
 
 // Zero crossings of the mid level with hysteresis: their count and the
@@ -130,17 +180,12 @@ bool CoarseFrequency(WaveReader& reader, uint32_t channel, uint64_t first, uint6
     return nu > 0 && nu < 0.5;
 }
 
-void AnalyzeChannel(const std::string& path, uint32_t channel, ChannelAnalysis& out)
+// From the envelope: where the tone is, where it is roughly level, its
+// level; then a coarse frequency from the zero crossings there.
+void FindTone(WaveReader& reader, uint32_t channel, std::vector<double>& buffer, ChannelWork& w)
 {
-    WaveReader reader;
-    if (WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok) return;
-    const WaveInfo& info = reader.info;
-    std::vector<double> buffer;
-    Envelope env;
-    if (!MeasureLevels(reader, channel, buffer, out, env)) {
-        out.noToneReason = "the samples could not be read";
-        return;
-    }
+    ChannelAnalysis& out = *w.out;
+    const Envelope& env = w.env;
     const size_t blocks = env.low.size();
     double top = 0;
     for (size_t b = 0; b < blocks; ++b) top = std::max(top, env.Amp(b));
@@ -153,92 +198,97 @@ void AnalyzeChannel(const std::string& path, uint32_t channel, ChannelAnalysis& 
     for (size_t b = 0; b < blocks; ++b)
         if (env.Amp(b) >= TONE_PRESENT * top) loud.push_back(env.Amp(b));
     std::nth_element(loud.begin(), loud.begin() + loud.size() / 2, loud.end());
-    const double level = loud[loud.size() / 2];
-    size_t toneFirst = blocks, toneLast = 0, levelFirst = blocks, levelLast = 0;
+    w.level = loud[loud.size() / 2];
+    w.toneFirst = blocks;
+    w.levelFirst = blocks;
     for (size_t b = 0; b < blocks; ++b) {
-        if (env.Amp(b) >= TONE_PRESENT * level) {
-            toneFirst = std::min(toneFirst, b);
-            toneLast = b;
+        if (env.Amp(b) >= TONE_PRESENT * w.level) {
+            w.toneFirst = std::min(w.toneFirst, b);
+            w.toneLast = b;
         }
-        if (env.Amp(b) >= TONE_LEVEL * level) {
-            levelFirst = std::min(levelFirst, b);
-            levelLast = b;
+        if (env.Amp(b) >= TONE_LEVEL * w.level) {
+            w.levelFirst = std::min(w.levelFirst, b);
+            w.levelLast = b;
         }
     }
-    if (levelFirst > levelLast) levelFirst = levelLast = toneFirst;
+    if (w.levelFirst > w.levelLast) w.levelFirst = w.levelLast = w.toneFirst;
     // Where the tone is roughly level, a block inside each end.
-    size_t roughFirst = levelFirst, roughLast = levelLast;
+    size_t roughFirst = w.levelFirst, roughLast = w.levelLast;
     if (roughLast >= roughFirst + 3) {
         ++roughFirst;
         --roughLast;
     }
-    const uint64_t frames = info.frames;
-    const uint64_t r0 = roughFirst * env.block;
-    const uint64_t r1 = std::min<uint64_t>(frames, (roughLast + 1) * env.block);
-    double mid = 0;
-    for (size_t b = roughFirst; b <= roughLast; ++b) mid += (env.low[b] + env.high[b]) / 2;
-    mid /= double(roughLast - roughFirst + 1);
-
-    double nu = 0;
-    if (!CoarseFrequency(reader, channel, r0, r1 - r0, mid, HYSTERESIS * level, buffer, nu)) {
-        const uint64_t t0 = toneFirst * env.block;
-        const uint64_t t1 = std::min<uint64_t>(frames, (toneLast + 1) * env.block);
-        if (!CoarseFrequency(reader, channel, t0, t1 - t0, mid, HYSTERESIS * level, buffer, nu)) {
-            out.noToneReason = "no tone was found: too few zero crossings";
-            return;
-        }
-    }
-    AnalyzeSine sine;
-    if (!AnalyzeFitSine(reader, channel, r0, r1 - r0, nu, buffer, sine)) {
-        out.noToneReason = "no tone was found: the sine fit did not settle";
+    const uint64_t frames = reader.info.frames;
+    w.r0 = roughFirst * env.block;
+    w.r1 = std::min<uint64_t>(frames, (roughLast + 1) * env.block);
+    w.mid = 0;
+    for (size_t b = roughFirst; b <= roughLast; ++b) w.mid += (env.low[b] + env.high[b]) / 2;
+    w.mid /= double(roughLast - roughFirst + 1);
+    // The crossings of the middle of that part first: enough for a start.
+    const double h = HYSTERESIS * w.level;
+    const uint64_t span = std::min<uint64_t>(w.r1 - w.r0, COARSE_FRAMES);
+    const uint64_t t0 = w.toneFirst * env.block;
+    const uint64_t t1 = std::min<uint64_t>(frames, (w.toneLast + 1) * env.block);
+    if (!CoarseFrequency(reader, channel, w.r0 + (w.r1 - w.r0 - span) / 2, span, w.mid, h, buffer, w.nu) &&
+        !CoarseFrequency(reader, channel, w.r0, w.r1 - w.r0, w.mid, h, buffer, w.nu) &&
+        !CoarseFrequency(reader, channel, t0, t1 - t0, w.mid, h, buffer, w.nu)) {
+        out.noToneReason = "no tone was found: too few zero crossings";
         return;
     }
+    w.go = true;
+}
 
-    // The fades, over the rough envelope's slopes with a margin of two
-    // blocks and two cycles.
-    const double cycle = 1.0 / sine.nu;
-    const uint64_t margin = 2 * env.block + uint64_t(2 * cycle);
-    const uint64_t inFirst = toneFirst * env.block > margin ? toneFirst * env.block - margin : 0;
-    const uint64_t inEnd = std::min<uint64_t>(frames, (levelFirst + 1) * env.block + margin);
-    const uint64_t outFirst = levelLast * env.block > margin ? levelLast * env.block - margin : 0;
-    const uint64_t outEnd = std::min<uint64_t>(frames, (toneLast + 1) * env.block + margin);
-    const AnalyzeFade in = AnalyzeFitFade(reader, channel, inFirst, inEnd - inFirst, sine, false, buffer);
-    const AnalyzeFade fadeOut = AnalyzeFitFade(reader, channel, outFirst, outEnd - outFirst, sine, true, buffer);
+// The fades at both ends, over the rough envelope's slopes with a margin of
+// two blocks and two cycles; they give the tone's start, end and sustained part.
+void FindFades(WaveReader& reader, uint32_t channel, std::vector<double>& buffer, ChannelWork& w)
+{
+    ChannelAnalysis& out = *w.out;
+    const uint64_t frames = reader.info.frames;
+    const uint64_t E = w.env.block;
+    const double cycle = 1.0 / w.sine.nu;
+    const uint64_t margin = 2 * E + uint64_t(2 * cycle);
+    const uint64_t inFirst = w.toneFirst * E > margin ? w.toneFirst * E - margin : 0;
+    const uint64_t inEnd = std::min<uint64_t>(frames, (w.levelFirst + 1) * E + margin);
+    const uint64_t outFirst = w.levelLast * E > margin ? w.levelLast * E - margin : 0;
+    const uint64_t outEnd = std::min<uint64_t>(frames, (w.toneLast + 1) * E + margin);
+    const AnalyzeFade in = AnalyzeFitFade(reader, channel, inFirst, inEnd - inFirst, w.sine, false, buffer);
+    const AnalyzeFade fadeOut = AnalyzeFitFade(reader, channel, outFirst, outEnd - outFirst, w.sine, true, buffer);
     // A fade shorter than a cycle is an edge: the tone starts or ends at full level.
-    double start = 0, sustainStart = 0;
+    double sustainStart = 0;
+    w.start = 0;
     if (in.found && in.full - in.start >= cycle) {
-        start = in.start;
+        w.start = in.start;
         sustainStart = in.full;
         out.fadeInFrames = in.full - in.start;
         out.fadeInShape = in.shape;
     } else if (in.found) {
-        start = sustainStart = std::max(0.0, std::ceil((in.start + in.full) / 2 - 0.5));
+        w.start = sustainStart = std::max(0.0, std::ceil((in.start + in.full) / 2 - 0.5));
     }
-    double end = double(frames), sustainEnd = double(frames);
+    w.end = double(frames);
+    double sustainEnd = double(frames);
     if (fadeOut.found && fadeOut.start - fadeOut.full >= cycle) {
-        end = fadeOut.start;
+        w.end = fadeOut.start;
         sustainEnd = fadeOut.full;
         out.fadeOutFrames = fadeOut.start - fadeOut.full;
         out.fadeOutShape = fadeOut.shape;
     } else if (fadeOut.found) {
-        end = sustainEnd = std::min(double(frames), std::floor((fadeOut.start + fadeOut.full) / 2 + 0.5));
+        w.end = sustainEnd = std::min(double(frames), std::floor((fadeOut.start + fadeOut.full) / 2 + 0.5));
     }
-
     // The sustained part, where the fit and the residual are measured.
     const double s0 = std::max(0.0, std::ceil(sustainStart));
     const double s1 = std::min(double(frames), std::floor(sustainEnd) + 1);
-    uint64_t fitFirst = r0, fitCount = r1 - r0;
+    w.fitFirst = w.r0;
+    w.fitCount = w.r1 - w.r0;
     if (s1 - s0 >= std::max(16.0, cycle)) {
-        fitFirst = uint64_t(s0);
-        fitCount = uint64_t(s1 - s0);
-        AnalyzeSine refit;
-        if (AnalyzeFitSine(reader, channel, fitFirst, fitCount, sine.nu, buffer, refit)) sine = refit;
+        w.fitFirst = uint64_t(s0);
+        w.fitCount = uint64_t(s1 - s0);
     }
-    AnalyzeResidual residual;
-    if (!AnalyzeMeasureResidual(reader, channel, fitFirst, fitCount, sine, buffer, residual)) {
-        out.noToneReason = "the samples could not be read";
-        return;
-    }
+}
+
+void Finish(const WaveInfo& info, ChannelWork& w, const AnalyzeResidual& residual)
+{
+    ChannelAnalysis& out = *w.out;
+    const AnalyzeSine& sine = w.sine;
     const double amp = std::hypot(sine.a, sine.b);
     const double fundamental = amp * amp / 2;
     out.sinadDb = 10 * std::log10(fundamental / std::max(residual.meanSquare, 1e-300));
@@ -250,12 +300,12 @@ void AnalyzeChannel(const std::string& path, uint32_t channel, ChannelAnalysis& 
     out.sine = sine;
     out.frequencyHz = sine.nu * info.rate;
     out.levelDbfs = Db20(amp / WaveFullScale(info));
-    out.toneStart = start;
-    out.toneEnd = end;
-    out.cycles = (end - start) * sine.nu;
+    out.toneStart = w.start;
+    out.toneEnd = w.end;
+    out.cycles = (w.end - w.start) * sine.nu;
     out.wholeCycles = std::fabs(out.cycles - std::round(out.cycles)) <= WHOLE_CYCLES_TOLERANCE;
-    out.sustainFirst = fitFirst;
-    out.sustainFrames = fitCount;
+    out.sustainFirst = w.fitFirst;
+    out.sustainFrames = w.fitCount;
     out.enobBits = (out.sinadDb - 1.76) / 6.02;
     double harmonicPower = 0;
     for (double h : residual.harmonicAmplitudes) {
@@ -264,6 +314,106 @@ void AnalyzeChannel(const std::string& path, uint32_t channel, ChannelAnalysis& 
     }
     out.hasThd = !residual.harmonicAmplitudes.empty();
     if (out.hasThd) out.thdDb = 10 * std::log10(std::max(harmonicPower, 1e-300) / (amp * amp));
+}
+
+// Runs f(channel) for every channel on up to `threads` threads.
+template <class F>
+void ForEachChannel(uint32_t channels, unsigned threads, F&& f)
+{
+    const unsigned workers = std::max(1u, std::min<unsigned>(threads, channels));
+    const auto work = [&](unsigned w) {
+        for (uint32_t c = w; c < channels; c += workers) f(c);
+    };
+    std::vector<std::thread> pool;
+    try {
+        for (unsigned w = 1; w < workers; ++w) pool.emplace_back(work, w);
+    } catch (...) {
+        // Without more threads the rest runs on this one.
+    }
+    for (unsigned w = unsigned(pool.size()) + 1; w < workers; ++w) work(w);
+    work(0);
+    for (std::thread& t : pool) t.join();
+}
+
+void AnalyzeChannels(const std::string& path, const WaveInfo& info, std::vector<ChannelAnalysis>& results,
+                     unsigned threads)
+{
+    const uint32_t channels = info.channels;
+    const unsigned parts = std::max(1u, threads);
+    std::vector<ChannelWork> work(channels);
+    std::vector<AnalyzePassJob> jobs;
+    for (uint32_t c = 0; c < channels; ++c) {
+        work[c].out = &results[c];
+        jobs.push_back(LevelsJob(info, c, work[c], parts));
+    }
+    const auto unreadable = [&] {
+        for (ChannelWork& w : work) {
+            w.go = false;
+            w.out->noToneReason = "the samples could not be read";
+        }
+    };
+    if (!AnalyzeRunPass(path, jobs, parts)) return unreadable();
+    for (ChannelWork& w : work) FinishLevels(info, w);
+
+    // Coarse frequencies, and fits on ever smaller middle parts of the
+    // level part: cheap, so one channel per thread.
+    ForEachChannel(channels, threads, [&](uint32_t c) {
+        WaveReader reader;
+        std::vector<double> buffer;
+        ChannelWork& w = work[c];
+        if (WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok) return;
+        FindTone(reader, c, buffer, w);
+        if (!w.go) return;
+        w.nu = AnalyzeFitInner(path, c, w.r0, w.r1 - w.r0, w.nu);
+        w.fit = AnalyzeFitBegin(w.r0, w.r1 - w.r0, w.nu);
+    });
+    // The fit over the whole level part: passes shared by the channels.
+    for (;;) {
+        std::vector<std::shared_ptr<AnalyzeFitPass>> passes(channels);
+        jobs.clear();
+        for (uint32_t c = 0; c < channels; ++c) {
+            ChannelWork& w = work[c];
+            if (!w.go || w.fit.failed || w.fit.settled) continue;
+            passes[c] = AnalyzeFitPassMake(w.fit, parts);
+            jobs.push_back(AnalyzeFitPassJob(passes[c], c));
+        }
+        if (jobs.empty()) break;
+        if (!AnalyzeRunPass(path, jobs, parts)) return unreadable();
+        for (uint32_t c = 0; c < channels; ++c)
+            if (passes[c]) AnalyzeFitPassFinish(work[c].fit, *passes[c]);
+    }
+    ForEachChannel(channels, threads, [&](uint32_t c) {
+        ChannelWork& w = work[c];
+        if (!w.go) return;
+        if (w.fit.failed) {
+            w.go = false;
+            w.out->noToneReason = "no tone was found: the sine fit did not settle";
+            return;
+        }
+        w.sine = w.fit.sine;
+        WaveReader reader;
+        std::vector<double> buffer;
+        if (WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok) return;
+        FindFades(reader, c, buffer, w);
+        // A fit over nearly all of the sustained part stands for it: the
+        // few blocks more change nothing that is reported.
+        const bool inside = w.r0 >= w.fitFirst && w.r1 <= w.fitFirst + w.fitCount;
+        if (!inside || double(w.r1 - w.r0) < REFIT_SHARE * double(w.fitCount)) {
+            AnalyzeSine refit;
+            if (AnalyzeFitSine(path, c, w.fitFirst, w.fitCount, w.sine.nu, refit)) w.sine = refit;
+        }
+    });
+    // The residual over the sustained part, again shared.
+    std::vector<std::shared_ptr<AnalyzeResidualPass>> residuals(channels);
+    jobs.clear();
+    for (uint32_t c = 0; c < channels; ++c) {
+        if (!work[c].go) continue;
+        residuals[c] = AnalyzeResidualPassMake(work[c].fitFirst, work[c].fitCount, work[c].sine, parts);
+        jobs.push_back(AnalyzeResidualPassJob(residuals[c], c));
+    }
+    if (!AnalyzeRunPass(path, jobs, parts)) return unreadable();
+    for (uint32_t c = 0; c < channels; ++c)
+        if (residuals[c]) Finish(info, work[c], AnalyzeResidualPassFinish(*residuals[c]));
 }
 
 uint32_t Get32(const unsigned char* p)
@@ -317,20 +467,7 @@ FileAnalysis AnalyzeFile(const std::string& path, unsigned threads)
             c.noToneReason = "the file holds no samples";
         }
     } else {
-        const unsigned workers = std::max(1u, std::min(threads, channels));
-        std::vector<std::thread> pool;
-        const auto work = [&](unsigned w) {
-            for (uint32_t c = w; c < channels; c += workers) AnalyzeChannel(path, c, result.channels[c]);
-        };
-        try {
-            for (unsigned w = 1; w < workers; ++w) pool.emplace_back(work, w);
-        } catch (...) {
-            // Without more threads the rest runs on this one.
-        }
-        const unsigned started = unsigned(pool.size()) + 1;
-        for (unsigned w = started; w < workers; ++w) work(w);
-        work(0);
-        for (std::thread& t : pool) t.join();
+        AnalyzeChannels(path, result.info, result.channels, threads);
     }
 
     CalyxChecks& calyx = result.calyx;

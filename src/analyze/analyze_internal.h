@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "analyze/analyze.h"
@@ -59,21 +62,69 @@ bool AnalyzeForEachRun(WaveReader& reader, uint32_t channel, uint64_t first, uin
     return true;
 }
 
-// The four-parameter least-squares fit over frames [first, first + count),
-// by Gauss-Newton from the frequency nu0 (cycles per sample). False when the
-// fit does not settle or the data cannot be read.
-bool AnalyzeFitSine(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count,
-                    double nu0, std::vector<double>& buffer, AnalyzeSine& sine);
+// One channel's part in a pass: frames [first, first + count) in blocks of
+// `block` frames (the last may be shorter). onBlock(part, x, n, frame, index)
+// receives each block once, from the thread of the part that holds it.
+struct AnalyzePassJob {
+    uint32_t channel = 0;
+    uint64_t first = 0;
+    uint64_t count = 0;
+    uint32_t block = 0;
+    std::function<void(unsigned part, const double* x, uint32_t n, uint64_t frame, uint64_t index)> onBlock;
+};
 
-// The residual of the fit over the same frames: its mean square, and the
-// amplitudes of harmonics 2 ... ANALYZE_HARMONICS_LAST below half the rate.
+// Reads the file once for all the jobs, split by position into `parts`
+// (each run on its own thread, with its own reader): part p holds the
+// blocks [K p / parts, K (p + 1) / parts) of every job with K blocks.
+// False when a part could not read its frames.
+bool AnalyzeRunPass(const std::string& path, const std::vector<AnalyzePassJob>& jobs, unsigned parts);
+
+// A sine fit over a range, advanced one pass at a time so that the passes
+// of several channels can share the reading of the file.
+struct AnalyzeFitProblem {
+    uint64_t first = 0;
+    uint64_t count = 0;     // frames used: whole blocks of `block`
+    uint32_t block = 0;
+    int64_t origin = 0;     // the middle of the range
+    double scale = 1.0;     // half the range: t is measured in these units
+    double nu = 0.0;        // the frequency of the next pass
+    int passes = 0;
+    bool settled = false;
+    bool failed = false;
+    AnalyzeSine sine;
+};
+AnalyzeFitProblem AnalyzeFitBegin(uint64_t first, uint64_t count, double nu0);
+
+// One Gauss-Newton pass of a problem: its job (for one channel) and, once
+// the pass has run, the step it gives.
+struct AnalyzeFitPass;
+std::shared_ptr<AnalyzeFitPass> AnalyzeFitPassMake(const AnalyzeFitProblem& problem, unsigned parts);
+AnalyzePassJob AnalyzeFitPassJob(const std::shared_ptr<AnalyzeFitPass>& pass, uint32_t channel);
+void AnalyzeFitPassFinish(AnalyzeFitProblem& problem, const AnalyzeFitPass& pass);
+
+// A long range is first fitted on its middle eighth (and that on its own,
+// and so on): a frequency settled there needs about one pass over the whole
+// range, instead of two or three from a coarse estimate. Returns that
+// frequency, or nu0 for a short range.
+double AnalyzeFitInner(const std::string& path, uint32_t channel, uint64_t first, uint64_t count, double nu0);
+
+// The whole four-parameter fit of one channel's range, from the frequency
+// nu0, with passes of its own (first over ever smaller middle parts, so that
+// the whole range needs about one pass). False when it does not settle.
+bool AnalyzeFitSine(const std::string& path, uint32_t channel, uint64_t first, uint64_t count, double nu0,
+                    AnalyzeSine& sine);
+
+// The residual of a fit over its range: its mean square, and the amplitudes
+// of harmonics 2 ... ANALYZE_HARMONICS_LAST below half the rate.
 struct AnalyzeResidual {
     double meanSquare = 0.0;
     std::vector<double> harmonicAmplitudes;
 };
-bool AnalyzeMeasureResidual(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count,
-                            const AnalyzeSine& sine, std::vector<double>& buffer,
-                            AnalyzeResidual& residual);
+struct AnalyzeResidualPass;
+std::shared_ptr<AnalyzeResidualPass> AnalyzeResidualPassMake(uint64_t first, uint64_t count,
+                                                             const AnalyzeSine& sine, unsigned parts);
+AnalyzePassJob AnalyzeResidualPassJob(const std::shared_ptr<AnalyzeResidualPass>& pass, uint32_t channel);
+AnalyzeResidual AnalyzeResidualPassFinish(const AnalyzeResidualPass& pass);
 
 // The fitted sine's value at frame n (unit amplitude when `unit`).
 double AnalyzeSineAt(const AnalyzeSine& sine, const CycleRate& rate, int64_t n, bool unit);

@@ -6,8 +6,10 @@
 // AnalyzeCycles. So a sample costs a few multiply-adds with no sine, and the
 // Gram matrix of the basis follows from moments of the tables per block.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "analyze/analyze_internal.h"
@@ -15,18 +17,30 @@
 namespace {
 
 constexpr uint32_t BLOCK_MAX = 1024;
-constexpr uint32_t RUN_FRAMES = 16384;
 constexpr int FIT_ITERATIONS = 60;
 // A step that moves the phase at the ends of the fit by less than this leaves
 // an error of about its square: far below anything reported.
 constexpr double SETTLED_RADIANS = 1e-5;
+constexpr double SETTLED_SHARE = 0.01;
+constexpr double SETTLED_FREQUENCY = 1e-11;
 constexpr double STEP_LIMIT_RADIANS = 0.5;
+constexpr uint64_t PROGRESSIVE_RATIO = 8;
+constexpr uint64_t PROGRESSIVE_MIN_FRAMES = 32768;
+constexpr double PROGRESSIVE_MIN_CYCLES = 16;
 
 #if defined(__x86_64__) && defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
 #define VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define VECTOR_CLONES
 #endif
+
+constexpr uint32_t LANES = 8;
+constexpr uint64_t HARMONIC_FRAMES = uint64_t(1) << 21;
+
+double LaneSum(const double* v)
+{
+    return ((v[0] + v[1]) + (v[2] + v[3])) + ((v[4] + v[5]) + (v[6] + v[7]));
+}
 
 // Blocks of equal length B <= BLOCK_MAX that tile all but fewer than K
 // frames of the count, K being the number of blocks.
@@ -79,23 +93,35 @@ void BuildTable(BlockTable& t, double nu, uint32_t n, bool withJ)
         for (int k = 0; k < 5; ++k) t.m[p][k] = m[p][k].Value();
 }
 
-// Sums of one block against the tables: x, x c, x s, x j c, x j s.
+// Sums of one block against the tables: x, x c, x s, x j c, x j s, x^2.
+// Each sum is kept in LANES interleaved parts: without reassociation (no
+// fast-math) a single running sum is a chain of dependent additions that
+// neither pipelines nor vectorises.
 VECTOR_CLONES void BlockSums(const double* x, const double* c, const double* s, const double* jc,
                              const double* js, uint32_t n, double* out)
 {
-    double x0 = 0, xc = 0, xs = 0, xjc = 0, xjs = 0;
-    for (uint32_t j = 0; j < n; ++j) {
-        x0 += x[j];
-        xc += x[j] * c[j];
-        xs += x[j] * s[j];
-        xjc += x[j] * jc[j];
-        xjs += x[j] * js[j];
+    double acc[6][LANES] = {};
+    uint32_t j = 0;
+    for (; j + LANES <= n; j += LANES)
+        for (uint32_t k = 0; k < LANES; ++k) {
+            const double v = x[j + k];
+            acc[0][k] += v;
+            acc[1][k] += v * c[j + k];
+            acc[2][k] += v * s[j + k];
+            acc[3][k] += v * jc[j + k];
+            acc[4][k] += v * js[j + k];
+            acc[5][k] += v * v;
+        }
+    for (; j < n; ++j) {
+        const double v = x[j];
+        acc[0][0] += v;
+        acc[1][0] += v * c[j];
+        acc[2][0] += v * s[j];
+        acc[3][0] += v * jc[j];
+        acc[4][0] += v * js[j];
+        acc[5][0] += v * v;
     }
-    out[0] = x0;
-    out[1] = xc;
-    out[2] = xs;
-    out[3] = xjc;
-    out[4] = xjs;
+    for (int i = 0; i < 6; ++i) out[i] = LaneSum(acc[i]);
 }
 
 // Solves the symmetric system g x = r (n <= 5) by Gaussian elimination with
@@ -122,83 +148,6 @@ bool Solve(int n, double g[5][5], double r[5], double x[5])
         for (int k = row + 1; k < n; ++k) v -= g[row][k] * x[k];
         x[row] = v / g[row][row];
         if (!std::isfinite(x[row])) return false;
-    }
-    return true;
-}
-
-// The normal equations of the basis c, s, 1, t c, t s (t in units of h
-// frames from the origin) at one frequency, summed over a tiled range.
-struct FitPass {
-    CompensatedSum gram[5][5];
-    CompensatedSum rhs[5];
-};
-
-bool RunFitPass(WaveReader& reader, uint32_t channel, uint64_t first, const Tiling& tiling,
-                int64_t origin, double nu, double h, std::vector<double>& buffer, double g[5][5],
-                double r[5])
-{
-    BlockTable table;
-    BuildTable(table, nu, tiling.block, true);
-    const CycleRate rate = AnalyzeSplitRate(nu);
-    FitPass pass;
-    const uint32_t B = tiling.block;
-    const uint32_t run = B * std::max<uint32_t>(1, RUN_FRAMES / B);
-    const auto& m = table.m;
-    const bool ok = AnalyzeForEachRun(
-        reader, channel, first, tiling.blocks * B, buffer, run,
-        [&](const double* x, uint32_t n, uint64_t frame) {
-            for (uint32_t off = 0; off < n; off += B) {
-                double d[5];
-                BlockSums(x + off, table.c.data(), table.s.data(), table.jc.data(),
-                          table.js.data(), B, d);
-                const double T = double(int64_t(frame + off) - origin);
-                const double angle = ANALYZE_TWO_PI * AnalyzeCycles(rate, int64_t(frame + off) - origin);
-                const double C = std::cos(angle);
-                const double S = std::sin(angle);
-                const double xc = C * d[1] - S * d[2];
-                const double xs = S * d[1] + C * d[2];
-                const double xjc = C * d[3] - S * d[4];
-                const double xjs = S * d[3] + C * d[4];
-                pass.rhs[0].Add(xc);
-                pass.rhs[1].Add(xs);
-                pass.rhs[2].Add(d[0]);
-                pass.rhs[3].Add((T * xc + xjc) / h);
-                pass.rhs[4].Add((T * xs + xjs) / h);
-                // Moments of the rotated basis weighted by j^p.
-                double cc[3], cs[3], ss[3], c1[3], s1[3];
-                for (int p = 0; p < 3; ++p) {
-                    cc[p] = C * C * m[p][0] - 2 * C * S * m[p][1] + S * S * m[p][2];
-                    cs[p] = C * S * (m[p][0] - m[p][2]) + (C * C - S * S) * m[p][1];
-                    ss[p] = S * S * m[p][0] + 2 * C * S * m[p][1] + C * C * m[p][2];
-                    c1[p] = C * m[p][3] - S * m[p][4];
-                    s1[p] = S * m[p][3] + C * m[p][4];
-                }
-                // Weighted by t = T + j and t^2, then scaled by h and h^2.
-                const auto t1 = [&](const double* v) { return (T * v[0] + v[1]) / h; };
-                const auto t2 = [&](const double* v) {
-                    return ((T * T * v[0] + 2 * T * v[1]) + v[2]) / (h * h);
-                };
-                pass.gram[0][0].Add(cc[0]);
-                pass.gram[0][1].Add(cs[0]);
-                pass.gram[1][1].Add(ss[0]);
-                pass.gram[0][2].Add(c1[0]);
-                pass.gram[1][2].Add(s1[0]);
-                pass.gram[2][2].Add(B);
-                pass.gram[0][3].Add(t1(cc));
-                pass.gram[0][4].Add(t1(cs));
-                pass.gram[1][3].Add(t1(cs));
-                pass.gram[1][4].Add(t1(ss));
-                pass.gram[2][3].Add(t1(c1));
-                pass.gram[2][4].Add(t1(s1));
-                pass.gram[3][3].Add(t2(cc));
-                pass.gram[3][4].Add(t2(cs));
-                pass.gram[4][4].Add(t2(ss));
-            }
-        });
-    if (!ok) return false;
-    for (int i = 0; i < 5; ++i) {
-        r[i] = pass.rhs[i].Value();
-        for (int k = i; k < 5; ++k) g[i][k] = g[k][i] = pass.gram[i][k].Value();
     }
     return true;
 }
@@ -233,139 +182,342 @@ double AnalyzeSineAt(const AnalyzeSine& sine, const CycleRate& rate, int64_t n, 
     return v + sine.offset;
 }
 
-bool AnalyzeFitSine(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count,
-                    double nu0, std::vector<double>& buffer, AnalyzeSine& sine)
-{
-    const Tiling tiling = Tile(count);
-    if (tiling.blocks == 0 || tiling.block < 4) return false;
-    const uint64_t used = tiling.blocks * tiling.block;
-    const int64_t origin = int64_t(first + used / 2);
-    const double h = std::max(1.0, double(used) / 2);
-    double nu = nu0;
-    for (int iteration = 0; iteration < FIT_ITERATIONS; ++iteration) {
-        double g[5][5], r[5];
-        if (!RunFitPass(reader, channel, first, tiling, origin, nu, h, buffer, g, r)) return false;
-        // The three-parameter fit at this frequency, then one Gauss-Newton
-        // step of all four from it. The frequency's column is
-        // t (-a sin + b cos), a combination of the t c and t s columns.
-        double g3[5][5], r3[5], p3[5];
-        for (int i = 0; i < 3; ++i) {
-            r3[i] = r[i];
-            for (int k = 0; k < 3; ++k) g3[i][k] = g[i][k];
+// The normal equations of the basis c, s, 1, t c, t s (t in units of the
+// problem's scale from its origin) at one frequency, per part of a pass.
+struct AnalyzeFitPass {
+    AnalyzeFitProblem problem;
+    BlockTable table;
+    CycleRate rate;
+    struct Sums {
+        CompensatedSum gram[5][5];
+        CompensatedSum rhs[5];
+        CompensatedSum squares;
+    };
+    std::vector<Sums> parts;
+
+    void Block(unsigned part, const double* x, uint64_t frame)
+    {
+        const uint32_t B = problem.block;
+        const double h = problem.scale;
+        Sums& sums = parts[part];
+        const auto& m = table.m;
+        double d[6];
+        BlockSums(x, table.c.data(), table.s.data(), table.jc.data(), table.js.data(), B, d);
+        const int64_t t = int64_t(frame) - problem.origin;
+        const double T = double(t);
+        const double angle = ANALYZE_TWO_PI * AnalyzeCycles(rate, t);
+        const double C = std::cos(angle);
+        const double S = std::sin(angle);
+        const double xc = C * d[1] - S * d[2];
+        const double xs = S * d[1] + C * d[2];
+        const double xjc = C * d[3] - S * d[4];
+        const double xjs = S * d[3] + C * d[4];
+        sums.squares.Add(d[5]);
+        sums.rhs[0].Add(xc);
+        sums.rhs[1].Add(xs);
+        sums.rhs[2].Add(d[0]);
+        sums.rhs[3].Add((T * xc + xjc) / h);
+        sums.rhs[4].Add((T * xs + xjs) / h);
+        // Moments of the rotated basis weighted by j^p.
+        double cc[3], cs[3], ss[3], c1[3], s1[3];
+        for (int p = 0; p < 3; ++p) {
+            cc[p] = C * C * m[p][0] - 2 * C * S * m[p][1] + S * S * m[p][2];
+            cs[p] = C * S * (m[p][0] - m[p][2]) + (C * C - S * S) * m[p][1];
+            ss[p] = S * S * m[p][0] + 2 * C * S * m[p][1] + C * C * m[p][2];
+            c1[p] = C * m[p][3] - S * m[p][4];
+            s1[p] = S * m[p][3] + C * m[p][4];
         }
-        if (!Solve(3, g3, r3, p3)) return false;
-        const double a = p3[0], b = p3[1];
-        double g4[5][5], r4[5], p4[5];
-        for (int i = 0; i < 3; ++i) {
-            r4[i] = r[i];
-            for (int k = 0; k < 3; ++k) g4[i][k] = g[i][k];
-            g4[i][3] = g4[3][i] = b * g[i][3] - a * g[i][4];
-        }
-        g4[3][3] = b * b * g[3][3] - 2 * a * b * g[3][4] + a * a * g[4][4];
-        r4[3] = b * r[3] - a * r[4];
-        if (!Solve(4, g4, r4, p4)) return false;
-        double step = p4[3];  // radians per h frames
-        if (!std::isfinite(step)) return false;
-        step = std::clamp(step, -STEP_LIMIT_RADIANS, STEP_LIMIT_RADIANS);
-        const double next = nu + step / (ANALYZE_TWO_PI * h);
-        if (!(next > 0.0 && next < 0.5)) return false;
-        nu = next;
-        sine.a = p4[0];
-        sine.b = p4[1];
-        sine.offset = p4[2];
-        sine.nu = nu;
-        sine.origin = origin;
-        if (std::fabs(step) < SETTLED_RADIANS) return true;
+        // Weighted by t = T + j and t^2, then scaled by h and h^2.
+        const auto t1 = [&](const double* v) { return (T * v[0] + v[1]) / h; };
+        const auto t2 = [&](const double* v) { return ((T * T * v[0] + 2 * T * v[1]) + v[2]) / (h * h); };
+        sums.gram[0][0].Add(cc[0]);
+        sums.gram[0][1].Add(cs[0]);
+        sums.gram[1][1].Add(ss[0]);
+        sums.gram[0][2].Add(c1[0]);
+        sums.gram[1][2].Add(s1[0]);
+        sums.gram[2][2].Add(B);
+        sums.gram[0][3].Add(t1(cc));
+        sums.gram[0][4].Add(t1(cs));
+        sums.gram[1][3].Add(t1(cs));
+        sums.gram[1][4].Add(t1(ss));
+        sums.gram[2][3].Add(t1(c1));
+        sums.gram[2][4].Add(t1(s1));
+        sums.gram[3][3].Add(t2(cc));
+        sums.gram[3][4].Add(t2(cs));
+        sums.gram[4][4].Add(t2(ss));
     }
-    return false;
+};
+
+AnalyzeFitProblem AnalyzeFitBegin(uint64_t first, uint64_t count, double nu0)
+{
+    AnalyzeFitProblem problem;
+    const Tiling tiling = Tile(count);
+    problem.first = first;
+    problem.nu = nu0;
+    if (tiling.blocks == 0 || tiling.block < 4) {
+        problem.failed = true;
+        return problem;
+    }
+    problem.block = tiling.block;
+    problem.count = tiling.blocks * tiling.block;
+    problem.origin = int64_t(first + problem.count / 2);
+    problem.scale = std::max(1.0, double(problem.count) / 2);
+    return problem;
+}
+
+std::shared_ptr<AnalyzeFitPass> AnalyzeFitPassMake(const AnalyzeFitProblem& problem, unsigned parts)
+{
+    auto pass = std::make_shared<AnalyzeFitPass>();
+    pass->problem = problem;
+    BuildTable(pass->table, problem.nu, problem.block, true);
+    pass->rate = AnalyzeSplitRate(problem.nu);
+    pass->parts.resize(std::max(1u, parts));
+    return pass;
+}
+
+AnalyzePassJob AnalyzeFitPassJob(const std::shared_ptr<AnalyzeFitPass>& pass, uint32_t channel)
+{
+    AnalyzePassJob job;
+    job.channel = channel;
+    job.first = pass->problem.first;
+    job.count = pass->problem.count;
+    job.block = pass->problem.block;
+    AnalyzeFitPass* p = pass.get();
+    job.onBlock = [p](unsigned part, const double* x, uint32_t, uint64_t frame, uint64_t) { p->Block(part, x, frame); };
+    return job;
+}
+
+void AnalyzeFitPassFinish(AnalyzeFitProblem& problem, const AnalyzeFitPass& pass)
+{
+    ++problem.passes;
+    // The parts' sums, added in order.
+    double g[5][5], r[5];
+    CompensatedSum total[5][5], rhs[5], squares;
+    for (const AnalyzeFitPass::Sums& s : pass.parts) {
+        squares.Add(s.squares.Value());
+        for (int i = 0; i < 5; ++i) {
+            rhs[i].Add(s.rhs[i].Value());
+            for (int k = i; k < 5; ++k) total[i][k].Add(s.gram[i][k].Value());
+        }
+    }
+    for (int i = 0; i < 5; ++i) {
+        r[i] = rhs[i].Value();
+        for (int k = i; k < 5; ++k) g[i][k] = g[k][i] = total[i][k].Value();
+    }
+    // The three-parameter fit at this frequency, then one Gauss-Newton step
+    // of all four from it. The frequency's column is t (-a sin + b cos), a
+    // combination of the t c and t s columns.
+    double g3[5][5], r3[5], p3[5];
+    for (int i = 0; i < 3; ++i) {
+        r3[i] = r[i];
+        for (int k = 0; k < 3; ++k) g3[i][k] = g[i][k];
+    }
+    if (!Solve(3, g3, r3, p3)) {
+        problem.failed = true;
+        return;
+    }
+    const double a = p3[0], b = p3[1];
+    double g4[5][5], r4[5], p4[5];
+    for (int i = 0; i < 3; ++i) {
+        r4[i] = r[i];
+        for (int k = 0; k < 3; ++k) g4[i][k] = g[i][k];
+        g4[i][3] = g4[3][i] = b * g[i][3] - a * g[i][4];
+    }
+    g4[3][3] = b * b * g[3][3] - 2 * a * b * g[3][4] + a * a * g[4][4];
+    r4[3] = b * r[3] - a * r[4];
+    if (!Solve(4, g4, r4, p4) || !std::isfinite(p4[3])) {
+        problem.failed = true;
+        return;
+    }
+    const double step = std::clamp(p4[3], -STEP_LIMIT_RADIANS, STEP_LIMIT_RADIANS);  // radians per scale
+    const double next = problem.nu + step / (ANALYZE_TWO_PI * problem.scale);
+    if (!(next > 0.0 && next < 0.5)) {
+        problem.failed = true;
+        return;
+    }
+    problem.nu = next;
+    problem.sine.a = p4[0];
+    problem.sine.b = p4[1];
+    problem.sine.offset = p4[2];
+    problem.sine.nu = next;
+    problem.sine.origin = problem.origin;
+    // The step leaves an error of about its square at the ends of the range.
+    // It is small enough when that adds nothing to the residual (far below
+    // the residual's own level relative to the amplitude) and moves the
+    // frequency by less than 1e-11 of itself; or when it is below 1e-5.
+    const double amp2 = a * a + b * b;
+    const double noise = std::max(0.0, squares.Value() - (p3[0] * r[0] + p3[1] * r[1] + p3[2] * r[2])) /
+                         double(problem.count);
+    const double residualShare = amp2 > 0 ? std::sqrt(2 * noise / amp2) : 1.0;
+    const double remaining = step * step;
+    problem.settled = std::fabs(step) < SETTLED_RADIANS ||
+                      (remaining < SETTLED_SHARE * residualShare &&
+                       remaining < SETTLED_FREQUENCY * ANALYZE_TWO_PI * problem.nu * problem.scale);
+    if (!problem.settled && problem.passes >= FIT_ITERATIONS) problem.failed = true;
+}
+
+double AnalyzeFitInner(const std::string& path, uint32_t channel, uint64_t first, uint64_t count, double nu0)
+{
+    const uint64_t inner = count / PROGRESSIVE_RATIO;
+    AnalyzeSine settled;
+    if (inner >= PROGRESSIVE_MIN_FRAMES && double(inner) * nu0 >= PROGRESSIVE_MIN_CYCLES &&
+        AnalyzeFitSine(path, channel, first + (count - inner) / 2, inner, nu0, settled))
+        return settled.nu;
+    return nu0;
+}
+
+bool AnalyzeFitSine(const std::string& path, uint32_t channel, uint64_t first, uint64_t count, double nu0,
+                    AnalyzeSine& sine)
+{
+    AnalyzeFitProblem problem = AnalyzeFitBegin(first, count, AnalyzeFitInner(path, channel, first, count, nu0));
+    while (!problem.failed && !problem.settled) {
+        const auto pass = AnalyzeFitPassMake(problem, 1);
+        if (!AnalyzeRunPass(path, {AnalyzeFitPassJob(pass, channel)}, 1)) return false;
+        AnalyzeFitPassFinish(problem, *pass);
+    }
+    sine = problem.sine;
+    return !problem.failed;
 }
 
 namespace {
 
-// One block of the residual: r = x - (alpha c + beta s + offset), its sum of
-// squares, and its sums against each harmonic's tables.
+// One block of the residual: r = x - (alpha c + beta s + offset) and its
+// sum of squares.
 VECTOR_CLONES void ResidualBlock(const double* x, const double* c, const double* s, double alpha,
                                  double beta, double offset, uint32_t n, double* r, double* square)
 {
-    double q = 0;
+    double acc[LANES] = {};
     for (uint32_t j = 0; j < n; ++j) {
         const double v = x[j] - ((alpha * c[j] + beta * s[j]) + offset);
         r[j] = v;
-        q += v * v;
+        acc[j % LANES] += v * v;
     }
-    *square = q;
+    *square = LaneSum(acc);
 }
 
+// The sums of r against one harmonic's cos and sin tables.
 VECTOR_CLONES void Dot2(const double* r, const double* c, const double* s, uint32_t n, double* out)
 {
-    double rc = 0, rs = 0;
-    for (uint32_t j = 0; j < n; ++j) {
-        rc += r[j] * c[j];
-        rs += r[j] * s[j];
+    double rc[LANES] = {}, rs[LANES] = {};
+    uint32_t j = 0;
+    for (; j + LANES <= n; j += LANES)
+        for (uint32_t k = 0; k < LANES; ++k) {
+            rc[k] += r[j + k] * c[j + k];
+            rs[k] += r[j + k] * s[j + k];
+        }
+    for (; j < n; ++j) {
+        rc[0] += r[j] * c[j];
+        rs[0] += r[j] * s[j];
     }
-    out[0] = rc;
-    out[1] = rs;
+    out[0] = LaneSum(rc);
+    out[1] = LaneSum(rs);
 }
 
 }  // namespace
 
-bool AnalyzeMeasureResidual(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count,
-                            const AnalyzeSine& sine, std::vector<double>& buffer,
-                            AnalyzeResidual& residual)
-{
-    const Tiling tiling = Tile(count);
-    if (tiling.blocks == 0) return false;
-    const uint32_t B = tiling.block;
-    int harmonics = 0;
-    while (harmonics + 2 <= ANALYZE_HARMONICS_LAST && (harmonics + 2) * sine.nu < 0.5) ++harmonics;
+struct AnalyzeResidualPass {
+    uint64_t first = 0, count = 0;
+    uint32_t block = 0;
+    AnalyzeSine sine;
+    CycleRate rate;
     BlockTable fundamental;
-    BuildTable(fundamental, sine.nu, B, false);
-    std::vector<BlockTable> tables(size_t(harmonics) + 0);
-    std::vector<CycleRate> rates(size_t(harmonics) + 0);
-    for (int k = 0; k < harmonics; ++k) {
-        BuildTable(tables[k], sine.nu * (k + 2), B, false);
-        rates[k] = AnalyzeSplitRate(sine.nu * (k + 2));
+    std::vector<BlockTable> tables;  // harmonics 2, 3, ...
+    std::vector<CycleRate> rates;
+    uint64_t harmonicStride = 1;
+    struct Sums {
+        CompensatedSum square;
+        std::vector<CompensatedSum> harmonic;  // per harmonic: rc, rs, cc, cs, ss
+        std::vector<double> r;
+    };
+    std::vector<Sums> parts;
+
+    void Block(unsigned part, const double* x, uint64_t frame, uint64_t index)
+    {
+        Sums& sums = parts[part];
+        const uint32_t B = block;
+        const int64_t t = int64_t(frame) - sine.origin;
+        const double angle = ANALYZE_TWO_PI * AnalyzeCycles(rate, t);
+        const double C = std::cos(angle);
+        const double S = std::sin(angle);
+        double q;
+        ResidualBlock(x, fundamental.c.data(), fundamental.s.data(), sine.a * C + sine.b * S,
+                      sine.b * C - sine.a * S, sine.offset, B, sums.r.data(), &q);
+        sums.square.Add(q);
+        // Harmonics from evenly spread blocks when there are many: 2^21
+        // frames put their noise far below any level shown.
+        if (index % harmonicStride != 0) return;
+        for (size_t k = 0; k < tables.size(); ++k) {
+            const BlockTable& tb = tables[k];
+            double d[2];
+            Dot2(sums.r.data(), tb.c.data(), tb.s.data(), B, d);
+            const double hAngle = ANALYZE_TWO_PI * AnalyzeCycles(rates[k], t);
+            const double Ch = std::cos(hAngle);
+            const double Sh = std::sin(hAngle);
+            const auto& m = tb.m[0];
+            CompensatedSum* acc = &sums.harmonic[k * 5];
+            acc[0].Add(Ch * d[0] - Sh * d[1]);
+            acc[1].Add(Sh * d[0] + Ch * d[1]);
+            acc[2].Add(Ch * Ch * m[0] - 2 * Ch * Sh * m[1] + Sh * Sh * m[2]);
+            acc[3].Add(Ch * Sh * (m[0] - m[2]) + (Ch * Ch - Sh * Sh) * m[1]);
+            acc[4].Add(Sh * Sh * m[0] + 2 * Ch * Sh * m[1] + Ch * Ch * m[2]);
+        }
     }
-    const CycleRate rate = AnalyzeSplitRate(sine.nu);
-    std::vector<double> r(B);
+};
+
+std::shared_ptr<AnalyzeResidualPass> AnalyzeResidualPassMake(uint64_t first, uint64_t count,
+                                                             const AnalyzeSine& sine, unsigned parts)
+{
+    auto pass = std::make_shared<AnalyzeResidualPass>();
+    const Tiling tiling = Tile(count);
+    pass->first = first;
+    pass->block = tiling.block;
+    pass->count = tiling.blocks * tiling.block;
+    pass->sine = sine;
+    pass->rate = AnalyzeSplitRate(sine.nu);
+    if (tiling.blocks == 0) return pass;
+    BuildTable(pass->fundamental, sine.nu, tiling.block, false);
+    for (int k = 2; k <= ANALYZE_HARMONICS_LAST && k * sine.nu < 0.5; ++k) {
+        pass->tables.emplace_back();
+        BuildTable(pass->tables.back(), sine.nu * k, tiling.block, false);
+        pass->rates.push_back(AnalyzeSplitRate(sine.nu * k));
+    }
+    pass->harmonicStride = std::max<uint64_t>(1, pass->count / HARMONIC_FRAMES);
+    pass->parts.resize(std::max(1u, parts));
+    for (AnalyzeResidualPass::Sums& s : pass->parts) {
+        s.harmonic.resize(pass->tables.size() * 5);
+        s.r.resize(tiling.block);
+    }
+    return pass;
+}
+
+AnalyzePassJob AnalyzeResidualPassJob(const std::shared_ptr<AnalyzeResidualPass>& pass, uint32_t channel)
+{
+    AnalyzePassJob job;
+    job.channel = channel;
+    job.first = pass->first;
+    job.count = pass->count;
+    job.block = pass->block;
+    AnalyzeResidualPass* p = pass.get();
+    job.onBlock = [p](unsigned part, const double* x, uint32_t, uint64_t frame, uint64_t index) {
+        p->Block(part, x, frame, index);
+    };
+    return job;
+}
+
+AnalyzeResidual AnalyzeResidualPassFinish(const AnalyzeResidualPass& pass)
+{
+    AnalyzeResidual residual;
     CompensatedSum square;
-    std::vector<CompensatedSum> hc(size_t(harmonics) * 5);  // rc, rs, cc, cs, ss
-    const uint32_t run = B * std::max<uint32_t>(1, RUN_FRAMES / B);
-    const bool ok = AnalyzeForEachRun(
-        reader, channel, first, tiling.blocks * B, buffer, run,
-        [&](const double* x, uint32_t n, uint64_t frame) {
-            for (uint32_t off = 0; off < n; off += B) {
-                const int64_t t = int64_t(frame + off) - sine.origin;
-                const double angle = ANALYZE_TWO_PI * AnalyzeCycles(rate, t);
-                const double C = std::cos(angle);
-                const double S = std::sin(angle);
-                double q;
-                ResidualBlock(x + off, fundamental.c.data(), fundamental.s.data(),
-                              sine.a * C + sine.b * S, sine.b * C - sine.a * S, sine.offset, B,
-                              r.data(), &q);
-                square.Add(q);
-                for (int k = 0; k < harmonics; ++k) {
-                    const BlockTable& tb = tables[k];
-                    double d[2];
-                    Dot2(r.data(), tb.c.data(), tb.s.data(), B, d);
-                    const double hAngle = ANALYZE_TWO_PI * AnalyzeCycles(rates[k], t);
-                    const double Ch = std::cos(hAngle);
-                    const double Sh = std::sin(hAngle);
-                    const auto& m = tb.m[0];
-                    CompensatedSum* acc = &hc[size_t(k) * 5];
-                    acc[0].Add(Ch * d[0] - Sh * d[1]);
-                    acc[1].Add(Sh * d[0] + Ch * d[1]);
-                    acc[2].Add(Ch * Ch * m[0] - 2 * Ch * Sh * m[1] + Sh * Sh * m[2]);
-                    acc[3].Add(Ch * Sh * (m[0] - m[2]) + (Ch * Ch - Sh * Sh) * m[1]);
-                    acc[4].Add(Sh * Sh * m[0] + 2 * Ch * Sh * m[1] + Ch * Ch * m[2]);
-                }
-            }
-        });
-    if (!ok) return false;
-    residual.meanSquare = square.Value() / double(tiling.blocks * B);
-    residual.harmonicAmplitudes.assign(size_t(harmonics), 0.0);
-    for (int k = 0; k < harmonics; ++k) {
-        const CompensatedSum* acc = &hc[size_t(k) * 5];
+    const size_t harmonics = pass.tables.size();
+    std::vector<CompensatedSum> hc(harmonics * 5);
+    for (const AnalyzeResidualPass::Sums& s : pass.parts) {
+        square.Add(s.square.Value());
+        for (size_t i = 0; i < hc.size(); ++i) hc[i].Add(s.harmonic[i].Value());
+    }
+    residual.meanSquare = pass.count > 0 ? square.Value() / double(pass.count) : 0.0;
+    residual.harmonicAmplitudes.assign(harmonics, 0.0);
+    for (size_t k = 0; k < harmonics; ++k) {
+        const CompensatedSum* acc = &hc[k * 5];
         double g[5][5] = {{acc[2].Value(), acc[3].Value()}, {acc[3].Value(), acc[4].Value()}};
         double rhs[5] = {acc[0].Value(), acc[1].Value()};
         double p[5] = {};
@@ -374,7 +526,7 @@ bool AnalyzeMeasureResidual(WaveReader& reader, uint32_t channel, uint64_t first
             p[0] = g[0][0] > 0 ? rhs[0] / g[0][0] : 0.0;
             p[1] = 0.0;
         }
-        residual.harmonicAmplitudes[size_t(k)] = std::hypot(p[0], p[1]);
+        residual.harmonicAmplitudes[k] = std::hypot(p[0], p[1]);
     }
-    return true;
+    return residual;
 }

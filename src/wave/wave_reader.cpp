@@ -286,17 +286,12 @@ bool WaveSeekFrame(WaveReader& reader, uint64_t frame)
     return true;
 }
 
-uint32_t WaveReadChannel(WaveReader& reader, uint32_t channel, double* out, uint32_t maxFrames)
+namespace {
+
+// Puts one channel of got frames from the bytes into out.
+void Decode(const WaveInfo& info, const unsigned char* bytes, uint32_t channel, uint32_t got, double* out)
 {
-    const WaveInfo& info = reader.info;
-    if (channel >= info.channels || reader.nextFrame >= info.frames) return 0;
-    const uint32_t frames = uint32_t(std::min<uint64_t>(maxFrames, info.frames - reader.nextFrame));
-    const size_t size = size_t(frames) * info.blockAlign;
-    if (reader.bytes.size() < size) reader.bytes.resize(size);
-    reader.file.read(reinterpret_cast<char*>(reader.bytes.data()), std::streamsize(size));
-    const uint32_t got = uint32_t(size_t(reader.file.gcount()) / info.blockAlign);
-    reader.nextFrame += got;
-    const unsigned char* p = reader.bytes.data() + channel * (info.bits / 8u);
+    const unsigned char* p = bytes + channel * (info.bits / 8u);
     const uint32_t stride = info.blockAlign;
     if (info.encoding == WaveEncoding::Pcm) {
         switch (info.bits) {
@@ -320,5 +315,29 @@ uint32_t WaveReadChannel(WaveReader& reader, uint32_t channel, double* out, uint
         for (uint32_t i = 0; i < got; ++i, p += stride)
             out[i] = std::bit_cast<double>(uint64_t(Get32(p)) | uint64_t(Get32(p + 4)) << 32);
     }
+}
+
+}  // namespace
+
+uint32_t WaveReadChannels(WaveReader& reader, double* const* out, uint32_t maxFrames)
+{
+    const WaveInfo& info = reader.info;
+    if (reader.nextFrame >= info.frames) return 0;
+    const uint32_t frames = uint32_t(std::min<uint64_t>(maxFrames, info.frames - reader.nextFrame));
+    const size_t size = size_t(frames) * info.blockAlign;
+    if (reader.bytes.size() < size) reader.bytes.resize(size);
+    reader.file.read(reinterpret_cast<char*>(reader.bytes.data()), std::streamsize(size));
+    const uint32_t got = uint32_t(size_t(reader.file.gcount()) / info.blockAlign);
+    reader.nextFrame += got;
+    for (uint32_t c = 0; c < info.channels; ++c)
+        if (out[c]) Decode(info, reader.bytes.data(), c, got, out[c]);
     return got;
+}
+
+uint32_t WaveReadChannel(WaveReader& reader, uint32_t channel, double* out, uint32_t maxFrames)
+{
+    if (channel >= reader.info.channels) return 0;
+    double* planes[WAVE_MAX_CHANNELS] = {};
+    planes[channel] = out;
+    return WaveReadChannels(reader, planes, maxFrames);
 }

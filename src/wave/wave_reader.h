@@ -64,5 +64,9 @@ bool WaveSeekFrame(WaveReader& reader, uint64_t frame);
 // as it is. Returns the frames read; 0 at the end of the data or on an error.
 uint32_t WaveReadChannel(WaveReader& reader, uint32_t channel, double* out, uint32_t maxFrames);
 
+// The same for several channels at once: out[c] receives channel c, or is
+// null for a channel not wanted.
+uint32_t WaveReadChannels(WaveReader& reader, double* const* out, uint32_t maxFrames);
+
 // 2^(bits-1) for integer PCM, 1 for float.
 double WaveFullScale(const WaveInfo& info);
