@@ -10,4 +10,4 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   g++ cmake ninja-build libgtest-dev libbenchmark-dev libcli11-dev \
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
   wine wine64 wine32:i386 fonts-wine xvfb xauth xdotool imagemagick \
-  sox ffmpeg hyperfine time python3 ca-certificates libmpfr-dev >/dev/null
+  sox ffmpeg hyperfine time python3 ca-certificates libmpfr-dev librsvg2-bin >/dev/null

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "analyze/analyze_internal.h"
+#include "analyze/plot.h"
 
 namespace {
 
@@ -32,6 +33,12 @@ constexpr double SINAD_TONE_MIN_DB = 3.0;
 constexpr double WHOLE_CYCLES_TOLERANCE = 0.05;
 constexpr uint64_t COARSE_FRAMES = uint64_t(1) << 20;
 constexpr double REFIT_SHARE = 0.99;
+constexpr uint32_t SPECTRUM_FRAMES = 65536;
+constexpr double SPECTRUM_CYCLES_MIN = 8;
+constexpr double LEVEL_CYCLES_MIN = 4;
+constexpr double EDGE_CYCLES = 0.5;
+constexpr int ENVELOPED_ROUNDS = 12;
+constexpr double ENVELOPED_SETTLED = 1e-12;
 
 constexpr uint32_t CALYX_HEADER_BYTES = 140;
 constexpr uint32_t CALYX_FORMAT_BYTES = 100;
@@ -66,6 +73,9 @@ struct ChannelWork {
     AnalyzeSine sine;
     uint64_t fitFirst = 0, fitCount = 0;
     double start = 0, end = 0;
+    bool enveloped = false;  // no sustained part: fitted with its fades
+    bool fadeOnly = false;   // not even a few cycles at the tone's level
+    AnalyzeResidual residual;
 };
 
 AnalyzePassJob LevelsJob(const WaveInfo& info, uint32_t channel, ChannelWork& w, unsigned parts)
@@ -174,9 +184,48 @@ bool CoarseFrequency(WaveReader& reader, uint32_t channel, uint64_t first, uint6
         });
     if (!ok) return false;
     // One direction alone is free of any bias of the mid level.
-    if (rises >= 2 && rises >= falls) nu = double(rises - 1) / (lastRise - firstRise);
-    else if (falls >= 2) nu = double(falls - 1) / (lastFall - firstFall);
-    else return false;
+    if (rises >= 2 && rises >= falls) {
+        nu = double(rises - 1) / (lastRise - firstRise);
+    } else if (falls >= 2) {
+        nu = double(falls - 1) / (lastFall - firstFall);
+    } else if (rises == 1 && falls == 1 && lastFall != lastRise) {
+        nu = 0.5 / std::fabs(lastFall - lastRise);  // half a cycle apart
+    } else {
+        return false;
+    }
+    return nu > 0 && nu < 0.5;
+}
+
+// The largest peak of the spectrum of `count` frames (a power of two), Hann
+// windowed, interpolated between bins on the logarithm of the magnitude.
+// Zero crossings miss some half cycles near half the rate, where a half
+// cycle holds one sample or less; the spectrum does not.
+bool SpectralPeak(WaveReader& reader, uint32_t channel, uint64_t first, uint32_t count,
+                  std::vector<double>& buffer, double& nu)
+{
+    std::vector<double> re(count), im(count, 0.0);
+    double mean = 0;
+    const bool ok = AnalyzeForEachRun(reader, channel, first, count, buffer, RUN_FRAMES,
+                                      [&](const double* x, uint32_t n, uint64_t frame) {
+                                          for (uint32_t i = 0; i < n; ++i) {
+                                              re[frame - first + i] = x[i];
+                                              mean += x[i];
+                                          }
+                                      });
+    if (!ok) return false;
+    mean /= count;
+    for (uint32_t i = 0; i < count; ++i)
+        re[i] = (re[i] - mean) * (0.5 - 0.5 * std::cos(ANALYZE_TWO_PI * i / count));
+    AnalyzeFft(re.data(), im.data(), count);
+    uint32_t peak = 1;
+    const auto power = [&](uint32_t k) { return re[k] * re[k] + im[k] * im[k]; };
+    for (uint32_t k = 2; k < count / 2; ++k)
+        if (power(k) > power(peak)) peak = k;
+    const double a = std::log(power(peak - 1) + 1e-300), b = std::log(power(peak) + 1e-300),
+                 c = std::log(power(peak + 1) + 1e-300);
+    const double curve = a - 2 * b + c;
+    const double shift = curve < 0 ? std::clamp(0.5 * (a - c) / curve, -0.5, 0.5) : 0.0;
+    nu = (peak + shift) / count;
     return nu > 0 && nu < 0.5;
 }
 
@@ -229,13 +278,47 @@ void FindTone(WaveReader& reader, uint32_t channel, std::vector<double>& buffer,
     const uint64_t span = std::min<uint64_t>(w.r1 - w.r0, COARSE_FRAMES);
     const uint64_t t0 = w.toneFirst * env.block;
     const uint64_t t1 = std::min<uint64_t>(frames, (w.toneLast + 1) * env.block);
-    if (!CoarseFrequency(reader, channel, w.r0 + (w.r1 - w.r0 - span) / 2, span, w.mid, h, buffer, w.nu) &&
-        !CoarseFrequency(reader, channel, w.r0, w.r1 - w.r0, w.mid, h, buffer, w.nu) &&
-        !CoarseFrequency(reader, channel, t0, t1 - t0, w.mid, h, buffer, w.nu)) {
+    double crossings = 0, spectral = 0;
+    const bool counted =
+        CoarseFrequency(reader, channel, w.r0 + (w.r1 - w.r0 - span) / 2, span, w.mid, h, buffer, crossings) ||
+        CoarseFrequency(reader, channel, w.r0, w.r1 - w.r0, w.mid, h, buffer, crossings) ||
+        CoarseFrequency(reader, channel, t0, t1 - t0, w.mid, h, buffer, crossings);
+    // And the spectrum, where its window holds enough cycles to resolve
+    // them; the crossings are the finer estimate where the two agree.
+    uint32_t window = SPECTRUM_FRAMES;
+    while (window > w.r1 - w.r0) window /= 2;
+    const bool peaked = window >= 64 &&
+                        SpectralPeak(reader, channel, w.r0 + (w.r1 - w.r0 - window) / 2, window, buffer, spectral) &&
+                        spectral * window >= SPECTRUM_CYCLES_MIN;
+    if (peaked && !(counted && std::fabs(crossings - spectral) * window < 1.0)) {
+        w.nu = spectral;
+    } else if (counted) {
+        w.nu = crossings;
+    } else {
         out.noToneReason = "no tone was found: too few zero crossings";
         return;
     }
+    // A tone of a few cycles may be all fades: no level part to fit alone.
+    w.fadeOnly = double(w.r1 - w.r0) * w.nu < LEVEL_CYCLES_MIN;
+    if (w.fadeOnly) CoarseFrequency(reader, channel, t0, t1 - t0, w.mid, h, buffer, w.nu);
     w.go = true;
+}
+
+// A first fit of a tone that is all fades, under the coarse envelope.
+bool FitFadeOnly(WaveReader& reader, uint32_t channel, std::vector<double>& buffer, ChannelWork& w)
+{
+    const Envelope& env = w.env;
+    const double half = double(env.block) / 2;
+    const auto gain = [&](double n) {
+        const double at = std::clamp((n - half) / double(env.block), 0.0, double(env.low.size() - 1));
+        const size_t b = std::min(size_t(at), env.low.size() - 1);
+        const size_t next = std::min(b + 1, env.low.size() - 1);
+        const double f = at - double(b);
+        return ((1 - f) * env.Amp(b) + f * env.Amp(next)) / w.level;
+    };
+    const uint64_t t0 = w.toneFirst * env.block;
+    const uint64_t t1 = std::min<uint64_t>(reader.info.frames, (w.toneLast + 1) * env.block);
+    return AnalyzeFitEnveloped(reader, channel, t0, t1 - t0, gain, w.nu, buffer, w.sine, w.residual);
 }
 
 // The fades at both ends, over the rough envelope's slopes with a margin of
@@ -248,40 +331,83 @@ void FindFades(WaveReader& reader, uint32_t channel, std::vector<double>& buffer
     const double cycle = 1.0 / w.sine.nu;
     const uint64_t margin = 2 * E + uint64_t(2 * cycle);
     const uint64_t inFirst = w.toneFirst * E > margin ? w.toneFirst * E - margin : 0;
-    const uint64_t inEnd = std::min<uint64_t>(frames, (w.levelFirst + 1) * E + margin);
-    const uint64_t outFirst = w.levelLast * E > margin ? w.levelLast * E - margin : 0;
+    uint64_t inEnd = std::min<uint64_t>(frames, (w.levelFirst + 1) * E + margin);
+    uint64_t outFirst = w.levelLast * E > margin ? w.levelLast * E - margin : 0;
     const uint64_t outEnd = std::min<uint64_t>(frames, (w.toneLast + 1) * E + margin);
+    // In a tone of fades alone, each fade is fitted up to the tone's middle.
+    const uint64_t middle = (w.toneFirst * E + std::min<uint64_t>(frames, (w.toneLast + 1) * E)) / 2;
+    if (w.fadeOnly) {
+        inEnd = std::min(inEnd, middle);
+        outFirst = std::max(outFirst, middle);
+    }
     const AnalyzeFade in = AnalyzeFitFade(reader, channel, inFirst, inEnd - inFirst, w.sine, false, buffer);
     const AnalyzeFade fadeOut = AnalyzeFitFade(reader, channel, outFirst, outEnd - outFirst, w.sine, true, buffer);
-    // A fade shorter than a cycle is an edge: the tone starts or ends at full level.
+    // A fade shorter than half a cycle is an edge: the tone starts or ends at full level.
+    out.fadeInFrames = out.fadeOutFrames = 0;
     double sustainStart = 0;
     w.start = 0;
-    if (in.found && in.full - in.start >= cycle) {
+    if (in.found && in.full - in.start >= EDGE_CYCLES * cycle) {
         w.start = in.start;
         sustainStart = in.full;
         out.fadeInFrames = in.full - in.start;
         out.fadeInShape = in.shape;
-    } else if (in.found) {
-        w.start = sustainStart = std::max(0.0, std::ceil((in.start + in.full) / 2 - 0.5));
+    } else {
+        w.start = sustainStart = AnalyzeFindEdge(reader, channel, inFirst, inEnd - inFirst, w.sine, false, buffer);
     }
     w.end = double(frames);
-    double sustainEnd = double(frames);
-    if (fadeOut.found && fadeOut.start - fadeOut.full >= cycle) {
+    double sustainEnd = double(frames) - 1;  // the last sustained frame
+    if (fadeOut.found && fadeOut.start - fadeOut.full >= EDGE_CYCLES * cycle) {
         w.end = fadeOut.start;
         sustainEnd = fadeOut.full;
         out.fadeOutFrames = fadeOut.start - fadeOut.full;
         out.fadeOutShape = fadeOut.shape;
-    } else if (fadeOut.found) {
-        w.end = sustainEnd = std::min(double(frames), std::floor((fadeOut.start + fadeOut.full) / 2 + 0.5));
+    } else {
+        w.end = AnalyzeFindEdge(reader, channel, outFirst, outEnd - outFirst, w.sine, true, buffer);
+        sustainEnd = w.end - 1;
     }
     // The sustained part, where the fit and the residual are measured.
     const double s0 = std::max(0.0, std::ceil(sustainStart));
     const double s1 = std::min(double(frames), std::floor(sustainEnd) + 1);
     w.fitFirst = w.r0;
     w.fitCount = w.r1 - w.r0;
-    if (s1 - s0 >= std::max(16.0, cycle)) {
+    w.enveloped = !(s1 - s0 >= std::max(16.0, cycle));
+    if (!w.enveloped) {
         w.fitFirst = uint64_t(s0);
         w.fitCount = uint64_t(s1 - s0);
+    }
+}
+
+// The envelope of the tone found: its fades, 0 outside it.
+double ToneGain(const ChannelWork& w, double n)
+{
+    const ChannelAnalysis& c = *w.out;
+    if (n < w.start || n >= w.end) return 0.0;
+    double g = 1.0;
+    if (c.fadeInFrames > 0) g *= AnalyzeFadeGain(c.fadeInShape, (n - w.start) / c.fadeInFrames);
+    if (c.fadeOutFrames > 0) g *= AnalyzeFadeGain(c.fadeOutShape, (w.end - n) / c.fadeOutFrames);
+    return g;
+}
+
+// A tone of fades alone (a few cycles): fitted as a sine under its fades
+// over the whole tone, then the fades again with that sine, and so on until
+// the frequency stays put.
+void FitEnveloped(WaveReader& reader, uint32_t channel, std::vector<double>& buffer, ChannelWork& w)
+{
+    for (int round = 0; round < ENVELOPED_ROUNDS; ++round) {
+        const uint64_t first = uint64_t(std::max(0.0, std::floor(w.start)));
+        const uint64_t end = std::min<uint64_t>(reader.info.frames, uint64_t(std::ceil(w.end)));
+        AnalyzeSine sine;
+        if (end <= first ||
+            !AnalyzeFitEnveloped(reader, channel, first, end - first, [&](double n) { return ToneGain(w, n); },
+                                 w.sine.nu, buffer, sine, w.residual))
+            return;
+        const double moved = std::fabs(sine.nu - w.sine.nu) / sine.nu;
+        w.sine = sine;
+        w.fitFirst = first;
+        w.fitCount = end - first;
+        if (moved < ENVELOPED_SETTLED) return;
+        FindFades(reader, channel, buffer, w);
+        w.enveloped = true;
     }
 }
 
@@ -364,6 +490,12 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info, std::vector<
         if (WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok) return;
         FindTone(reader, c, buffer, w);
         if (!w.go) return;
+        if (w.fadeOnly) {
+            if (!FitFadeOnly(reader, c, buffer, w)) w.fit.failed = true;
+            w.fit.settled = true;
+            w.fit.sine = w.sine;
+            return;
+        }
         w.nu = AnalyzeFitInner(path, c, w.r0, w.r1 - w.r0, w.nu);
         w.fit = AnalyzeFitBegin(w.r0, w.r1 - w.r0, w.nu);
     });
@@ -395,6 +527,7 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info, std::vector<
         std::vector<double> buffer;
         if (WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok) return;
         FindFades(reader, c, buffer, w);
+        if (w.enveloped) return FitEnveloped(reader, c, buffer, w);
         // A fit over nearly all of the sustained part stands for it: the
         // few blocks more change nothing that is reported.
         const bool inside = w.r0 >= w.fitFirst && w.r1 <= w.fitFirst + w.fitCount;
@@ -407,13 +540,15 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info, std::vector<
     std::vector<std::shared_ptr<AnalyzeResidualPass>> residuals(channels);
     jobs.clear();
     for (uint32_t c = 0; c < channels; ++c) {
-        if (!work[c].go) continue;
+        if (!work[c].go || work[c].enveloped) continue;
         residuals[c] = AnalyzeResidualPassMake(work[c].fitFirst, work[c].fitCount, work[c].sine, parts);
         jobs.push_back(AnalyzeResidualPassJob(residuals[c], c));
     }
     if (!AnalyzeRunPass(path, jobs, parts)) return unreadable();
-    for (uint32_t c = 0; c < channels; ++c)
+    for (uint32_t c = 0; c < channels; ++c) {
         if (residuals[c]) Finish(info, work[c], AnalyzeResidualPassFinish(*residuals[c]));
+        else if (work[c].go) Finish(info, work[c], work[c].residual);
+    }
 }
 
 uint32_t Get32(const unsigned char* p)

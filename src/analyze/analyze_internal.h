@@ -126,6 +126,13 @@ std::shared_ptr<AnalyzeResidualPass> AnalyzeResidualPassMake(uint64_t first, uin
 AnalyzePassJob AnalyzeResidualPassJob(const std::shared_ptr<AnalyzeResidualPass>& pass, uint32_t channel);
 AnalyzeResidual AnalyzeResidualPassFinish(const AnalyzeResidualPass& pass);
 
+// The fit of a tone with no sustained part, shaped by its fades: x(n) =
+// offset + gain(n) (a cos + b sin), over frames [first, first + count), and
+// the residual of that fit. Sample by sample: for tones of a few cycles.
+bool AnalyzeFitEnveloped(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count,
+                         const std::function<double(double)>& gain, double nu0, std::vector<double>& buffer,
+                         AnalyzeSine& sine, AnalyzeResidual& residual);
+
 // The fitted sine's value at frame n (unit amplitude when `unit`).
 double AnalyzeSineAt(const AnalyzeSine& sine, const CycleRate& rate, int64_t n, bool unit);
 
@@ -140,3 +147,8 @@ struct AnalyzeFade {
 };
 AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count,
                            const AnalyzeSine& sine, bool fadeOut, std::vector<double>& buffer);
+
+// Where a tone starts or ends at full level within frames [first, first +
+// count): the first frame of the tone, or one past its last.
+double AnalyzeFindEdge(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count,
+                       const AnalyzeSine& sine, bool end, std::vector<double>& buffer);

@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr uint64_t POINTS_MAX = 32768;
+constexpr uint64_t POINTS_MAX = 4096;
 constexpr int LM_ITERATIONS = 80;
 const char* const SHAPES[] = {"Blackman", "raised cosine", "quarter sine", "linear"};
 
@@ -141,9 +141,13 @@ Fit FitShape(const std::vector<Point>& pts, int shape, double amp, double start,
 
 double AnalyzeFadeGain(const char* shape, double u)
 {
+    // The names are the table's own pointers: found without comparing text.
     int index = 3;
     for (int i = 0; i < 4; ++i)
-        if (std::strcmp(shape, SHAPES[i]) == 0) index = i;
+        if (shape == SHAPES[i] || std::strcmp(shape, SHAPES[i]) == 0) {
+            index = i;
+            break;
+        }
     double g, dg;
     Shape(index, u, g, dg);
     return g;
@@ -184,7 +188,9 @@ AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first,
     // Starting values from the envelope smoothed over about a cycle: where
     // it passes 10 % and 90 % of its full level.
     const double amp = std::hypot(sine.a, sine.b);
-    const size_t window = size_t(std::max(1.0, std::round(1.0 / (sine.nu * double(q)))));
+    // (Or a sixteenth of the region, where a fade may be a single cycle.)
+    const double smooth = std::min(1.0 / sine.nu, double(count) / 16);
+    const size_t window = size_t(std::max(1.0, std::round(smooth / double(q))));
     double sp = 0, sw = 0;
     double t10 = pts.front().n, t90 = pts.back().n;
     bool seen10 = false, seen90 = false;
@@ -236,4 +242,31 @@ AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first,
     fade.start = fadeOut ? -best.start : best.start;
     fade.full = fadeOut ? -best.full : best.full;
     return fade;
+}
+
+double AnalyzeFindEdge(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count,
+                       const AnalyzeSine& sine, bool end, std::vector<double>& buffer)
+{
+    // Silence before e and the fitted sine from e on (or the reverse at an
+    // end): cost(e) = constant -+ D(e), D(e) = sum over n < e of
+    // (x - offset - sine)^2 - (x - offset)^2. A sample on a zero crossing
+    // fits either side: differences below 1e-12 of the amplitude squared
+    // are ties, and ties go to the frame nearest the file's boundary.
+    const CycleRate rate = AnalyzeSplitRate(sine.nu);
+    const double tie = 1e-12 * (sine.a * sine.a + sine.b * sine.b);
+    double d = 0, best = 0;
+    uint64_t bestAt = first;  // D(first) = 0
+    AnalyzeForEachRun(reader, channel, first, count, buffer, 16384, [&](const double* x, uint32_t n, uint64_t frame) {
+        for (uint32_t i = 0; i < n; ++i) {
+            const double y = x[i] - sine.offset;
+            const double r = y - AnalyzeSineAt(sine, rate, int64_t(frame + i), false) + sine.offset;
+            d += r * r - y * y;
+            // A start maximises D, an end minimises it.
+            if (end ? d <= best + tie : d > best + tie) {
+                best = end ? std::min(best, d) : d;
+                bestAt = frame + i + 1;
+            }
+        }
+    });
+    return double(bestAt);
 }

@@ -287,6 +287,10 @@ AnalyzePassJob AnalyzeFitPassJob(const std::shared_ptr<AnalyzeFitPass>& pass, ui
     return job;
 }
 
+namespace {
+void FitStep(AnalyzeFitProblem& problem, double g[5][5], double r[5], double squareSum);
+}
+
 void AnalyzeFitPassFinish(AnalyzeFitProblem& problem, const AnalyzeFitPass& pass)
 {
     ++problem.passes;
@@ -304,6 +308,13 @@ void AnalyzeFitPassFinish(AnalyzeFitProblem& problem, const AnalyzeFitPass& pass
         r[i] = rhs[i].Value();
         for (int k = i; k < 5; ++k) g[i][k] = g[k][i] = total[i][k].Value();
     }
+    FitStep(problem, g, r, squares.Value());
+}
+
+namespace {
+
+void FitStep(AnalyzeFitProblem& problem, double g[5][5], double r[5], double squareSum)
+{
     // The three-parameter fit at this frequency, then one Gauss-Newton step
     // of all four from it. The frequency's column is t (-a sin + b cos), a
     // combination of the t c and t s columns.
@@ -346,7 +357,7 @@ void AnalyzeFitPassFinish(AnalyzeFitProblem& problem, const AnalyzeFitPass& pass
     // the residual's own level relative to the amplitude) and moves the
     // frequency by less than 1e-11 of itself; or when it is below 1e-5.
     const double amp2 = a * a + b * b;
-    const double noise = std::max(0.0, squares.Value() - (p3[0] * r[0] + p3[1] * r[1] + p3[2] * r[2])) /
+    const double noise = std::max(0.0, squareSum - (p3[0] * r[0] + p3[1] * r[1] + p3[2] * r[2])) /
                          double(problem.count);
     const double residualShare = amp2 > 0 ? std::sqrt(2 * noise / amp2) : 1.0;
     const double remaining = step * step;
@@ -355,6 +366,8 @@ void AnalyzeFitPassFinish(AnalyzeFitProblem& problem, const AnalyzeFitPass& pass
                        remaining < SETTLED_FREQUENCY * ANALYZE_TWO_PI * problem.nu * problem.scale);
     if (!problem.settled && problem.passes >= FIT_ITERATIONS) problem.failed = true;
 }
+
+}  // namespace
 
 double AnalyzeFitInner(const std::string& path, uint32_t channel, uint64_t first, uint64_t count, double nu0)
 {
@@ -529,4 +542,100 @@ AnalyzeResidual AnalyzeResidualPassFinish(const AnalyzeResidualPass& pass)
         residual.harmonicAmplitudes[k] = std::hypot(p[0], p[1]);
     }
     return residual;
+}
+
+bool AnalyzeFitEnveloped(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count,
+                         const std::function<double(double)>& gain, double nu0, std::vector<double>& buffer,
+                         AnalyzeSine& sine, AnalyzeResidual& residual)
+{
+    AnalyzeFitProblem problem;
+    problem.first = first;
+    problem.count = count;
+    problem.origin = int64_t(first + count / 2);
+    problem.scale = std::max(1.0, double(count) / 2);
+    problem.nu = nu0;
+    if (count < 8) return false;
+    const double h = problem.scale;
+    // Sample by sample: such tones are a few cycles long.
+    while (!problem.failed && !problem.settled) {
+        const CycleRate rate = AnalyzeSplitRate(problem.nu);
+        CompensatedSum gram[5][5], rhs[5], squares;
+        // Plain sums over each run, compensated across runs.
+        const bool ok = AnalyzeForEachRun(reader, channel, first, count, buffer, 4096,
+                                          [&](const double* x, uint32_t n, uint64_t frame) {
+            double pg[5][5] = {}, pr[5] = {}, pq = 0;
+            for (uint32_t i = 0; i < n; ++i) {
+                const int64_t t = int64_t(frame + i) - problem.origin;
+                const double angle = ANALYZE_TWO_PI * AnalyzeCycles(rate, t);
+                const double e = gain(double(frame + i));
+                const double tt = double(t) / h;
+                const double c = e * std::cos(angle), s = e * std::sin(angle);
+                const double basis[5] = {c, s, 1.0, tt * c, tt * s};
+                for (int k = 0; k < 5; ++k) {
+                    pr[k] += x[i] * basis[k];
+                    for (int m = k; m < 5; ++m) pg[k][m] += basis[k] * basis[m];
+                }
+                pq += x[i] * x[i];
+            }
+            for (int k = 0; k < 5; ++k) {
+                rhs[k].Add(pr[k]);
+                for (int m = k; m < 5; ++m) gram[k][m].Add(pg[k][m]);
+            }
+            squares.Add(pq);
+        });
+        if (!ok) return false;
+        double g[5][5], r[5];
+        for (int k = 0; k < 5; ++k) {
+            r[k] = rhs[k].Value();
+            for (int m = k; m < 5; ++m) g[k][m] = g[m][k] = gram[k][m].Value();
+        }
+        ++problem.passes;
+        FitStep(problem, g, r, squares.Value());
+    }
+    if (problem.failed) return false;
+    sine = problem.sine;
+    // The residual of the enveloped tone, and its harmonics under the same envelope.
+    const CycleRate rate = AnalyzeSplitRate(sine.nu);
+    int harmonics = 0;
+    while (harmonics + 2 <= ANALYZE_HARMONICS_LAST && (harmonics + 2) * sine.nu < 0.5) ++harmonics;
+    std::vector<CompensatedSum> hs(size_t(harmonics) * 5);
+    CompensatedSum square;
+    const bool ok = AnalyzeForEachRun(reader, channel, first, count, buffer, 16384,
+                                      [&](const double* x, uint32_t n, uint64_t frame) {
+        for (uint32_t i = 0; i < n; ++i) {
+            const int64_t t = int64_t(frame + i) - sine.origin;
+            const double angle = ANALYZE_TWO_PI * AnalyzeCycles(rate, t);
+            const double e = gain(double(frame + i));
+            const double c1 = std::cos(angle), s1 = std::sin(angle);
+            const double res = x[i] - (e * (sine.a * c1 + sine.b * s1) + sine.offset);
+            square.Add(res * res);
+            double ck = c1, sk = s1;
+            for (int k = 0; k < harmonics; ++k) {
+                const double cn = ck * c1 - sk * s1;
+                sk = sk * c1 + ck * s1;
+                ck = cn;
+                CompensatedSum* acc = &hs[size_t(k) * 5];
+                acc[0].Add(res * e * ck);
+                acc[1].Add(res * e * sk);
+                acc[2].Add(e * e * ck * ck);
+                acc[3].Add(e * e * ck * sk);
+                acc[4].Add(e * e * sk * sk);
+            }
+        }
+    });
+    if (!ok) return false;
+    residual.meanSquare = square.Value() / double(count);
+    residual.harmonicAmplitudes.assign(size_t(harmonics), 0.0);
+    for (int k = 0; k < harmonics; ++k) {
+        const CompensatedSum* acc = &hs[size_t(k) * 5];
+        double g[5][5] = {{acc[2].Value(), acc[3].Value()}, {acc[3].Value(), acc[4].Value()}};
+        double rhs[5] = {acc[0].Value(), acc[1].Value()};
+        double p[5] = {};
+        if (!Solve(2, g, rhs, p)) {
+            p[0] = g[0][0] > 0 ? rhs[0] / g[0][0] : 0.0;
+            p[1] = 0.0;
+        }
+        residual.harmonicAmplitudes[size_t(k)] = std::hypot(p[0], p[1]);
+    }
+    return true;
 }
