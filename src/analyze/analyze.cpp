@@ -564,9 +564,9 @@ uint16_t Get16(const unsigned char* p) { return uint16_t(p[0] | p[1] << 8); }
 std::string CalyxHeaderDifference(const WaveInfo& info)
 {
     const std::vector<unsigned char>& h = info.header;
-    if (info.encoding != WaveEncoding::Pcm || info.extensible || info.channels != 2 ||
-        (info.bits != 16 && info.bits != 24 && info.bits != 32))
+    if (info.encoding != WaveEncoding::Pcm || info.channels != 2 || (info.bits != 16 && info.bits != 24 && info.bits != 32))
         return "not 2-channel integer PCM of 16, 24 or 32 bits";
+    if (info.extensible) return "an extensible fmt chunk, not the plain PCM one";
     if (h.size() != CALYX_HEADER_BYTES) return "the header has " + std::to_string(info.dataOffset) + " bytes, not 140";
     if (std::memcmp(&h[12], "fmt ", 4) != 0 || Get32(&h[16]) != CALYX_FORMAT_BYTES)
         return "the fmt chunk is not the 100-byte one";

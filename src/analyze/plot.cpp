@@ -27,10 +27,11 @@ constexpr double PANEL_TOP = 50, PANEL_HEIGHT = 250, PANEL_LEFT = 70, PANEL_GAP 
 constexpr double SPECTRUM_TOP = 390, SPECTRUM_HEIGHT = 300;
 constexpr uint32_t COLUMNS = 400;
 
-std::string F(double v) {
+std::string F(double v)
+{
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", v);
-    return text;
+    return std::string(text) == "-0.0" ? "0.0" : text;
 }
 
 std::string Escape(const std::string& s)
@@ -203,7 +204,7 @@ std::string SpectrumPanel(const FileAnalysis& file, uint32_t channel)
         if (std::isfinite(column[x])) path += F(left + double(x)) + "," + F(Y(column[x])) + " ";
     out += "<polyline points=\"" + path + "\" fill=\"none\" stroke=\"#4a7ab5\" stroke-width=\"1\"/>\n";
     out += Line(left, Y(floorDb), left + width, Y(floorDb), "stroke=\"#2f9e44\" stroke-dasharray=\"5,4\"");
-    out += Text(left + width - 4, Y(floorDb) - 5, "noise floor per bin " + F(floorDb) + " dBFS", "end", 11);
+    out += Text(left + 6, Y(floorDb) - 22, "noise floor per bin (median) " + F(floorDb) + " dBFS", "start", 11);
     // The fundamental and the harmonics at their fitted levels.
     const double x1 = X(c.frequencyHz);
     out += Line(x1, Y(dbLow), x1, Y(level), "stroke=\"#d23c2c\" stroke-width=\"3\"");
