@@ -24,6 +24,7 @@ done
 echo "== the same bits from every build (Windows builds under Wine)"
 bash tests/cross/math_identity.sh >/dev/null
 bash tests/cross/file_identity.sh
+bash tests/cross/analyze_identity.sh
 
 echo "== the dialog program under Wine and Xvfb (i686 and x86-64)"
 for arch in i686 x86_64; do
