@@ -16,6 +16,7 @@
 namespace {
 
 constexpr int EXIT_ANALYSED = 0;
+constexpr int EXIT_PICTURE_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_UNREADABLE = 3;
 
@@ -56,7 +57,7 @@ int RunAnalyzeCommand(int argc, char** argv)
                    "Write an SVG picture of the first channel with a tone: the fades over the "
                    "waveform and the spectrum. With several files, PICTURE-1.svg, PICTURE-2.svg, ...");
     app.footer("Exit status: 0 every file analysed (problems found in a file are reported), "
-               "2 wrong command line, 3 a file could not be read at all.");
+               "1 a picture could not be written, 2 wrong command line, 3 a file could not be read at all.");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -76,9 +77,11 @@ int RunAnalyzeCommand(int argc, char** argv)
         }
         if (!plot.empty() && r.open == WaveOpenResult::Ok) {
             const std::string path = PlotPath(plot, i, files.size());
-            if (!AnalyzeWritePlot(r, PlotChannel(r), path))
+            if (!AnalyzeWritePlot(r, PlotChannel(r), path)) {
                 std::fprintf(stderr, "The picture %s could not be written. Check the folder and its permissions.\n",
                              path.c_str());
+                if (status == EXIT_ANALYSED) status = EXIT_PICTURE_FAILED;
+            }
         }
     }
     if (json) std::fputs(AnalyzeReportJsonDocument(results).c_str(), stdout);

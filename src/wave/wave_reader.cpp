@@ -192,7 +192,7 @@ WaveOpenResult WaveOpen(WaveReader& reader, const char* path)
                 haveData = true;
                 info.dataSizeField = size;
                 dataStart = body;
-                if (size == 0 || size == SIZE_UNKNOWN) {
+                if ((size == 0 && left > 0) || size == SIZE_UNKNOWN) {
                     dataToEnd = true;
                     dataLength = left;
                     info.problems.push_back("the data size is " +

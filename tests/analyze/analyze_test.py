@@ -212,6 +212,7 @@ def group_files(tmp):
                             g.chunk(b"data", b"\0" * 180)), 3, None, "1 to 8"),
         ("no data chunk", riff(b"WAVE" + fmt), 3, None, "no data chunk"),
         ("empty", b"", 3, None, "too few"),
+        ("no samples", riff(b"WAVE" + fmt + g.chunk(b"data", b"")), 0, 0, None),
     ]
     for name, content, code, frames, words in cases:
         path = g.write(os.path.join(tmp, "case.wav"), content)
@@ -314,6 +315,8 @@ def group_cli(tmp):
         info = subprocess.run(["/usr/bin/convert", png, "-format", "%w %h %[fx:mean]", "info:"],
                               capture_output=True, text=True).stdout.split()
         check(info[:2] == ["960", "760"] and float(info[2]) < 0.97, f"rendered picture {info}")
+    r, _ = analyze("--plot", os.path.join(tmp, "no", "such", "folder.svg"), a)
+    check(r.returncode == 1 and "could not be written" in r.stderr, f"unwritable picture: exit {r.returncode}")
     with open(svg) as f:
         text = f.read()
     check("fade in" in text and "frequency (Hz)" in text and "dBFS" in text and "H2" in text, "labels in the picture")
