@@ -1,5 +1,6 @@
 #include "analyze/report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -45,7 +46,11 @@ std::string JsonString(const std::string& s)
 }
 
 // Frequencies to 1e-10 relative: enough to show agreement to 1e-9.
-std::string Frequency(double hz) { return Format("%.*f", std::max(0, 9 - int(std::floor(std::log10(hz)))), hz); }
+std::string Frequency(double hz)
+{
+    if (!(hz > 0) || !std::isfinite(hz)) return "null";
+    return Format("%.*f", std::clamp(9 - int(std::floor(std::log10(hz))), 0, 12), hz);
+}
 
 std::string SumText(const ChannelAnalysis& c)
 {

@@ -35,6 +35,8 @@ def check(condition, what):
 def analyze(*args):
     r = subprocess.run([CLI, "analyze", *args], capture_output=True, text=True, timeout=600)
     doc = json.loads(r.stdout) if "--json" in args and r.stdout.strip() else None
+    if "--json" in args and doc is None:
+        print(f"no JSON from {args}: exit {r.returncode}\n{r.stderr}", flush=True)
     return r, doc
 
 
