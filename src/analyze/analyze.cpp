@@ -37,7 +37,9 @@ constexpr uint32_t SPECTRUM_FRAMES = 65536;
 constexpr double SPECTRUM_CYCLES_MIN = 8;
 constexpr double LEVEL_CYCLES_MIN = 4;
 constexpr double EDGE_CYCLES = 0.5;
-constexpr int ENVELOPED_ROUNDS = 12;
+constexpr int ENVELOPED_ROUNDS = 40;
+constexpr uint64_t ENVELOPED_THINNED_FRAMES = 16384;
+constexpr int ENVELOPED_SHAPE_ROUNDS = 4;
 constexpr double ENVELOPED_SETTLED = 1e-12;
 
 constexpr uint32_t CALYX_HEADER_BYTES = 140;
@@ -75,6 +77,8 @@ struct ChannelWork {
     double start = 0, end = 0;
     bool enveloped = false;  // no sustained part: fitted with its fades
     bool fadeOnly = false;   // not even a few cycles at the tone's level
+    AnalyzeFade fadeIn, fadeOut;  // as last found, for refining
+    bool refineFades = false;     // refine those in their shapes rather than try every shape
     AnalyzeResidual residual;
 };
 
@@ -304,21 +308,50 @@ void FindTone(WaveReader& reader, uint32_t channel, std::vector<double>& buffer,
     w.go = true;
 }
 
-// A first fit of a tone that is all fades, under the coarse envelope.
+// The largest of v over the window [i - half, i + half] for every i, with a
+// queue of the candidates (each value enters and leaves it once).
+std::vector<double> SlidingMax(const std::vector<double>& v, size_t half)
+{
+    std::vector<double> out(v.size());
+    std::vector<size_t> queue(v.size());
+    size_t head = 0, tail = 0;
+    for (size_t i = 0, next = 0; i < v.size(); ++i) {
+        for (; next < v.size() && next <= i + half; ++next) {
+            while (tail > head && v[queue[tail - 1]] <= v[next]) --tail;
+            queue[tail++] = next;
+        }
+        while (queue[head] + half < i) ++head;
+        out[i] = v[queue[head]];
+    }
+    return out;
+}
+
+// A first fit of a tone that is all fades, under the coarse envelope taken
+// over half a cycle (a block of a slow tone holds a slope, not a swing).
 bool FitFadeOnly(WaveReader& reader, uint32_t channel, std::vector<double>& buffer, ChannelWork& w)
 {
     const Envelope& env = w.env;
-    const double half = double(env.block) / 2;
+    const size_t half = size_t(std::ceil(0.25 / (w.nu * double(env.block))));
+    std::vector<double> low(env.low.size());
+    for (size_t b = 0; b < low.size(); ++b) low[b] = -env.low[b];
+    const std::vector<double> high = SlidingMax(env.high, half);
+    low = SlidingMax(low, half);
+    std::vector<double> amp(low.size());
+    double top = 0;
+    for (size_t b = 0; b < amp.size(); ++b) top = std::max(top, amp[b] = (high[b] + low[b]) / 2);
+    if (!(top > 0)) return false;
+    const double centre = double(env.block) / 2;
     const auto gain = [&](double n) {
-        const double at = std::clamp((n - half) / double(env.block), 0.0, double(env.low.size() - 1));
-        const size_t b = std::min(size_t(at), env.low.size() - 1);
-        const size_t next = std::min(b + 1, env.low.size() - 1);
+        const double at = std::clamp((n - centre) / double(env.block), 0.0, double(amp.size() - 1));
+        const size_t b = std::min(size_t(at), amp.size() - 1);
+        const size_t next = std::min(b + 1, amp.size() - 1);
         const double f = at - double(b);
-        return ((1 - f) * env.Amp(b) + f * env.Amp(next)) / w.level;
+        return ((1 - f) * amp[b] + f * amp[next]) / top;
     };
     const uint64_t t0 = w.toneFirst * env.block;
     const uint64_t t1 = std::min<uint64_t>(reader.info.frames, (w.toneLast + 1) * env.block);
-    return AnalyzeFitEnveloped(reader, channel, t0, t1 - t0, gain, w.nu, buffer, w.sine, w.residual);
+    const uint32_t stride = uint32_t(std::max<uint64_t>(1, (t1 - t0) / ENVELOPED_THINNED_FRAMES));
+    return AnalyzeFitEnveloped(reader, channel, t0, t1 - t0, gain, w.nu, stride, buffer, w.sine, &w.residual);
 }
 
 // The fades at both ends, over the rough envelope's slopes with a margin of
@@ -340,8 +373,12 @@ void FindFades(WaveReader& reader, uint32_t channel, std::vector<double>& buffer
         inEnd = std::min(inEnd, middle);
         outFirst = std::max(outFirst, middle);
     }
-    const AnalyzeFade in = AnalyzeFitFade(reader, channel, inFirst, inEnd - inFirst, w.sine, false, buffer);
-    const AnalyzeFade fadeOut = AnalyzeFitFade(reader, channel, outFirst, outEnd - outFirst, w.sine, true, buffer);
+    const AnalyzeFade in = AnalyzeFitFade(reader, channel, inFirst, inEnd - inFirst, w.sine, false, buffer,
+                                          w.refineFades ? &w.fadeIn : nullptr);
+    const AnalyzeFade fadeOut = AnalyzeFitFade(reader, channel, outFirst, outEnd - outFirst, w.sine, true, buffer,
+                                               w.refineFades ? &w.fadeOut : nullptr);
+    w.fadeIn = in;
+    w.fadeOut = fadeOut;
     // A fade shorter than half a cycle is an edge: the tone starts or ends at full level.
     out.fadeInFrames = out.fadeOutFrames = 0;
     double sustainStart = 0;
@@ -390,23 +427,31 @@ double ToneGain(const ChannelWork& w, double n)
 
 // A tone of fades alone (a few cycles): fitted as a sine under its fades
 // over the whole tone, then the fades again with that sine, and so on until
-// the frequency stays put.
+// the frequency stays put. Each round gains about a factor of four, so the
+// rounds fit a thinned set of samples, and the last two all of them.
 void FitEnveloped(WaveReader& reader, uint32_t channel, std::vector<double>& buffer, ChannelWork& w)
 {
-    for (int round = 0; round < ENVELOPED_ROUNDS; ++round) {
+    int full = 0;
+    for (int round = 0; round < ENVELOPED_ROUNDS && full < 2; ++round) {
         const uint64_t first = uint64_t(std::max(0.0, std::floor(w.start)));
         const uint64_t end = std::min<uint64_t>(reader.info.frames, uint64_t(std::ceil(w.end)));
+        if (end <= first) return;
+        const uint32_t stride =
+            full > 0 ? 1u : uint32_t(std::max<uint64_t>(1, (end - first) / ENVELOPED_THINNED_FRAMES));
         AnalyzeSine sine;
-        if (end <= first ||
-            !AnalyzeFitEnveloped(reader, channel, first, end - first, [&](double n) { return ToneGain(w, n); },
-                                 w.sine.nu, buffer, sine, w.residual))
+        if (!AnalyzeFitEnveloped(reader, channel, first, end - first, [&](double n) { return ToneGain(w, n); },
+                                 w.sine.nu, stride, buffer, sine, full > 0 ? &w.residual : nullptr))
             return;
         const double moved = std::fabs(sine.nu - w.sine.nu) / sine.nu;
         w.sine = sine;
         w.fitFirst = first;
         w.fitCount = end - first;
-        if (moved < ENVELOPED_SETTLED) return;
+        if (full > 0 || moved < ENVELOPED_SETTLED || round + 3 >= ENVELOPED_ROUNDS) ++full;
+        if (full == 2) return;
+        // Every few rounds all shapes again: the first sine may have picked a wrong one.
+        w.refineFades = round % ENVELOPED_SHAPE_ROUNDS != ENVELOPED_SHAPE_ROUNDS - 1;
         FindFades(reader, channel, buffer, w);
+        w.refineFades = false;
         w.enveloped = true;
     }
 }
@@ -527,7 +572,10 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info, std::vector<
         std::vector<double> buffer;
         if (WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok) return;
         FindFades(reader, c, buffer, w);
-        if (w.enveloped) return FitEnveloped(reader, c, buffer, w);
+        if (w.enveloped || w.fadeOnly) {
+            w.enveloped = true;
+            return FitEnveloped(reader, c, buffer, w);
+        }
         // A fit over nearly all of the sustained part stands for it: the
         // few blocks more change nothing that is reported.
         const bool inside = w.r0 >= w.fitFirst && w.r1 <= w.fitFirst + w.fitCount;

@@ -127,11 +127,12 @@ AnalyzePassJob AnalyzeResidualPassJob(const std::shared_ptr<AnalyzeResidualPass>
 AnalyzeResidual AnalyzeResidualPassFinish(const AnalyzeResidualPass& pass);
 
 // The fit of a tone with no sustained part, shaped by its fades: x(n) =
-// offset + gain(n) (a cos + b sin), over frames [first, first + count), and
-// the residual of that fit. Sample by sample: for tones of a few cycles.
+// offset + gain(n) (a cos + b sin), over frames [first, first + count) (the
+// fit on every stride-th of them), and, when asked, the residual over all.
+// Sample by sample: for tones of a few cycles.
 bool AnalyzeFitEnveloped(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count,
-                         const std::function<double(double)>& gain, double nu0, std::vector<double>& buffer,
-                         AnalyzeSine& sine, AnalyzeResidual& residual);
+                         const std::function<double(double)>& gain, double nu0, uint32_t stride,
+                         std::vector<double>& buffer, AnalyzeSine& sine, AnalyzeResidual* residual);
 
 // The fitted sine's value at frame n (unit amplitude when `unit`).
 double AnalyzeSineAt(const AnalyzeSine& sine, const CycleRate& rate, int64_t n, bool unit);
@@ -145,8 +146,10 @@ struct AnalyzeFade {
     const char* shape = "";
     bool found = false;
 };
+// A hint (a fade found before) is refined in its own shape only.
 AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count,
-                           const AnalyzeSine& sine, bool fadeOut, std::vector<double>& buffer);
+                           const AnalyzeSine& sine, bool fadeOut, std::vector<double>& buffer,
+                           const AnalyzeFade* hint = nullptr);
 
 // Where a tone starts or ends at full level within frames [first, first +
 // count): the first frame of the tone, or one past its last.

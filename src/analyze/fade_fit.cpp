@@ -127,7 +127,7 @@ Fit FitShape(const std::vector<Point>& pts, int shape, double amp, double start,
                 f = t;
                 lambda = std::max(lambda / 4, 1e-9);
                 improved = true;
-                if (moved < 1e-5) return f;
+                if (moved < 1e-6 && lambda < 1e-3) return f;  // a small step of a damped solve is no sign of the end
             } else {
                 lambda *= 8;
             }
@@ -154,7 +154,7 @@ double AnalyzeFadeGain(const char* shape, double u)
 }
 
 AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count,
-                           const AnalyzeSine& sine, bool fadeOut, std::vector<double>& buffer)
+                           const AnalyzeSine& sine, bool fadeOut, std::vector<double>& buffer, const AnalyzeFade* hint)
 {
     AnalyzeFade fade;
     if (count < 4) return fade;
@@ -163,16 +163,21 @@ AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first,
     std::vector<Point> pts;
     pts.reserve(size_t(count / q + 1));
     Point acc{0, 0, 0};
+    double plain = 0;
     uint64_t inRun = 0;
     const bool ok = AnalyzeForEachRun(
         reader, channel, first, count, buffer, 16384, [&](const double* x, uint32_t n, uint64_t frame) {
             for (uint32_t i = 0; i < n; ++i) {
                 const double s = AnalyzeSineAt(sine, rate, int64_t(frame + i), true);
+                // The point sits at the run's centre weighted as P and W
+                // are: where s passes zero, the plain centre is off.
                 acc.p += (x[i] - sine.offset) * s;
                 acc.w += s * s;
-                acc.n += double(frame + i);
+                acc.n += double(frame + i) * s * s;
+                plain += double(frame + i);
                 if (++inRun == q) {
-                    acc.n /= double(q);
+                    acc.n = acc.w > 0 ? acc.n / acc.w : plain / double(q);
+                    plain = 0;
                     pts.push_back(acc);
                     acc = Point{0, 0, 0};
                     inRun = 0;
@@ -217,7 +222,18 @@ AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first,
     const double minStart = pts.front().n - 1.0 - (t90 - t10) * 2;
     Fit best{0, 0, 0, 0};
     int bestShape = -1;
-    for (int shape = 0; shape < 4; ++shape) {
+    // A fade found before with a nearby sine: only its shape, from where it was.
+    int hinted = -1;
+    if (hint && hint->found)
+        for (int i = 0; i < 4; ++i)
+            if (hint->shape == SHAPES[i]) hinted = i;
+    if (hinted >= 0) {
+        const double start = fadeOut ? -hint->start : hint->start;
+        const double full = fadeOut ? -hint->full : hint->full;
+        best = FitShape(pts, hinted, amp, std::max(minStart, start), full, minStart, 0.5);
+        bestShape = hinted;
+    }
+    for (int shape = 0; shape < 4 && hinted < 0; ++shape) {
         // The shape's own 10 % and 90 % points turn the crossings into a start and length.
         const auto inverse = [shape](double target) {
             double lo = 0, hi = 1, g, dg;

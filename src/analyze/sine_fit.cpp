@@ -545,8 +545,8 @@ AnalyzeResidual AnalyzeResidualPassFinish(const AnalyzeResidualPass& pass)
 }
 
 bool AnalyzeFitEnveloped(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count,
-                         const std::function<double(double)>& gain, double nu0, std::vector<double>& buffer,
-                         AnalyzeSine& sine, AnalyzeResidual& residual)
+                         const std::function<double(double)>& gain, double nu0, uint32_t stride,
+                         std::vector<double>& buffer, AnalyzeSine& sine, AnalyzeResidual* wanted)
 {
     AnalyzeFitProblem problem;
     problem.first = first;
@@ -564,7 +564,7 @@ bool AnalyzeFitEnveloped(WaveReader& reader, uint32_t channel, uint64_t first, u
         const bool ok = AnalyzeForEachRun(reader, channel, first, count, buffer, 4096,
                                           [&](const double* x, uint32_t n, uint64_t frame) {
             double pg[5][5] = {}, pr[5] = {}, pq = 0;
-            for (uint32_t i = 0; i < n; ++i) {
+            for (uint32_t i = uint32_t((stride - (frame - first) % stride) % stride); i < n; i += stride) {
                 const int64_t t = int64_t(frame + i) - problem.origin;
                 const double angle = ANALYZE_TWO_PI * AnalyzeCycles(rate, t);
                 const double e = gain(double(frame + i));
@@ -594,6 +594,8 @@ bool AnalyzeFitEnveloped(WaveReader& reader, uint32_t channel, uint64_t first, u
     }
     if (problem.failed) return false;
     sine = problem.sine;
+    if (!wanted) return true;
+    AnalyzeResidual& residual = *wanted;
     // The residual of the enveloped tone, and its harmonics under the same envelope.
     const CycleRate rate = AnalyzeSplitRate(sine.nu);
     int harmonics = 0;

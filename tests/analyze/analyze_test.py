@@ -156,9 +156,9 @@ def group_calyx(tmp):
         # may start a sample late, on a rising zero crossing): at a few
         # samples per cycle that sample is a good part of a cycle.
         sample = freq / rate
-        # A tone of fades alone is fitted under its fitted fades, which
-        # bounds the frequency's precision.
-        precision = 1e-7 if planned <= 2 else 1e-9
+        # A tone of (almost) only fades is fitted under its fitted fades,
+        # which bounds the frequency's precision.
+        precision = 5e-8 if planned - 2 * ramp < 4 else 1e-9
         # 16-bit files are dithered after the sum is cancelled.
         exact = bits != 16 and not saturated(path, bits)
         f = doc["format"]
