@@ -1,11 +1,15 @@
-// One file's analysis: the passes over each channel and Calyx's checks.
+// One file's analysis: the passes over its channels and Calyx's checks.
 //
-// Per channel: (1) levels, the exact sum and a coarse envelope of the whole
-// channel; (2) from the envelope, where the tone is roughly level, and there
-// its frequency from zero crossings; (3) the sine fit there; (4) the fades
-// at both ends from their shape, which give the tone's true start, end and
-// sustained part; (5) the fit again over the sustained part; (6) its
-// residual: SINAD and harmonics.
+// (1) One pass for every channel: levels, the exact sum and a coarse
+// envelope. (2) Per channel, from the envelope: where the tone is and where
+// it is roughly level; there a coarse frequency (zero crossings, or the
+// spectrum's peak near half the rate) and fits over ever smaller middle
+// parts. (3) Shared passes: the four-parameter fit over the level part.
+// (4) Per channel: the fades at both ends from their shape, which give the
+// tone's start, end and sustained part (a tone of fades alone is fitted
+// under them instead). (5) One shared pass: the residual over the sustained
+// part, for SINAD and the harmonics. Shared passes read the file once for
+// all channels, split by position between threads.
 
 #include "analyze/analyze.h"
 
