@@ -51,11 +51,12 @@ int RunAnalyzeCommand(int argc, char** argv)
                  "sine fit, cycles, fades, harmonics, THD, SINAD and ENOB; and says which of "
                  "Calyx's promises hold.",
                  "calyx-cli analyze"};
-    app.add_option("FILE", files, "WAVE files to analyse")->required();
+    app.add_option("FILE", files, "WAVE files to analyse")->required()->type_name("");
     app.add_flag("--json", json, "Print one JSON document (an array for several files)");
     app.add_option("--plot", plot,
                    "Write an SVG picture of the first channel with a tone: the fades over the "
-                   "waveform and the spectrum. With several files, PICTURE-1.svg, PICTURE-2.svg, ...");
+                   "waveform and the spectrum. With several files, PICTURE-1.svg, PICTURE-2.svg, ...")
+        ->type_name("PICTURE.svg");
     app.footer("Exit status: 0 every file analysed (problems found in a file are reported), "
                "1 a picture could not be written, 2 wrong command line, 3 a file could not be read at all.");
     try {
