@@ -25,7 +25,6 @@
 namespace {
 
 constexpr uint32_t RUN_FRAMES = 16384;
-constexpr uint32_t LANES = 8;
 constexpr uint64_t ENVELOPE_BLOCKS_MAX = 32768;
 constexpr uint64_t ENVELOPE_BLOCK_MIN = 64;
 // Thresholds on the coarse envelope, as fractions of the tone's level.
@@ -86,6 +85,43 @@ struct ChannelWork {
     AnalyzeResidual residual;
 };
 
+#if defined(__x86_64__) && defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+#define VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VECTOR_CLONES
+#endif
+
+// The lowest and highest sample of a block, its sum and its sum of squares;
+// the sums in four parts (AnalyzeLanes), exact for integers: |sum| < 2^31 x
+// 2^13 per part.
+VECTOR_CLONES void BlockLevels(const double* x, uint32_t n, double& low, double& high, double& sum,
+                               double& squares)
+{
+    double lo[4] = {x[0], x[0], x[0], x[0]}, hi[4] = {x[0], x[0], x[0], x[0]};
+    AnalyzeLanes s = {}, q = {};
+    const uint32_t whole = n - n % 4;
+    for (uint32_t i = 0; i < whole; i += 4) {
+        AnalyzeLanes v;
+        std::memcpy(&v, x + i, sizeof v);
+        s += v;
+        q += v * v;
+        for (int k = 0; k < 4; ++k) {
+            lo[k] = x[i + k] < lo[k] ? x[i + k] : lo[k];
+            hi[k] = x[i + k] > hi[k] ? x[i + k] : hi[k];
+        }
+    }
+    for (uint32_t i = whole; i < n; ++i) {
+        lo[0] = std::min(lo[0], x[i]);
+        hi[0] = std::max(hi[0], x[i]);
+        s[0] += x[i];
+        q[0] += x[i] * x[i];
+    }
+    low = std::min(std::min(lo[0], lo[1]), std::min(lo[2], lo[3]));
+    high = std::max(std::max(hi[0], hi[1]), std::max(hi[2], hi[3]));
+    sum = AnalyzeLaneSum(s);
+    squares = AnalyzeLaneSum(q);
+}
+
 AnalyzePassJob LevelsJob(const WaveInfo& info, uint32_t channel, ChannelWork& w, unsigned parts)
 {
     w.env.block = std::max(ENVELOPE_BLOCK_MIN, (info.frames + ENVELOPE_BLOCKS_MAX - 1) / ENVELOPE_BLOCKS_MAX);
@@ -101,33 +137,11 @@ AnalyzePassJob LevelsJob(const WaveInfo& info, uint32_t channel, ChannelWork& w,
     job.block = uint32_t(w.env.block);
     ChannelWork* work = &w;
     job.onBlock = [work, integer](unsigned part, const double* x, uint32_t n, uint64_t, uint64_t index) {
-        double lo[LANES], hi[LANES], s[LANES] = {}, q[LANES] = {};
-        for (uint32_t k = 0; k < LANES; ++k) lo[k] = hi[k] = x[0];
-        uint32_t i = 0;
-        for (; i + LANES <= n; i += LANES)
-            for (uint32_t k = 0; k < LANES; ++k) {
-                const double v = x[i + k];
-                lo[k] = v < lo[k] ? v : lo[k];
-                hi[k] = v > hi[k] ? v : hi[k];
-                s[k] += v;  // exact for integers: |s| < 2^31 x 2^15
-                q[k] += v * v;
-            }
-        for (; i < n; ++i) {
-            lo[0] = std::min(lo[0], x[i]);
-            hi[0] = std::max(hi[0], x[i]);
-            s[0] += x[i];
-            q[0] += x[i] * x[i];
-        }
+        double lo, hi, blockSum, blockSquares;
+        BlockLevels(x, n, lo, hi, blockSum, blockSquares);
         LevelSums& sums = work->levelParts[part];
-        double blockSum = 0, blockSquares = 0;
-        for (uint32_t k = 0; k < LANES; ++k) {
-            lo[0] = std::min(lo[0], lo[k]);
-            hi[0] = std::max(hi[0], hi[k]);
-            blockSum += s[k];
-            blockSquares += q[k];
-        }
-        work->env.low[index] = lo[0];
-        work->env.high[index] = hi[0];
+        work->env.low[index] = lo;
+        work->env.high[index] = hi;
         if (integer) {
             sums.sum += int64_t(blockSum);
         } else {

@@ -31,6 +31,16 @@ struct CompensatedSum {
     double Value() const { return sum + carry; }
 };
 
+// Four doubles as one value: GCC's generic vectors, lowered to whatever the
+// target has (two SSE2 registers or one AVX2 one, the same sums either way).
+// Long sums are kept in four interleaved parts this way: without
+// reassociation (no fast-math) one running sum is a chain of dependent
+// additions that neither pipelines nor vectorises. A compiler extension,
+// not a platform header.
+typedef double AnalyzeLanes __attribute__((vector_size(32)));
+
+inline double AnalyzeLaneSum(const AnalyzeLanes& v) { return (v[0] + v[1]) + (v[2] + v[3]); }
+
 // A frequency in cycles per sample split so that its product with any frame
 // offset below 2^33 has an exact fractional part: the phase of frame 10^9
 // is then as precise as that of frame 1.

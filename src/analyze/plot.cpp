@@ -232,11 +232,16 @@ void AnalyzeFft(double* re, double* im, uint32_t n)
             std::swap(im[i], im[j]);
         }
     }
+    // Each twiddle from the library's sine, not a recurrence: no drift.
+    std::vector<double> cosTable(n / 2), sinTable(n / 2);
+    for (uint32_t k = 0; k < n / 2; ++k) {
+        cosTable[k] = std::cos(-ANALYZE_TWO_PI * k / n);
+        sinTable[k] = std::sin(-ANALYZE_TWO_PI * k / n);
+    }
     for (uint32_t len = 2; len <= n; len <<= 1) {
-        const double angle = -ANALYZE_TWO_PI / len;
+        const uint32_t stride = n / len;
         for (uint32_t k = 0; k < len / 2; ++k) {
-            // Each twiddle from the library's sine, not a recurrence: no drift.
-            const double wr = std::cos(angle * k), wi = std::sin(angle * k);
+            const double wr = cosTable[k * stride], wi = sinTable[k * stride];
             for (uint32_t i = k; i < n; i += len) {
                 const uint32_t j = i + len / 2;
                 const double tr = re[j] * wr - im[j] * wi;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -34,13 +35,8 @@ constexpr double PROGRESSIVE_MIN_CYCLES = 16;
 #define VECTOR_CLONES
 #endif
 
-constexpr uint32_t LANES = 8;
 constexpr uint64_t HARMONIC_FRAMES = uint64_t(1) << 21;
 
-double LaneSum(const double* v)
-{
-    return ((v[0] + v[1]) + (v[2] + v[3])) + ((v[4] + v[5]) + (v[6] + v[7]));
-}
 
 // Blocks of equal length B <= BLOCK_MAX that tile all but fewer than K
 // frames of the count, K being the number of blocks.
@@ -60,18 +56,15 @@ Tiling Tile(uint64_t count)
 
 // cos and sin of 2 pi nu j for j < n, and their moments weighted by j^p.
 struct BlockTable {
-    std::vector<double> c, s, jc, js;
+    std::vector<double> c, s, index;  // index: j itself
     double m[3][5] = {};  // [p][cc, cs, ss, c, s]
 };
 
-void BuildTable(BlockTable& t, double nu, uint32_t n, bool withJ)
+void BuildTable(BlockTable& t, double nu, uint32_t n)
 {
     t.c.resize(n);
     t.s.resize(n);
-    if (withJ) {
-        t.jc.resize(n);
-        t.js.resize(n);
-    }
+    t.index.resize(n);
     const CycleRate rate = AnalyzeSplitRate(nu);
     CompensatedSum m[3][5];
     for (uint32_t j = 0; j < n; ++j) {
@@ -80,10 +73,7 @@ void BuildTable(BlockTable& t, double nu, uint32_t n, bool withJ)
         const double s = std::sin(angle);
         t.c[j] = c;
         t.s[j] = s;
-        if (withJ) {
-            t.jc[j] = j * c;
-            t.js[j] = j * s;
-        }
+        t.index[j] = j;
         const double v[5] = {c * c, c * s, s * s, c, s};
         double w = 1.0;
         for (int p = 0; p < 3; ++p, w *= j)
@@ -94,34 +84,42 @@ void BuildTable(BlockTable& t, double nu, uint32_t n, bool withJ)
 }
 
 // Sums of one block against the tables: x, x c, x s, x j c, x j s, x^2.
-// Each sum is kept in LANES interleaved parts: without reassociation (no
-// fast-math) a single running sum is a chain of dependent additions that
-// neither pipelines nor vectorises.
-VECTOR_CLONES void BlockSums(const double* x, const double* c, const double* s, const double* jc,
-                             const double* js, uint32_t n, double* out)
+// Each sum in four parts (AnalyzeLanes).
+VECTOR_CLONES void BlockSums(const double* x, const double* c, const double* s, const double* index,
+                             uint32_t n, double* out)
 {
-    double acc[6][LANES] = {};
-    uint32_t j = 0;
-    for (; j + LANES <= n; j += LANES)
-        for (uint32_t k = 0; k < LANES; ++k) {
-            const double v = x[j + k];
-            acc[0][k] += v;
-            acc[1][k] += v * c[j + k];
-            acc[2][k] += v * s[j + k];
-            acc[3][k] += v * jc[j + k];
-            acc[4][k] += v * js[j + k];
-            acc[5][k] += v * v;
-        }
-    for (; j < n; ++j) {
-        const double v = x[j];
-        acc[0][0] += v;
-        acc[1][0] += v * c[j];
-        acc[2][0] += v * s[j];
-        acc[3][0] += v * jc[j];
-        acc[4][0] += v * js[j];
-        acc[5][0] += v * v;
+    AnalyzeLanes a0 = {}, a1 = {}, a2 = {}, a3 = {}, a4 = {}, a5 = {};
+    const uint32_t whole = n - n % 4;
+    for (uint32_t i = 0; i < whole; i += 4) {
+        AnalyzeLanes v, vc, vs, j;
+        std::memcpy(&v, x + i, sizeof v);
+        std::memcpy(&vc, c + i, sizeof vc);
+        std::memcpy(&vs, s + i, sizeof vs);
+        std::memcpy(&j, index + i, sizeof j);
+        vc *= v;
+        vs *= v;
+        a0 += v;
+        a1 += vc;
+        a2 += vs;
+        a3 += vc * j;
+        a4 += vs * j;
+        a5 += v * v;
     }
-    for (int i = 0; i < 6; ++i) out[i] = LaneSum(acc[i]);
+    for (uint32_t i = whole; i < n; ++i) {
+        const double v = x[i];
+        a0[0] += v;
+        a1[0] += v * c[i];
+        a2[0] += v * s[i];
+        a3[0] += (v * c[i]) * index[i];
+        a4[0] += (v * s[i]) * index[i];
+        a5[0] += v * v;
+    }
+    out[0] = AnalyzeLaneSum(a0);
+    out[1] = AnalyzeLaneSum(a1);
+    out[2] = AnalyzeLaneSum(a2);
+    out[3] = AnalyzeLaneSum(a3);
+    out[4] = AnalyzeLaneSum(a4);
+    out[5] = AnalyzeLaneSum(a5);
 }
 
 // Solves the symmetric system g x = r (n <= 5) by Gaussian elimination with
@@ -202,7 +200,7 @@ struct AnalyzeFitPass {
         Sums& sums = parts[part];
         const auto& m = table.m;
         double d[6];
-        BlockSums(x, table.c.data(), table.s.data(), table.jc.data(), table.js.data(), B, d);
+        BlockSums(x, table.c.data(), table.s.data(), table.index.data(), B, d);
         const int64_t t = int64_t(frame) - problem.origin;
         const double T = double(t);
         const double angle = ANALYZE_TWO_PI * AnalyzeCycles(rate, t);
@@ -269,7 +267,7 @@ std::shared_ptr<AnalyzeFitPass> AnalyzeFitPassMake(const AnalyzeFitProblem& prob
 {
     auto pass = std::make_shared<AnalyzeFitPass>();
     pass->problem = problem;
-    BuildTable(pass->table, problem.nu, problem.block, true);
+    BuildTable(pass->table, problem.nu, problem.block);
     pass->rate = AnalyzeSplitRate(problem.nu);
     pass->parts.resize(std::max(1u, parts));
     return pass;
@@ -395,35 +393,48 @@ bool AnalyzeFitSine(const std::string& path, uint32_t channel, uint64_t first, u
 namespace {
 
 // One block of the residual: r = x - (alpha c + beta s + offset) and its
-// sum of squares.
+// sum of squares, in four parts as above.
 VECTOR_CLONES void ResidualBlock(const double* x, const double* c, const double* s, double alpha,
                                  double beta, double offset, uint32_t n, double* r, double* square)
 {
-    double acc[LANES] = {};
-    for (uint32_t j = 0; j < n; ++j) {
-        const double v = x[j] - ((alpha * c[j] + beta * s[j]) + offset);
-        r[j] = v;
-        acc[j % LANES] += v * v;
+    AnalyzeLanes q = {};
+    const uint32_t whole = n - n % 4;
+    for (uint32_t i = 0; i < whole; i += 4) {
+        AnalyzeLanes v, vc, vs;
+        std::memcpy(&v, x + i, sizeof v);
+        std::memcpy(&vc, c + i, sizeof vc);
+        std::memcpy(&vs, s + i, sizeof vs);
+        v -= (alpha * vc + beta * vs) + offset;
+        std::memcpy(r + i, &v, sizeof v);
+        q += v * v;
     }
-    *square = LaneSum(acc);
+    for (uint32_t i = whole; i < n; ++i) {
+        const double v = x[i] - ((alpha * c[i] + beta * s[i]) + offset);
+        r[i] = v;
+        q[0] += v * v;
+    }
+    *square = AnalyzeLaneSum(q);
 }
 
 // The sums of r against one harmonic's cos and sin tables.
 VECTOR_CLONES void Dot2(const double* r, const double* c, const double* s, uint32_t n, double* out)
 {
-    double rc[LANES] = {}, rs[LANES] = {};
-    uint32_t j = 0;
-    for (; j + LANES <= n; j += LANES)
-        for (uint32_t k = 0; k < LANES; ++k) {
-            rc[k] += r[j + k] * c[j + k];
-            rs[k] += r[j + k] * s[j + k];
-        }
-    for (; j < n; ++j) {
-        rc[0] += r[j] * c[j];
-        rs[0] += r[j] * s[j];
+    AnalyzeLanes rc = {}, rs = {};
+    const uint32_t whole = n - n % 4;
+    for (uint32_t i = 0; i < whole; i += 4) {
+        AnalyzeLanes v, vc, vs;
+        std::memcpy(&v, r + i, sizeof v);
+        std::memcpy(&vc, c + i, sizeof vc);
+        std::memcpy(&vs, s + i, sizeof vs);
+        rc += v * vc;
+        rs += v * vs;
     }
-    out[0] = LaneSum(rc);
-    out[1] = LaneSum(rs);
+    for (uint32_t i = whole; i < n; ++i) {
+        rc[0] += r[i] * c[i];
+        rs[0] += r[i] * s[i];
+    }
+    out[0] = AnalyzeLaneSum(rc);
+    out[1] = AnalyzeLaneSum(rs);
 }
 
 }  // namespace
@@ -488,10 +499,10 @@ std::shared_ptr<AnalyzeResidualPass> AnalyzeResidualPassMake(uint64_t first, uin
     pass->sine = sine;
     pass->rate = AnalyzeSplitRate(sine.nu);
     if (tiling.blocks == 0) return pass;
-    BuildTable(pass->fundamental, sine.nu, tiling.block, false);
+    BuildTable(pass->fundamental, sine.nu, tiling.block);
     for (int k = 2; k <= ANALYZE_HARMONICS_LAST && k * sine.nu < 0.5; ++k) {
         pass->tables.emplace_back();
-        BuildTable(pass->tables.back(), sine.nu * k, tiling.block, false);
+        BuildTable(pass->tables.back(), sine.nu * k, tiling.block);
         pass->rates.push_back(AnalyzeSplitRate(sine.nu * k));
     }
     pass->harmonicStride = std::max<uint64_t>(1, pass->count / HARMONIC_FRAMES);
