@@ -1,6 +1,7 @@
 // Fades found from their shape: the envelope of the samples around a fade is
 // fitted, by Levenberg-Marquardt, with each of a few fade shapes (Calyx's
-// Blackman half-window, a raised cosine, a quarter sine, a straight line),
+// Blackman half-window, a raised cosine, a quarter sine, an inverted
+// parabola, a straight line),
 // and the best one says where the fade starts from zero and where it reaches
 // full level. This puts a fade's zero between samples, where the first
 // sample above the noise can be several samples late.
@@ -17,7 +18,8 @@ namespace {
 
 constexpr uint64_t POINTS_MAX = 4096;
 constexpr int LM_ITERATIONS = 80;
-const char* const SHAPES[] = {"Blackman", "raised cosine", "quarter sine", "linear"};
+const char* const SHAPES[] = {"Blackman", "raised cosine", "quarter sine", "parabola", "linear"};
+constexpr int SHAPE_COUNT = 5;
 
 // The envelope around a fade, one point per run of q frames: P = sum of
 // (x - offset) s and W = sum of s^2, s the fitted unit sine, so that P / W
@@ -50,6 +52,10 @@ void Shape(int shape, double u, double& g, double& dg)
     case 2:
         g = std::sin(pi / 2 * u);
         dg = pi / 2 * std::cos(pi / 2 * u);
+        return;
+    case 3:  // an inverted parabola
+        g = u * (2 - u);
+        dg = 2 - 2 * u;
         return;
     default:
         g = u;
@@ -142,8 +148,8 @@ Fit FitShape(const std::vector<Point>& pts, int shape, double amp, double start,
 double AnalyzeFadeGain(const char* shape, double u)
 {
     // The names are the table's own pointers: found without comparing text.
-    int index = 3;
-    for (int i = 0; i < 4; ++i)
+    int index = SHAPE_COUNT - 1;
+    for (int i = 0; i < SHAPE_COUNT; ++i)
         if (shape == SHAPES[i] || std::strcmp(shape, SHAPES[i]) == 0) {
             index = i;
             break;
@@ -225,7 +231,7 @@ AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first,
     // A fade found before with a nearby sine: only its shape, from where it was.
     int hinted = -1;
     if (hint && hint->found)
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < SHAPE_COUNT; ++i)
             if (hint->shape == SHAPES[i]) hinted = i;
     if (hinted >= 0) {
         const double start = fadeOut ? -hint->start : hint->start;
@@ -233,7 +239,7 @@ AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first,
         best = FitShape(pts, hinted, amp, std::max(minStart, start), full, minStart, 0.5);
         bestShape = hinted;
     }
-    for (int shape = 0; shape < 4 && hinted < 0; ++shape) {
+    for (int shape = 0; shape < SHAPE_COUNT && hinted < 0; ++shape) {
         // The shape's own 10 % and 90 % points turn the crossings into a start and length.
         const auto inverse = [shape](double target) {
             double lo = 0, hi = 1, g, dg;

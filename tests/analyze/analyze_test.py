@@ -117,6 +117,15 @@ def group_convergence(tmp):
     check(near(c["frequency_hz"], 1000.0, 1e-6) and c["cycles"] == 30000.0 and c["whole_cycles"],
           f"sox 30000 cycles: {c['frequency_hz']} Hz, {c['cycles']} cycles")
     check(c["fade_in_ms"] == 0 and c["fade_out_ms"] == 0, "sox tone: no fades")
+    # Other makers' fades, found from their shapes: sox's quarter sine, half
+    # sine, straight line and inverted parabola.
+    for shape in "qhtp":
+        subprocess.run(["sox", "-n", "-r", "48000", "-b", "24", path, "synth", "2", "sine", "1000",
+                        "fade", shape, "0.05", "2", "0.1"], check=True)
+        r, doc = analyze("--json", path)
+        c = doc["channels"][0]
+        check(c["fade_in_ms"] == 50.0 and c["fade_out_ms"] == 100.0 and c["cycles"] == 2000.0,
+              f"sox fade {shape}: {c['fade_in_ms']} ms, {c['fade_out_ms']} ms, {c['cycles']} cycles")
 
 
 def calyx(tmp, args):
