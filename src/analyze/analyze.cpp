@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <thread>
 
 #include "analyze/analyze_internal.h"
@@ -36,6 +37,7 @@ constexpr double SINAD_TONE_MIN_DB = 3.0;
 constexpr double WHOLE_CYCLES_TOLERANCE = 0.05;
 constexpr uint64_t COARSE_FRAMES = uint64_t(1) << 20;
 constexpr double REFIT_SHARE = 0.99;
+constexpr uint64_t PROBE_FRAMES = uint64_t(1) << 20;
 constexpr uint32_t SPECTRUM_FRAMES = 16384;
 constexpr double SPECTRUM_CYCLES_MIN = 8;
 constexpr double LEVEL_CYCLES_MIN = 4;
@@ -83,6 +85,9 @@ struct ChannelWork {
     AnalyzeFade fadeIn, fadeOut;  // as last found, for refining
     bool refineFades = false;     // refine those in their shapes rather than try every shape
     AnalyzeResidual residual;
+    double probeNu = 0;  // from the middle of the file, before the first pass
+    std::shared_ptr<AnalyzeBlockFit> blockFit;  // the first pass's fit sums at probeNu
+    size_t roughFirst = 0, roughLast = 0;
 };
 
 #if defined(__x86_64__) && defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
@@ -126,6 +131,7 @@ AnalyzePassJob LevelsJob(const WaveInfo& info, uint32_t channel, ChannelWork& w,
 {
     w.env.block = std::max(ENVELOPE_BLOCK_MIN, (info.frames + ENVELOPE_BLOCKS_MAX - 1) / ENVELOPE_BLOCKS_MAX);
     const size_t blocks = size_t((info.frames + w.env.block - 1) / w.env.block);
+    if (w.probeNu > 0) w.blockFit = AnalyzeBlockFitMake(w.probeNu, uint32_t(w.env.block), blocks);
     w.env.low.assign(blocks, 0.0);
     w.env.high.assign(blocks, 0.0);
     w.levelParts.assign(parts, LevelSums{});
@@ -148,6 +154,7 @@ AnalyzePassJob LevelsJob(const WaveInfo& info, uint32_t channel, ChannelWork& w,
             for (uint32_t k = 0; k < n; ++k) sums.floatSum.Add(x[k]);
         }
         sums.squares.Add(blockSquares);
+        if (work->blockFit) AnalyzeBlockFitAdd(*work->blockFit, x, n, index);
     };
     return job;
 }
@@ -251,6 +258,58 @@ bool SpectralPeak(WaveReader& reader, uint32_t channel, uint64_t first, uint32_t
     return nu > 0 && nu < 0.5;
 }
 
+// A coarse frequency of frames [first, first + count): the zero crossings of
+// its middle (or all of it), and the spectrum's peak where the spectrum's
+// window holds enough cycles to resolve them; the crossings are the finer
+// estimate where the two agree.
+bool CoarseEstimate(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count, double mid, double h,
+                    std::vector<double>& buffer, double& nu)
+{
+    const uint64_t span = std::min<uint64_t>(count, COARSE_FRAMES);
+    double crossings = 0, spectral = 0;
+    const bool counted = CoarseFrequency(reader, channel, first + (count - span) / 2, span, mid, h, buffer, crossings) ||
+                         (span < count && CoarseFrequency(reader, channel, first, count, mid, h, buffer, crossings));
+    uint32_t window = SPECTRUM_FRAMES;
+    while (window > count) window /= 2;
+    const bool peaked = window >= 64 &&
+                        SpectralPeak(reader, channel, first + (count - window) / 2, window, buffer, spectral) &&
+                        spectral * window >= SPECTRUM_CYCLES_MIN;
+    if (peaked && !(counted && std::fabs(crossings - spectral) * window < 1.0)) {
+        nu = spectral;
+        return true;
+    }
+    if (counted) nu = crossings;
+    return counted;
+}
+
+// Before the first pass, the middle of the channel, where a tone is usually
+// level: its frequency fitted there, so that the first pass can gather the
+// fit's sums as it reads the levels. Nothing when no tone shows there.
+void Probe(const std::string& path, uint32_t channel, ChannelWork& w)
+{
+    WaveReader reader;
+    std::vector<double> buffer;
+    if (WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok) return;
+    const uint64_t frames = reader.info.frames;
+    const uint64_t count = std::min<uint64_t>(frames, PROBE_FRAMES);
+    const uint64_t first = (frames - count) / 2;
+    double low = std::numeric_limits<double>::infinity(), high = -low;
+    if (!AnalyzeForEachRun(reader, channel, first, count, buffer, RUN_FRAMES, [&](const double* x, uint32_t n, uint64_t) {
+            for (uint32_t i = 0; i < n; ++i) {
+                low = std::min(low, x[i]);
+                high = std::max(high, x[i]);
+            }
+        }))
+        return;
+    const double level = (high - low) / 2;
+    double nu = 0;
+    AnalyzeSine sine;
+    if (!(level > 0) || !CoarseEstimate(reader, channel, first, count, (high + low) / 2, HYSTERESIS * level, buffer, nu) ||
+        !AnalyzeFitSine(path, channel, first, count, nu, sine))
+        return;
+    w.probeNu = sine.nu;
+}
+
 // From the envelope: where the tone is, where it is roughly level, its
 // level; then a coarse frequency from the zero crossings there.
 void FindTone(WaveReader& reader, uint32_t channel, std::vector<double>& buffer, ChannelWork& w)
@@ -284,7 +343,10 @@ void FindTone(WaveReader& reader, uint32_t channel, std::vector<double>& buffer,
     }
     if (w.levelFirst > w.levelLast) w.levelFirst = w.levelLast = w.toneFirst;
     // Where the tone is roughly level, a block inside each end.
-    size_t roughFirst = w.levelFirst, roughLast = w.levelLast;
+    size_t& roughFirst = w.roughFirst;
+    size_t& roughLast = w.roughLast;
+    roughFirst = w.levelFirst;
+    roughLast = w.levelLast;
     if (roughLast >= roughFirst + 3) {
         ++roughFirst;
         --roughLast;
@@ -295,28 +357,13 @@ void FindTone(WaveReader& reader, uint32_t channel, std::vector<double>& buffer,
     w.mid = 0;
     for (size_t b = roughFirst; b <= roughLast; ++b) w.mid += (env.low[b] + env.high[b]) / 2;
     w.mid /= double(roughLast - roughFirst + 1);
-    // The crossings of the middle of that part first: enough for a start.
     const double h = HYSTERESIS * w.level;
-    const uint64_t span = std::min<uint64_t>(w.r1 - w.r0, COARSE_FRAMES);
     const uint64_t t0 = w.toneFirst * env.block;
     const uint64_t t1 = std::min<uint64_t>(frames, (w.toneLast + 1) * env.block);
-    double crossings = 0, spectral = 0;
-    const bool counted =
-        CoarseFrequency(reader, channel, w.r0 + (w.r1 - w.r0 - span) / 2, span, w.mid, h, buffer, crossings) ||
-        CoarseFrequency(reader, channel, w.r0, w.r1 - w.r0, w.mid, h, buffer, crossings) ||
-        CoarseFrequency(reader, channel, t0, t1 - t0, w.mid, h, buffer, crossings);
-    // And the spectrum, where its window holds enough cycles to resolve
-    // them; the crossings are the finer estimate where the two agree.
-    uint32_t window = SPECTRUM_FRAMES;
-    while (window > w.r1 - w.r0) window /= 2;
-    const bool peaked = window >= 64 &&
-                        SpectralPeak(reader, channel, w.r0 + (w.r1 - w.r0 - window) / 2, window, buffer, spectral) &&
-                        spectral * window >= SPECTRUM_CYCLES_MIN;
-    if (peaked && !(counted && std::fabs(crossings - spectral) * window < 1.0)) {
-        w.nu = spectral;
-    } else if (counted) {
-        w.nu = crossings;
-    } else {
+    if (w.probeNu > 0) {
+        w.nu = w.probeNu;
+    } else if (!CoarseEstimate(reader, channel, w.r0, w.r1 - w.r0, w.mid, h, buffer, w.nu) &&
+               !CoarseFrequency(reader, channel, t0, t1 - t0, w.mid, h, buffer, w.nu)) {
         out.noToneReason = "no tone was found: too few zero crossings";
         return;
     }
@@ -530,6 +577,7 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info, std::vector<
     const uint32_t channels = info.channels;
     const unsigned parts = std::max(1u, threads);
     std::vector<ChannelWork> work(channels);
+    ForEachChannel(channels, threads, [&](uint32_t c) { Probe(path, c, work[c]); });
     std::vector<AnalyzePassJob> jobs;
     for (uint32_t c = 0; c < channels; ++c) {
         work[c].out = &results[c];
@@ -558,6 +606,13 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info, std::vector<
             w.fit.settled = true;
             w.fit.sine = w.sine;
             return;
+        }
+        // The first pass's sums where it gathered them (whole blocks only).
+        if (w.blockFit) {
+            const uint64_t end = w.r1 == (w.roughLast + 1) * w.env.block ? w.roughLast + 1 : w.roughLast;
+            w.fit = AnalyzeBlockFitSolve(*w.blockFit, w.roughFirst, end);
+            w.blockFit.reset();
+            if (!w.fit.failed) return;
         }
         w.nu = AnalyzeFitInner(path, c, w.r0, w.r1 - w.r0, w.nu);
         w.fit = AnalyzeFitBegin(w.r0, w.r1 - w.r0, w.nu);

@@ -118,6 +118,17 @@ void AnalyzeFitPassFinish(AnalyzeFitProblem& problem, const AnalyzeFitPass& pass
 // frequency, or nu0 for a short range.
 double AnalyzeFitInner(const std::string& path, uint32_t channel, uint64_t first, uint64_t count, double nu0);
 
+// Every block's sums against the tables of one frequency, kept from a pass
+// that reads the file for something else: the fit over any run of whole
+// blocks then needs no pass of its own. A block of `block` frames at index
+// i starts at frame i x block.
+struct AnalyzeBlockFit;
+std::shared_ptr<AnalyzeBlockFit> AnalyzeBlockFitMake(double nu, uint32_t block, size_t blocks);
+void AnalyzeBlockFitAdd(AnalyzeBlockFit& fit, const double* x, uint32_t n, uint64_t index);
+// The problem over blocks [firstBlock, endBlock) after the step the kept
+// sums give: settled, or ready for passes of its own.
+AnalyzeFitProblem AnalyzeBlockFitSolve(const AnalyzeBlockFit& fit, uint64_t firstBlock, uint64_t endBlock);
+
 // The whole four-parameter fit of one channel's range, from the frequency
 // nu0, with passes of its own (first over ever smaller middle parts, so that
 // the whole range needs about one pass). False when it does not settle.

@@ -180,71 +180,159 @@ double AnalyzeSineAt(const AnalyzeSine& sine, const CycleRate& rate, int64_t n, 
     return v + sine.offset;
 }
 
+namespace {
+
 // The normal equations of the basis c, s, 1, t c, t s (t in units of the
-// problem's scale from its origin) at one frequency, per part of a pass.
+// problem's scale from its origin) at one frequency.
+struct FitSums {
+    CompensatedSum gram[5][5];
+    CompensatedSum rhs[5];
+    CompensatedSum squares;
+};
+
+// Adds one whole block of B frames starting t frames from the origin, given
+// its sums d against the tables (BlockSums).
+void AddFitBlock(FitSums& sums, const BlockTable& table, const CycleRate& rate, const double* d, int64_t t,
+                 uint32_t B, double h)
+{
+    const auto& m = table.m;
+    const double T = double(t);
+    const double angle = ANALYZE_TWO_PI * AnalyzeCycles(rate, t);
+    const double C = std::cos(angle);
+    const double S = std::sin(angle);
+    const double xc = C * d[1] - S * d[2];
+    const double xs = S * d[1] + C * d[2];
+    const double xjc = C * d[3] - S * d[4];
+    const double xjs = S * d[3] + C * d[4];
+    sums.squares.Add(d[5]);
+    sums.rhs[0].Add(xc);
+    sums.rhs[1].Add(xs);
+    sums.rhs[2].Add(d[0]);
+    sums.rhs[3].Add((T * xc + xjc) / h);
+    sums.rhs[4].Add((T * xs + xjs) / h);
+    // Moments of the rotated basis weighted by j^p.
+    double cc[3], cs[3], ss[3], c1[3], s1[3];
+    for (int p = 0; p < 3; ++p) {
+        cc[p] = C * C * m[p][0] - 2 * C * S * m[p][1] + S * S * m[p][2];
+        cs[p] = C * S * (m[p][0] - m[p][2]) + (C * C - S * S) * m[p][1];
+        ss[p] = S * S * m[p][0] + 2 * C * S * m[p][1] + C * C * m[p][2];
+        c1[p] = C * m[p][3] - S * m[p][4];
+        s1[p] = S * m[p][3] + C * m[p][4];
+    }
+    // Weighted by t = T + j and t^2, then scaled by h and h^2.
+    const auto t1 = [&](const double* v) { return (T * v[0] + v[1]) / h; };
+    const auto t2 = [&](const double* v) { return ((T * T * v[0] + 2 * T * v[1]) + v[2]) / (h * h); };
+    sums.gram[0][0].Add(cc[0]);
+    sums.gram[0][1].Add(cs[0]);
+    sums.gram[1][1].Add(ss[0]);
+    sums.gram[0][2].Add(c1[0]);
+    sums.gram[1][2].Add(s1[0]);
+    sums.gram[2][2].Add(B);
+    sums.gram[0][3].Add(t1(cc));
+    sums.gram[0][4].Add(t1(cs));
+    sums.gram[1][3].Add(t1(cs));
+    sums.gram[1][4].Add(t1(ss));
+    sums.gram[2][3].Add(t1(c1));
+    sums.gram[2][4].Add(t1(s1));
+    sums.gram[3][3].Add(t2(cc));
+    sums.gram[3][4].Add(t2(cs));
+    sums.gram[4][4].Add(t2(ss));
+}
+
+void FitStep(AnalyzeFitProblem& problem, double g[5][5], double r[5], double squareSum);
+
+// The parts' sums, added in order, then one step.
+void FinishFitSums(AnalyzeFitProblem& problem, const std::vector<FitSums>& parts)
+{
+    ++problem.passes;
+    double g[5][5], r[5];
+    CompensatedSum total[5][5], rhs[5], squares;
+    for (const FitSums& s : parts) {
+        squares.Add(s.squares.Value());
+        for (int i = 0; i < 5; ++i) {
+            rhs[i].Add(s.rhs[i].Value());
+            for (int k = i; k < 5; ++k) total[i][k].Add(s.gram[i][k].Value());
+        }
+    }
+    for (int i = 0; i < 5; ++i) {
+        r[i] = rhs[i].Value();
+        for (int k = i; k < 5; ++k) g[i][k] = g[k][i] = total[i][k].Value();
+    }
+    FitStep(problem, g, r, squares.Value());
+}
+
+}  // namespace
+
+
 struct AnalyzeFitPass {
     AnalyzeFitProblem problem;
     BlockTable table;
     CycleRate rate;
-    struct Sums {
-        CompensatedSum gram[5][5];
-        CompensatedSum rhs[5];
-        CompensatedSum squares;
-    };
-    std::vector<Sums> parts;
+    std::vector<FitSums> parts;
 
     void Block(unsigned part, const double* x, uint64_t frame)
     {
-        const uint32_t B = problem.block;
-        const double h = problem.scale;
-        Sums& sums = parts[part];
-        const auto& m = table.m;
         double d[6];
-        BlockSums(x, table.c.data(), table.s.data(), table.index.data(), B, d);
-        const int64_t t = int64_t(frame) - problem.origin;
-        const double T = double(t);
-        const double angle = ANALYZE_TWO_PI * AnalyzeCycles(rate, t);
-        const double C = std::cos(angle);
-        const double S = std::sin(angle);
-        const double xc = C * d[1] - S * d[2];
-        const double xs = S * d[1] + C * d[2];
-        const double xjc = C * d[3] - S * d[4];
-        const double xjs = S * d[3] + C * d[4];
-        sums.squares.Add(d[5]);
-        sums.rhs[0].Add(xc);
-        sums.rhs[1].Add(xs);
-        sums.rhs[2].Add(d[0]);
-        sums.rhs[3].Add((T * xc + xjc) / h);
-        sums.rhs[4].Add((T * xs + xjs) / h);
-        // Moments of the rotated basis weighted by j^p.
-        double cc[3], cs[3], ss[3], c1[3], s1[3];
-        for (int p = 0; p < 3; ++p) {
-            cc[p] = C * C * m[p][0] - 2 * C * S * m[p][1] + S * S * m[p][2];
-            cs[p] = C * S * (m[p][0] - m[p][2]) + (C * C - S * S) * m[p][1];
-            ss[p] = S * S * m[p][0] + 2 * C * S * m[p][1] + C * C * m[p][2];
-            c1[p] = C * m[p][3] - S * m[p][4];
-            s1[p] = S * m[p][3] + C * m[p][4];
-        }
-        // Weighted by t = T + j and t^2, then scaled by h and h^2.
-        const auto t1 = [&](const double* v) { return (T * v[0] + v[1]) / h; };
-        const auto t2 = [&](const double* v) { return ((T * T * v[0] + 2 * T * v[1]) + v[2]) / (h * h); };
-        sums.gram[0][0].Add(cc[0]);
-        sums.gram[0][1].Add(cs[0]);
-        sums.gram[1][1].Add(ss[0]);
-        sums.gram[0][2].Add(c1[0]);
-        sums.gram[1][2].Add(s1[0]);
-        sums.gram[2][2].Add(B);
-        sums.gram[0][3].Add(t1(cc));
-        sums.gram[0][4].Add(t1(cs));
-        sums.gram[1][3].Add(t1(cs));
-        sums.gram[1][4].Add(t1(ss));
-        sums.gram[2][3].Add(t1(c1));
-        sums.gram[2][4].Add(t1(s1));
-        sums.gram[3][3].Add(t2(cc));
-        sums.gram[3][4].Add(t2(cs));
-        sums.gram[4][4].Add(t2(ss));
+        BlockSums(x, table.c.data(), table.s.data(), table.index.data(), problem.block, d);
+        AddFitBlock(parts[part], table, rate, d, int64_t(frame) - problem.origin, problem.block, problem.scale);
     }
 };
+
+// Sums of every block of a pass kept, so that the fit over any run of whole
+// blocks follows without reading the file again.
+struct AnalyzeBlockFit {
+    double nu = 0.0;
+    uint32_t block = 0;
+    BlockTable table;
+    CycleRate rate;
+    std::vector<double> sums;  // 6 per block
+    std::vector<uint8_t> whole;
+};
+
+std::shared_ptr<AnalyzeBlockFit> AnalyzeBlockFitMake(double nu, uint32_t block, size_t blocks)
+{
+    auto fit = std::make_shared<AnalyzeBlockFit>();
+    fit->nu = nu;
+    fit->block = block;
+    BuildTable(fit->table, nu, block);
+    fit->rate = AnalyzeSplitRate(nu);
+    fit->sums.assign(blocks * 6, 0.0);
+    fit->whole.assign(blocks, 0);
+    return fit;
+}
+
+void AnalyzeBlockFitAdd(AnalyzeBlockFit& fit, const double* x, uint32_t n, uint64_t index)
+{
+    if (n != fit.block || index >= fit.whole.size()) return;
+    BlockSums(x, fit.table.c.data(), fit.table.s.data(), fit.table.index.data(), n, &fit.sums[index * 6]);
+    fit.whole[index] = 1;
+}
+
+AnalyzeFitProblem AnalyzeBlockFitSolve(const AnalyzeBlockFit& fit, uint64_t firstBlock, uint64_t endBlock)
+{
+    AnalyzeFitProblem problem;
+    problem.nu = fit.nu;
+    problem.block = fit.block;
+    problem.first = firstBlock * fit.block;
+    problem.count = (endBlock - std::min(firstBlock, endBlock)) * fit.block;
+    problem.origin = int64_t(problem.first + problem.count / 2);
+    problem.scale = std::max(1.0, double(problem.count) / 2);
+    if (problem.count == 0 || endBlock > fit.whole.size()) {
+        problem.failed = true;
+        return problem;
+    }
+    std::vector<FitSums> sums(1);
+    for (uint64_t b = firstBlock; b < endBlock; ++b) {
+        if (!fit.whole[b]) {
+            problem.failed = true;
+            return problem;
+        }
+        AddFitBlock(sums[0], fit.table, fit.rate, &fit.sums[b * 6], int64_t(b * fit.block) - problem.origin,
+                    fit.block, problem.scale);
+    }
+    FinishFitSums(problem, sums);
+    return problem;
+}
 
 AnalyzeFitProblem AnalyzeFitBegin(uint64_t first, uint64_t count, double nu0)
 {
@@ -285,28 +373,9 @@ AnalyzePassJob AnalyzeFitPassJob(const std::shared_ptr<AnalyzeFitPass>& pass, ui
     return job;
 }
 
-namespace {
-void FitStep(AnalyzeFitProblem& problem, double g[5][5], double r[5], double squareSum);
-}
-
 void AnalyzeFitPassFinish(AnalyzeFitProblem& problem, const AnalyzeFitPass& pass)
 {
-    ++problem.passes;
-    // The parts' sums, added in order.
-    double g[5][5], r[5];
-    CompensatedSum total[5][5], rhs[5], squares;
-    for (const AnalyzeFitPass::Sums& s : pass.parts) {
-        squares.Add(s.squares.Value());
-        for (int i = 0; i < 5; ++i) {
-            rhs[i].Add(s.rhs[i].Value());
-            for (int k = i; k < 5; ++k) total[i][k].Add(s.gram[i][k].Value());
-        }
-    }
-    for (int i = 0; i < 5; ++i) {
-        r[i] = rhs[i].Value();
-        for (int k = i; k < 5; ++k) g[i][k] = g[k][i] = total[i][k].Value();
-    }
-    FitStep(problem, g, r, squares.Value());
+    FinishFitSums(problem, pass.parts);
 }
 
 namespace {
