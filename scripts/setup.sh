@@ -13,4 +13,4 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
   wine wine64 wine32:i386 fonts-wine xvfb xauth xdotool imagemagick \
   sox ffmpeg hyperfine time python3 ca-certificates libmpfr-dev \
-  dpkg-dev nsis lintian man-db mandoc unzip liblnk-utils >/dev/null
+  dpkg-dev nsis lintian man-db mandoc unzip liblnk-utils librsvg2-bin >/dev/null

@@ -9,6 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/analyze_command.h"
 #include "cli/runs.h"
 #include "cli/stop_signal.h"
 #include "job/request_text.h"
@@ -19,6 +20,7 @@ int main(int argc, char** argv)
 #ifdef _WIN32
     InstallSignalHandlers();
 #endif
+    if (argc > 1 && std::string(argv[1]) == "analyze") return RunAnalyzeCommand(argc - 1, argv + 1);
 
     ToneSetOptions options;
     bool quiet = false;

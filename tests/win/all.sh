@@ -21,6 +21,7 @@ step() {  # runs one test script; a failure is reported at the end
 echo "== the same bits from every build (Windows builds under Wine)"
 step bash tests/cross/math_identity.sh
 step bash tests/cross/file_identity.sh
+step bash tests/cross/analyze_identity.sh
 
 echo "== the dialog program under Wine and Xvfb"
 for arch in i686 x86_64; do

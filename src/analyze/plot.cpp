@@ -1,0 +1,366 @@
+// The picture: waveform ends with fade envelopes, and the residual spectrum.
+//
+// The spectrum is of the fit's residual, not of the samples: a window's side
+// lobes would otherwise bury a 32-bit file's noise floor under the
+// fundamental's leakage. The fundamental is drawn at its fitted level.
+//
+// No FFT library is packaged for the Windows cross builds, so a small radix-2
+// transform is written here; it only feeds the picture.
+
+#include "analyze/plot.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "analyze/analyze_internal.h"
+
+namespace {
+
+constexpr uint32_t SPECTRUM_FRAMES_MAX = 65536;
+constexpr double WIDTH = 960, HEIGHT = 760;
+constexpr double PANEL_TOP = 50, PANEL_HEIGHT = 250, PANEL_LEFT = 70, PANEL_GAP = 50;
+constexpr double SPECTRUM_TOP = 390, SPECTRUM_HEIGHT = 300;
+constexpr uint32_t COLUMNS = 400;
+
+std::string F(double v)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", v);
+    return std::string(text) == "-0.0" ? "0.0" : text;
+}
+
+std::string Escape(const std::string& s)
+{
+    std::string out;
+    for (char c : s) {
+        if (c == '<') out += "&lt;";
+        else if (c == '>') out += "&gt;";
+        else if (c == '&') out += "&amp;";
+        else if (c == '"') out += "&quot;";
+        else out += c;
+    }
+    return out;
+}
+
+std::string Text(double x, double y, const std::string& s, const char* anchor = "start", int size = 12)
+{
+    return "<text x=\"" + F(x) + "\" y=\"" + F(y) + "\" font-size=\"" + std::to_string(size) +
+           "\" text-anchor=\"" + anchor + "\">" + Escape(s) + "</text>\n";
+}
+
+std::string Line(double x0, double y0, double x1, double y1, const char* style)
+{
+    return "<line x1=\"" + F(x0) + "\" y1=\"" + F(y0) + "\" x2=\"" + F(x1) + "\" y2=\"" + F(y1) +
+           "\" " + style + "/>\n";
+}
+
+// A "nice" tick step for a range: 1, 2 or 5 times a power of ten.
+double TickStep(double range, int ticks)
+{
+    const double raw = range / ticks;
+    const double p = std::pow(10.0, std::floor(std::log10(raw)));
+    const double m = raw / p;
+    return (m < 1.5 ? 1 : m < 3.5 ? 2 : m < 7.5 ? 5 : 10) * p;
+}
+
+std::string Label(double v)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", std::fabs(v) < 1e-12 ? 0.0 : v);
+    return text;
+}
+
+// One waveform panel: frames [first, first + count) of the channel, scaled to
+// full scale, with the fitted envelope (offset +- amplitude x fade gain).
+std::string WavePanel(const FileAnalysis& file, uint32_t channel, uint64_t first, uint64_t count,
+                      double left, double width, const std::string& title)
+{
+    const WaveInfo& info = file.info;
+    const ChannelAnalysis& c = file.channels[channel];
+    const double fs = WaveFullScale(info);
+    const double top = PANEL_TOP, h = PANEL_HEIGHT;
+    const auto X = [&](double frame) { return left + (frame - double(first)) / double(std::max<uint64_t>(count, 1)) * width; };
+    const auto Y = [&](double v) { return top + h / 2 - std::clamp(v / fs, -1.1, 1.1) / 1.1 * (h / 2); };
+    std::string out = "<rect x=\"" + F(left) + "\" y=\"" + F(top) + "\" width=\"" + F(width) + "\" height=\"" +
+                      F(h) + "\" fill=\"#fbfbfb\" stroke=\"#888\"/>\n";
+    out += Text(left + width / 2, top - 10, title, "middle", 13);
+    // Axes: amplitude relative to full scale, time in ms.
+    for (double v : {-1.0, -0.5, 0.0, 0.5, 1.0}) {
+        out += Line(left, Y(v * fs), left + width, Y(v * fs), "stroke=\"#e2e2e2\"");
+        out += Text(left - 5, Y(v * fs) + 4, Label(v), "end", 10);
+    }
+    const double ms0 = double(first) * 1000 / info.rate, ms1 = double(first + count) * 1000 / info.rate;
+    const double step = TickStep(ms1 - ms0, 5);
+    for (double t = std::ceil(ms0 / step) * step; t <= ms1 + 1e-9; t += step) {
+        const double x = X(t * info.rate / 1000);
+        out += Line(x, top + h, x, top + h + 4, "stroke=\"#888\"");
+        out += Text(x, top + h + 16, Label(t), "middle", 10);
+    }
+    out += Text(left + width / 2, top + h + 32, "time (ms)", "middle", 11);
+
+    const AnalyzeTrace trace = AnalyzeReadTrace(file.path, channel, first, count, uint32_t(width));
+    if (!trace.low.empty()) {
+        const double columnFrames = double(count) / double(trace.low.size());
+        std::string upper, lower;
+        for (size_t i = 0; i < trace.low.size(); ++i) {
+            const double x = X(double(first) + (double(i) + 0.5) * columnFrames);
+            upper += F(x) + "," + F(Y(trace.high[i])) + " ";
+        }
+        for (size_t i = trace.low.size(); i-- > 0;) {
+            const double x = X(double(first) + (double(i) + 0.5) * columnFrames);
+            lower += F(x) + "," + F(Y(trace.low[i])) + " ";
+        }
+        out += "<polygon points=\"" + upper + lower + "\" fill=\"#4a7ab5\" stroke=\"#2d5d99\" stroke-width=\"0.8\"/>\n";
+    }
+    if (c.toneFound) {
+        // The envelope of the fitted tone with its fades.
+        const double amp = std::hypot(c.sine.a, c.sine.b);
+        const auto gain = [&](double n) {
+            if (n < c.toneStart || n > c.toneEnd) return 0.0;
+            if (c.fadeInFrames > 0 && n < c.toneStart + c.fadeInFrames)
+                return AnalyzeFadeGain(c.fadeInShape, (n - c.toneStart) / c.fadeInFrames);
+            if (c.fadeOutFrames > 0 && n > c.toneEnd - c.fadeOutFrames)
+                return AnalyzeFadeGain(c.fadeOutShape, (c.toneEnd - n) / c.fadeOutFrames);
+            return 1.0;
+        };
+        std::string plus, minus;
+        for (uint32_t i = 0; i <= COLUMNS; ++i) {
+            const double n = double(first) + double(count) * i / COLUMNS;
+            plus += F(X(n)) + "," + F(Y(c.sine.offset + amp * gain(n))) + " ";
+            minus += F(X(n)) + "," + F(Y(c.sine.offset - amp * gain(n))) + " ";
+        }
+        const char* style = "fill=\"none\" stroke=\"#d23c2c\" stroke-width=\"1.6\" stroke-dasharray=\"6,3\"";
+        out += "<polyline points=\"" + plus + "\" " + style + "/>\n";
+        out += "<polyline points=\"" + minus + "\" " + style + "/>\n";
+    }
+    return out;
+}
+
+std::string SpectrumPanel(const FileAnalysis& file, uint32_t channel)
+{
+    const WaveInfo& info = file.info;
+    const ChannelAnalysis& c = file.channels[channel];
+    const double left = PANEL_LEFT, width = WIDTH - PANEL_LEFT - 30, top = SPECTRUM_TOP, h = SPECTRUM_HEIGHT;
+    std::string out = "<rect x=\"" + F(left) + "\" y=\"" + F(top) + "\" width=\"" + F(width) + "\" height=\"" +
+                      F(h) + "\" fill=\"#fbfbfb\" stroke=\"#888\"/>\n";
+    const AnalyzeSpectrum spectrum = AnalyzeResidualSpectrum(file.path, channel, c);
+    if (spectrum.db.size() < 4) {
+        out += Text(left + width / 2, top + h / 2, "no spectrum: no tone was found", "middle", 13);
+        return out;
+    }
+    const double fs = WaveFullScale(info);
+    const double amp = std::hypot(c.sine.a, c.sine.b);
+    const double level = 20 * std::log10(amp / fs);
+    std::vector<double> sorted;
+    for (size_t i = 1; i < spectrum.db.size(); ++i)
+        if (std::isfinite(spectrum.db[i])) sorted.push_back(spectrum.db[i]);
+    std::sort(sorted.begin(), sorted.end());
+    const double floorDb = sorted.empty() ? -200 : sorted[sorted.size() / 2];
+    const double dbTop = std::ceil(std::max(level, 0.0) / 20) * 20 + 10;
+    double dbLow = floorDb - 30;
+    for (double hDb : c.harmonicsDb)
+        if (std::isfinite(hDb)) dbLow = std::min(dbLow, hDb + level - 20);
+    dbLow = std::max(std::floor(dbLow / 20) * 20, -260.0);
+    const double f0 = std::max(spectrum.binHz, 10.0), f1 = info.rate / 2.0;
+    const auto X = [&](double hz) {
+        return left + std::log10(std::clamp(hz, f0, f1) / f0) / std::log10(f1 / f0) * width;
+    };
+    const auto Y = [&](double db) { return top + (dbTop - std::clamp(db, dbLow, dbTop)) / (dbTop - dbLow) * h; };
+    out += Text(left + width / 2, top - 12,
+                "Spectrum of the sustained part: fundamental (fitted), harmonics and noise of the residual",
+                "middle", 13);
+    const double dbStep = TickStep(dbTop - dbLow, 8);
+    for (double db = std::ceil(dbLow / dbStep) * dbStep; db <= dbTop + 1e-9; db += dbStep) {
+        out += Line(left, Y(db), left + width, Y(db), "stroke=\"#e2e2e2\"");
+        out += Text(left - 5, Y(db) + 4, Label(db), "end", 10);
+    }
+    for (double decade = std::pow(10.0, std::ceil(std::log10(f0))); decade <= f1; decade *= 10) {
+        for (int m = 1; m < 10 && m * decade <= f1; ++m) {
+            const double x = X(m * decade);
+            out += Line(x, top, x, top + h, m == 1 ? "stroke=\"#d8d8d8\"" : "stroke=\"#f0f0f0\"");
+            if (m == 1 || m == 2 || m == 5)
+                out += Text(x, top + h + 16, decade * m >= 1000 ? Label(decade * m / 1000) + "k" : Label(decade * m),
+                            "middle", 10);
+        }
+    }
+    out += Text(left + width / 2, top + h + 34, "frequency (Hz)", "middle", 11);
+    out += Text(18, top + h / 2, "dBFS", "middle", 11);
+
+    // The residual's bins, the largest per pixel column.
+    std::vector<double> column(size_t(width) + 1, -std::numeric_limits<double>::infinity());
+    for (size_t i = 1; i < spectrum.db.size(); ++i) {
+        const double hz = double(i) * spectrum.binHz;
+        if (hz < f0) continue;
+        const size_t x = size_t(X(hz) - left);
+        column[std::min(x, column.size() - 1)] = std::max(column[std::min(x, column.size() - 1)], spectrum.db[i]);
+    }
+    std::string path;
+    for (size_t x = 0; x < column.size(); ++x)
+        if (std::isfinite(column[x])) path += F(left + double(x)) + "," + F(Y(column[x])) + " ";
+    out += "<polyline points=\"" + path + "\" fill=\"none\" stroke=\"#4a7ab5\" stroke-width=\"1\"/>\n";
+    out += Line(left, Y(floorDb), left + width, Y(floorDb), "stroke=\"#2f9e44\" stroke-dasharray=\"5,4\"");
+    out += Text(left + 6, Y(floorDb) - 22, "noise floor per bin (median) " + F(floorDb) + " dBFS", "start", 11);
+    // The fundamental and the harmonics at their fitted levels.
+    const double x1 = X(c.frequencyHz);
+    out += Line(x1, Y(dbLow), x1, Y(level), "stroke=\"#d23c2c\" stroke-width=\"3\"");
+    out += Text(x1 + 6, Y(level) + 12, "fundamental " + F(c.frequencyHz) + " Hz, " + F(level) + " dBFS", "start", 11);
+    for (size_t k = 0; k < c.harmonicsDb.size(); ++k) {
+        if (!std::isfinite(c.harmonicsDb[k])) continue;
+        const double hz = c.frequencyHz * double(k + 2);
+        const double db = c.harmonicsDb[k] + level;
+        out += "<circle cx=\"" + F(X(hz)) + "\" cy=\"" + F(Y(db)) + "\" r=\"3.5\" fill=\"#e8890c\"/>\n";
+        out += Text(X(hz), Y(db) - 7, std::string("H").append(std::to_string(k + 2)), "middle", 10);
+    }
+    return out;
+}
+
+}  // namespace
+
+void AnalyzeFft(double* re, double* im, uint32_t n)
+{
+    for (uint32_t i = 1, j = 0; i < n; ++i) {
+        uint32_t bit = n >> 1;
+        for (; j & bit; bit >>= 1) j ^= bit;
+        j ^= bit;
+        if (i < j) {
+            std::swap(re[i], re[j]);
+            std::swap(im[i], im[j]);
+        }
+    }
+    // Each twiddle from the library's sine, not a recurrence: no drift.
+    std::vector<double> cosTable(n / 2), sinTable(n / 2);
+    for (uint32_t k = 0; k < n / 2; ++k) {
+        cosTable[k] = std::cos(-ANALYZE_TWO_PI * k / n);
+        sinTable[k] = std::sin(-ANALYZE_TWO_PI * k / n);
+    }
+    for (uint32_t len = 2; len <= n; len <<= 1) {
+        const uint32_t stride = n / len;
+        for (uint32_t k = 0; k < len / 2; ++k) {
+            const double wr = cosTable[k * stride], wi = sinTable[k * stride];
+            for (uint32_t i = k; i < n; i += len) {
+                const uint32_t j = i + len / 2;
+                const double tr = re[j] * wr - im[j] * wi;
+                const double ti = re[j] * wi + im[j] * wr;
+                re[j] = re[i] - tr;
+                im[j] = im[i] - ti;
+                re[i] += tr;
+                im[i] += ti;
+            }
+        }
+    }
+}
+
+AnalyzeTrace AnalyzeReadTrace(const std::string& path, uint32_t channel, uint64_t first, uint64_t count,
+                              uint32_t columns)
+{
+    AnalyzeTrace trace;
+    WaveReader reader;
+    if (WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok || columns == 0) return trace;
+    count = std::min(count, reader.info.frames - std::min(first, reader.info.frames));
+    if (count == 0) return trace;
+    const uint32_t n = uint32_t(std::min<uint64_t>(columns, count));
+    trace.first = first;
+    trace.count = count;
+    trace.low.assign(n, std::numeric_limits<double>::infinity());
+    trace.high.assign(n, -std::numeric_limits<double>::infinity());
+    std::vector<double> buffer;
+    const bool ok = AnalyzeForEachRun(reader, channel, first, count, buffer, 16384,
+                                      [&](const double* x, uint32_t m, uint64_t frame) {
+                                          for (uint32_t i = 0; i < m; ++i) {
+                                              const size_t col = size_t((frame + i - first) * n / count);
+                                              trace.low[col] = std::min(trace.low[col], x[i]);
+                                              trace.high[col] = std::max(trace.high[col], x[i]);
+                                          }
+                                      });
+    if (!ok) trace.low.clear();
+    return trace;
+}
+
+AnalyzeSpectrum AnalyzeResidualSpectrum(const std::string& path, uint32_t channel, const ChannelAnalysis& result)
+{
+    AnalyzeSpectrum spectrum;
+    WaveReader reader;
+    if (!result.toneFound || WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok) return spectrum;
+    uint32_t n = SPECTRUM_FRAMES_MAX;
+    while (n > 64 && n > result.sustainFrames) n >>= 1;
+    if (n > result.sustainFrames) return spectrum;
+    const uint64_t first = result.sustainFirst + (result.sustainFrames - n) / 2;
+    std::vector<double> re(n), im(n, 0.0), buffer;
+    const CycleRate rate = AnalyzeSplitRate(result.sine.nu);
+    double windowSum = 0;
+    const bool ok = AnalyzeForEachRun(reader, channel, first, n, buffer, 16384,
+                                      [&](const double* x, uint32_t m, uint64_t frame) {
+                                          for (uint32_t i = 0; i < m; ++i) {
+                                              const uint64_t k = frame + i - first;
+                                              // 4-term Blackman-Harris: side lobes below -92 dB.
+                                              const double u = ANALYZE_TWO_PI * double(k) / n;
+                                              const double w = 0.35875 - 0.48829 * std::cos(u) +
+                                                               0.14128 * std::cos(2 * u) - 0.01168 * std::cos(3 * u);
+                                              re[k] = w * (x[i] - AnalyzeSineAt(result.sine, rate, int64_t(frame + i), false));
+                                              windowSum += w;
+                                          }
+                                      });
+    if (!ok) return spectrum;
+    AnalyzeFft(re.data(), im.data(), n);
+    const double fs = WaveFullScale(reader.info);
+    spectrum.binHz = double(reader.info.rate) / n;
+    spectrum.db.resize(n / 2 + 1);
+    for (uint32_t i = 0; i <= n / 2; ++i) {
+        const double magnitude = 2 * std::hypot(re[i], im[i]) / windowSum / fs;
+        spectrum.db[i] = magnitude > 0 ? 20 * std::log10(magnitude) : -std::numeric_limits<double>::infinity();
+    }
+    return spectrum;
+}
+
+bool AnalyzeWritePlot(const FileAnalysis& file, uint32_t channel, const std::string& svgPath)
+{
+    if (file.open != WaveOpenResult::Ok || channel >= file.channels.size()) return false;
+    const WaveInfo& info = file.info;
+    const ChannelAnalysis& c = file.channels[channel];
+    const uint64_t frames = info.frames;
+    // The ends: each fade with a margin, or a few cycles where there is none.
+    const double cycle = c.toneFound ? 1.0 / c.sine.nu : double(frames);
+    const double span0 = c.toneFound ? std::max(c.fadeInFrames, 4 * cycle) : double(frames) / 20;
+    const double span1 = c.toneFound ? std::max(c.fadeOutFrames, 4 * cycle) : double(frames) / 20;
+    const double margin0 = span0 * 0.15, margin1 = span1 * 0.15;
+    const double start = c.toneFound ? c.toneStart : 0.0;
+    const double end = c.toneFound ? c.toneEnd : double(frames);
+    const uint64_t a0 = uint64_t(std::max(0.0, std::floor(start - margin0)));
+    const uint64_t a1 = std::min<uint64_t>(frames, uint64_t(std::ceil(start + span0 + margin0)) + 1);
+    const uint64_t b0 = uint64_t(std::max(0.0, std::floor(end - span1 - margin1)));
+    const uint64_t b1 = std::min<uint64_t>(frames, uint64_t(std::ceil(end + margin1)) + 1);
+    const double panelWidth = (WIDTH - PANEL_LEFT - 30 - PANEL_GAP) / 2;
+
+    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + F(WIDTH) + "\" height=\"" +
+                      F(HEIGHT) + "\" viewBox=\"0 0 " + F(WIDTH) + " " + F(HEIGHT) +
+                      "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
+                      "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+    std::string title = file.path + ", channel " + std::to_string(channel + 1);
+    if (c.toneFound) {
+        char line[200];
+        std::snprintf(line, sizeof line, ": %.6g Hz, SINAD %.1f dB, THD %s", c.frequencyHz, c.sinadDb,
+                      c.hasThd ? (F(c.thdDb) + " dB").c_str() : "none");
+        title += line;
+    }
+    svg += Text(WIDTH / 2, 22, title, "middle", 14);
+    svg += WavePanel(file, channel, a0, a1 - a0, PANEL_LEFT, panelWidth,
+                     c.fadeInFrames > 0 ? "Start: fade in over " + F(c.fadeInFrames * 1000 / info.rate) + " ms (dashed: fitted envelope)"
+                                        : "Start of the tone");
+    svg += WavePanel(file, channel, b0, b1 - b0, PANEL_LEFT + panelWidth + PANEL_GAP, panelWidth,
+                     c.fadeOutFrames > 0 ? "End: fade out over " + F(c.fadeOutFrames * 1000 / info.rate) + " ms (dashed: fitted envelope)"
+                                         : "End of the tone");
+    svg += Text(18, PANEL_TOP + PANEL_HEIGHT / 2, "x FS", "middle", 11);
+    svg += SpectrumPanel(file, channel);
+    svg += "</svg>\n";
+
+    std::ofstream out(svgPath, std::ios::binary | std::ios::trunc);
+    out << svg;
+    out.close();
+    return bool(out);
+}

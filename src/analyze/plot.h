@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+#include "analyze/analyze.h"
+
+// One SVG picture of a channel's analysis: the start and the end of the file
+// with the fitted fade envelopes over the waveform, and the spectrum of the
+// sustained part (fundamental, harmonics, noise floor) on a dB scale.
+// Returns false when the picture cannot be written.
+bool AnalyzeWritePlot(const FileAnalysis& file, uint32_t channel, const std::string& svgPath);
+
+// The radix-2 FFT behind the spectrum, in place; n is a power of two.
+void AnalyzeFft(double* re, double* im, uint32_t n);

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "analyze/analyze.h"
+
+// The analysis as text for a person, and as JSON with fixed keys for scripts.
+
+std::string AnalyzeReportText(const FileAnalysis& file);
+
+// One file's JSON object.
+std::string AnalyzeReportJson(const FileAnalysis& file);
+
+// One object for one file, an array for several; ends with a newline.
+std::string AnalyzeReportJsonDocument(const std::vector<FileAnalysis>& files);

@@ -1,0 +1,111 @@
+// The analysis's exact building blocks: the phase of far frames, the
+// compensated sum, the FFT, and the reader's frame arithmetic past 2 GiB.
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "analyze/analyze_internal.h"
+#include "analyze/plot.h"
+
+namespace {
+
+// frac(nu t) in cycles, exactly: nu is m 2^e with an integer m of 53 bits.
+double ExactCycles(double nu, int64_t t)
+{
+    int e;
+    const double m = std::frexp(nu, &e);  // nu = m 2^e, 0.5 <= m < 1
+    const auto mant = static_cast<unsigned __int128>(std::ldexp(m, 53));
+    const int shift = 53 - e;  // nu = mant / 2^shift
+    const unsigned __int128 product = mant * static_cast<unsigned __int128>(t);
+    const unsigned __int128 mask = (static_cast<unsigned __int128>(1) << shift) - 1;
+    const int drop = shift > 63 ? shift - 63 : 0;  // bits below 2^-63 do not matter
+    const double frac = std::ldexp(static_cast<double>(static_cast<uint64_t>((product & mask) >> drop)), drop - shift);
+    return frac >= 0.5 ? frac - 1.0 : frac;
+}
+
+TEST(AnalyzeExact, PhaseOfFarFramesIsExactToTheLastBits)
+{
+    for (double nu : {1000.0 / 384000, 997.0 / 44100, 19999.7 / 44100, 2.0 / 768000, 0.4999})
+        for (int64_t t : {int64_t(1), int64_t(12345), int64_t(11520000), int64_t(1) << 31, (int64_t(1) << 32) - 7}) {
+            const double got = AnalyzeCycles(AnalyzeSplitRate(nu), t);
+            const double want = ExactCycles(nu, t);
+            double diff = std::fabs(got - want);
+            diff = std::min(diff, 1.0 - diff);
+            EXPECT_LT(diff, 1e-15) << "nu " << nu << " t " << t;
+        }
+}
+
+TEST(AnalyzeExact, CompensatedSumKeepsWhatPlainSumsLose)
+{
+    CompensatedSum s;
+    for (double v : {1e16, 1.0, -1e16, 3.0})
+        s.Add(v);
+    EXPECT_EQ(s.Value(), 4.0);  // a plain sum gives 3
+}
+
+TEST(AnalyzeExact, FftMatchesTheDefinition)
+{
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> u(-1, 1);
+    for (uint32_t n : {2u, 8u, 64u, 1024u}) {
+        std::vector<double> re(n), im(n), x(n), y(n);
+        for (uint32_t i = 0; i < n; ++i) re[i] = x[i] = u(rng), im[i] = y[i] = u(rng);
+        AnalyzeFft(re.data(), im.data(), n);
+        for (uint32_t k = 0; k < n; k += std::max(1u, n / 16)) {
+            long double sr = 0, si = 0;
+            for (uint32_t i = 0; i < n; ++i) {
+                const long double a = -2.0L * 3.14159265358979323846264338327950288L * ((uint64_t(i) * k) % n) / n;
+                sr += x[i] * std::cos(a) - y[i] * std::sin(a);
+                si += x[i] * std::sin(a) + y[i] * std::cos(a);
+            }
+            EXPECT_NEAR(re[k], double(sr), 1e-12 * n);
+            EXPECT_NEAR(im[k], double(si), 1e-12 * n);
+        }
+    }
+}
+
+// A sparse 16-bit mono file of 2.5 GB: frames past 2^31 bytes are found and
+// read, and a 3-frame pattern at the very end comes back as written.
+TEST(AnalyzeReader, FramesPastTwoGibibytes)
+{
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / "calyx-analyze-large.wav";
+    const uint64_t frames = 1250000000;  // 2.5e9 bytes of samples
+    {
+        std::FILE* f = std::fopen(path.string().c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        const uint32_t data = uint32_t(frames * 2);
+        const unsigned char head[44] = {'R', 'I', 'F', 'F', (unsigned char)(data + 36), (unsigned char)((data + 36) >> 8),
+                                        (unsigned char)((data + 36) >> 16), (unsigned char)((data + 36) >> 24),
+                                        'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 1, 0,
+                                        0x80, 0xBB, 0, 0, 0, 0x77, 1, 0, 2, 0, 16, 0, 'd', 'a', 't', 'a',
+                                        (unsigned char)data, (unsigned char)(data >> 8), (unsigned char)(data >> 16),
+                                        (unsigned char)(data >> 24)};
+        std::fwrite(head, 1, sizeof head, f);
+        std::fclose(f);
+        std::filesystem::resize_file(path, 44 + frames * 2 - 6);
+        f = std::fopen(path.string().c_str(), "ab");
+        const int16_t tail[3] = {1234, -32768, 32767};
+        std::fwrite(tail, 2, 3, f);
+        std::fclose(f);
+    }
+    WaveReader reader;
+    ASSERT_EQ(WaveOpen(reader, path.string().c_str()), WaveOpenResult::Ok);
+    EXPECT_EQ(reader.info.frames, frames);
+    EXPECT_TRUE(reader.info.problems.empty());
+    ASSERT_TRUE(WaveSeekFrame(reader, frames - 3));
+    double x[4] = {};
+    EXPECT_EQ(WaveReadChannel(reader, 0, x, 4), 3u);
+    EXPECT_EQ(x[0], 1234);
+    EXPECT_EQ(x[1], -32768);
+    EXPECT_EQ(x[2], 32767);
+    reader.file.close();
+    std::filesystem::remove(path);
+}
+
+}  // namespace

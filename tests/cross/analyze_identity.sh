@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Shows that `calyx-cli analyze` reports the same figures, to the printed
+# precision, from the Linux build and both Windows builds (under Wine), for
+# a Calyx file, a sox file, a float file with fades, a tone near half the
+# rate and a truncated file. Expects build/native, build/win-i686 and
+# build/win-x86_64 to be built; uses the Wine prefix of tests/win/prefix.sh.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+cli=$root/build/native/src/cli/calyx-cli
+
+. tests/win/prefix.sh
+arches=()
+for arch in i686 x86_64; do
+  if wineruns "$arch"; then arches+=("$arch"); else winenotrun "analyze identity"; fi
+done
+
+out=$root/build/analyze-identity
+rm -rf "$out"
+mkdir -p "$out"
+cd "$out"
+"$cli" --quiet --rate 48000 --seconds 3 --out calyx.wav
+"$cli" --quiet --rate 44100 --freq 19999.7 --atten 20 --seconds 2 --bits 24 --out nyquist.wav
+sox -n -r 96000 -b 24 -c 2 sox.wav synth 2 sine 997
+python3 - <<'PY'
+import sys
+sys.path.insert(0, "../../tests/analyze")
+import wavegen as g
+s = g.tone(48000, 48000, 997.3, 0.5, harmonics=[(2, 1e-3), (3, 3e-4)], noise=1e-5, fade=480, lead=100, tail=700)
+g.write("float.wav", g.wave_bytes([s, s], 48000, 32, g.FLOAT))
+data = open("calyx.wav", "rb").read()
+g.write("truncated.wav", data[:-5001])
+PY
+
+status=0
+for f in calyx.wav nyquist.wav sox.wav float.wav truncated.wav; do
+  "$cli" analyze --json "$f" >"linux-$f.json"
+  for arch in "${arches[@]}"; do
+    DISPLAY= "$CALYX_WINE" "$root/build/win-$arch/src/cli/calyx-cli.exe" analyze --json "$f" | tr -d '\r' >"$arch-$f.json"
+    if cmp -s "linux-$f.json" "$arch-$f.json"; then
+      echo "analyze identity: $f reported the same by Linux and win-$arch"
+    else
+      echo "analyze identity: $f DIFFERS between Linux and win-$arch" >&2
+      diff "linux-$f.json" "$arch-$f.json" >&2 || true
+      status=1
+    fi
+  done
+done
+wineserver -k 2>/dev/null || true
+exit $status
