@@ -22,6 +22,7 @@
 
 #include "analyze/analyze_internal.h"
 #include "analyze/plot.h"
+#include "wave/wave_format.h"
 
 namespace {
 
@@ -47,10 +48,7 @@ constexpr uint64_t ENVELOPED_THINNED_FRAMES = 16384;
 constexpr int ENVELOPED_SHAPE_ROUNDS = 4;
 constexpr double ENVELOPED_SETTLED = 1e-12;
 
-constexpr uint32_t CALYX_HEADER_BYTES = 140;
-constexpr uint32_t CALYX_FORMAT_BYTES = 100;
-constexpr uint16_t CALYX_EXTRA_BYTES = 82;
-constexpr size_t CALYX_NOTICE_CHARS = 63;
+constexpr size_t CALYX_NOTICE_CHARS = sizeof WAVE_NOTICE_TEXT - 1;
 
 double Db20(double ratio) { return ratio > 0 ? 20 * std::log10(ratio) : -std::numeric_limits<double>::infinity(); }
 
@@ -672,12 +670,7 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info, std::vector<
     }
 }
 
-uint32_t Get32(const unsigned char* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
-uint16_t Get16(const unsigned char* p) { return uint16_t(p[0] | p[1] << 8); }
 
 // The header Calyx writes: RIFF, a 100-byte "fmt " with the notice, "fact"
 // holding data bytes / bytes per sample, "data"; every size agreeing with
@@ -688,20 +681,20 @@ std::string CalyxHeaderDifference(const WaveInfo& info)
     if (info.encoding != WaveEncoding::Pcm || info.channels != 2 || (info.bits != 16 && info.bits != 24 && info.bits != 32))
         return "not 2-channel integer PCM of 16, 24 or 32 bits";
     if (info.extensible) return "an extensible fmt chunk, not the plain PCM one";
-    if (h.size() != CALYX_HEADER_BYTES) return "the header has " + std::to_string(info.dataOffset) + " bytes, not 140";
-    if (std::memcmp(&h[12], "fmt ", 4) != 0 || Get32(&h[16]) != CALYX_FORMAT_BYTES)
+    if (h.size() != WAVE_HEADER_BYTES) return "the header has " + std::to_string(info.dataOffset) + " bytes, not 140";
+    if (std::memcmp(&h[12], "fmt ", 4) != 0 || WaveGet32(&h[16]) != WAVE_FORMAT_BYTES)
         return "the fmt chunk is not the 100-byte one";
-    if (Get16(&h[20]) != 1 || Get16(&h[36]) != CALYX_EXTRA_BYTES) return "the format is not PCM with 82 extra bytes";
+    if (WaveGet16(&h[20]) != 1 || WaveGet16(&h[36]) != WAVE_FORMAT_EXTRA_BYTES) return "the format is not PCM with 82 extra bytes";
     for (size_t i = 0; i < CALYX_NOTICE_CHARS; ++i)
         if (h[38 + i] < 32 || h[38 + i] > 126) return "the notice is not 63 printable characters";
     for (size_t i = 38 + CALYX_NOTICE_CHARS; i < 120; ++i)
         if (h[i] != 0) return "the bytes after the notice are not zero";
-    if (std::memcmp(&h[120], "fact", 4) != 0 || Get32(&h[124]) != 4) return "there is no fact chunk at offset 120";
+    if (std::memcmp(&h[120], "fact", 4) != 0 || WaveGet32(&h[124]) != 4) return "there is no fact chunk at offset 120";
     if (std::memcmp(&h[132], "data", 4) != 0) return "the data chunk does not start at offset 132";
-    if (info.dataSizeField != info.dataBytes || info.fileBytes != CALYX_HEADER_BYTES + info.dataBytes)
+    if (info.dataSizeField != info.dataBytes || info.fileBytes != WAVE_HEADER_BYTES + info.dataBytes)
         return "the data size does not match the file";
     if (info.riffSize != info.fileBytes - 8) return "the RIFF size does not match the file";
-    if (Get32(&h[128]) != info.dataBytes / (info.bits / 8u)) return "the fact value is not data bytes / bytes per sample";
+    if (WaveGet32(&h[WAVE_OFFSET_FACT_VALUE]) != info.dataBytes / (info.bits / 8u)) return "the fact value is not data bytes / bytes per sample";
     return {};
 }
 

@@ -1,5 +1,7 @@
 #include "wave/wave_reader.h"
 
+#include "wave/wave_format.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -9,7 +11,6 @@
 
 namespace {
 
-constexpr uint16_t FORMAT_PCM = 1;
 constexpr uint16_t FORMAT_FLOAT = 3;
 constexpr uint16_t FORMAT_EXTENSIBLE = 0xFFFE;
 constexpr uint32_t SIZE_UNKNOWN = 0xFFFFFFFFu;
@@ -17,13 +18,6 @@ constexpr size_t HEADER_KEPT = 4096;
 // The GUID of an extensible format's sub-format after its first two bytes.
 constexpr unsigned char GUID_TAIL[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                          0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-
-uint16_t Get16(const unsigned char* p) { return uint16_t(p[0] | p[1] << 8); }
-
-uint32_t Get32(const unsigned char* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 std::string Num(uint64_t v) { return std::to_string(v); }
 
@@ -71,14 +65,14 @@ WaveOpenResult ParseFormat(const unsigned char* f, uint32_t size, WaveInfo& info
         info.problems.push_back("the fmt chunk has " + Num(size) + " bytes, fewer than 16");
         return WaveOpenResult::NotWave;
     }
-    info.formatTag = Get16(f);
-    info.channels = Get16(f + 2);
-    info.rate = Get32(f + 4);
-    info.blockAlign = Get16(f + 12);
-    info.bits = Get16(f + 14);
+    info.formatTag = WaveGet16(f);
+    info.channels = WaveGet16(f + 2);
+    info.rate = WaveGet32(f + 4);
+    info.blockAlign = WaveGet16(f + 12);
+    info.bits = WaveGet16(f + 14);
     uint16_t tag = info.formatTag;
     if (tag == FORMAT_EXTENSIBLE) {
-        if (size < 40 || Get16(f + 16) < 22) {
+        if (size < 40 || WaveGet16(f + 16) < 22) {
             info.problems.push_back("the extensible fmt chunk is too short (" + Num(size) +
                                     " bytes) to name its sub-format");
             return WaveOpenResult::Unsupported;
@@ -88,9 +82,9 @@ WaveOpenResult ParseFormat(const unsigned char* f, uint32_t size, WaveInfo& info
             info.problems.push_back("the extensible sub-format is not PCM or float");
             return WaveOpenResult::Unsupported;
         }
-        tag = Get16(f + 24);
+        tag = WaveGet16(f + 24);
     }
-    const bool pcm = tag == FORMAT_PCM && (info.bits == 16 || info.bits == 24 || info.bits == 32);
+    const bool pcm = tag == WAVE_FORMAT_PCM && (info.bits == 16 || info.bits == 24 || info.bits == 32);
     const bool flt = tag == FORMAT_FLOAT && (info.bits == 32 || info.bits == 64);
     if (!pcm && !flt) {
         info.problems.push_back("format " + Num(tag) + " with " + Num(info.bits) +
@@ -155,7 +149,7 @@ WaveOpenResult WaveOpen(WaveReader& reader, const char* path)
                                                     : "it does not start with a RIFF/WAVE header");
         return WaveOpenResult::NotWave;
     }
-    info.riffSize = Get32(head + 4);
+    info.riffSize = WaveGet32(head + 4);
     const uint64_t riffEnd = uint64_t(info.riffSize) + 8;
     if (info.riffSize == 0 || info.riffSize == SIZE_UNKNOWN)
         info.problems.push_back("the RIFF size is " + std::string(info.riffSize ? "0xFFFFFFFF" : "0") +
@@ -177,7 +171,7 @@ WaveOpenResult WaveOpen(WaveReader& reader, const char* path)
     while (pos + 8 <= info.fileBytes) {
         unsigned char ch[8];
         if (!ReadAt(reader.file, pos, ch, 8)) break;
-        const uint32_t size = Get32(ch + 4);
+        const uint32_t size = WaveGet32(ch + 4);
         if (!PlausibleId(ch)) {
             info.problems.push_back(Num(info.fileBytes - pos) + " bytes at offset " + Num(pos) +
                                     " are not a chunk and are left out");
@@ -218,7 +212,7 @@ WaveOpenResult WaveOpen(WaveReader& reader, const char* path)
             unsigned char v[4];
             if (ReadAt(reader.file, body, v, 4)) {
                 info.hasFact = true;
-                info.factValue = Get32(v);
+                info.factValue = WaveGet32(v);
             }
         } else if (!KnownChunk(ch)) {
             info.problems.push_back("an unknown chunk " + IdText(ch) + " of " + Num(size) +
@@ -297,7 +291,7 @@ void Decode(const WaveInfo& info, const unsigned char* bytes, uint32_t channel, 
         switch (info.bits) {
         case 16:
             for (uint32_t i = 0; i < got; ++i, p += stride)
-                out[i] = double(int16_t(Get16(p)));
+                out[i] = double(int16_t(WaveGet16(p)));
             break;
         case 24:
             for (uint32_t i = 0; i < got; ++i, p += stride)
@@ -305,15 +299,15 @@ void Decode(const WaveInfo& info, const unsigned char* bytes, uint32_t channel, 
             break;
         default:
             for (uint32_t i = 0; i < got; ++i, p += stride)
-                out[i] = double(int32_t(Get32(p)));
+                out[i] = double(int32_t(WaveGet32(p)));
             break;
         }
     } else if (info.bits == 32) {
         for (uint32_t i = 0; i < got; ++i, p += stride)
-            out[i] = double(std::bit_cast<float>(Get32(p)));
+            out[i] = double(std::bit_cast<float>(WaveGet32(p)));
     } else {
         for (uint32_t i = 0; i < got; ++i, p += stride)
-            out[i] = std::bit_cast<double>(uint64_t(Get32(p)) | uint64_t(Get32(p + 4)) << 32);
+            out[i] = std::bit_cast<double>(uint64_t(WaveGet32(p)) | uint64_t(WaveGet32(p + 4)) << 32);
     }
 }
 
@@ -335,8 +329,8 @@ uint32_t WaveReadChannels(WaveReader& reader, double* const* out, uint32_t maxFr
         double* left = out[0];
         double* right = out[1];
         for (uint32_t i = 0; i < got; ++i, bytes += 8) {
-            left[i] = double(int32_t(Get32(bytes)));
-            right[i] = double(int32_t(Get32(bytes + 4)));
+            left[i] = double(int32_t(WaveGet32(bytes)));
+            right[i] = double(int32_t(WaveGet32(bytes + 4)));
         }
         return got;
     }
