@@ -45,7 +45,8 @@ int main(int argc, char** argv)
     app.add_option("--out-dir", options.outDir, "Folder for the files (made if missing)");
     app.add_option("--jobs", jobsText, "Files made at once in a set")->capture_default_str();
     app.add_flag("--quiet", quiet, "No progress bar and no summary");
-    app.footer("Sets:\n"
+    app.footer("calyx-cli analyze FILE... checks and measures WAVE files (calyx-cli analyze --help).\n"
+               "Sets:\n"
                "  calyx-cli --freq thirds --rate 48000 --bits 24 --seconds 10 --out-dir thirds\n"
                "  calyx-cli --atten 0,20,40,60,80,100,120 --out \"linearity-{atten}dB.wav\"\n"
                "Exit status: 0 done, 1 creation or write failure, 2 refused request, 130 stopped "
