@@ -50,7 +50,10 @@ constexpr double ENVELOPED_SETTLED = 1e-12;
 
 constexpr size_t CALYX_NOTICE_CHARS = sizeof WAVE_NOTICE_TEXT - 1;
 
-double Db20(double ratio) { return ratio > 0 ? 20 * std::log10(ratio) : -std::numeric_limits<double>::infinity(); }
+double Db20(double ratio)
+{
+    return ratio > 0 ? 20 * std::log10(ratio) : -std::numeric_limits<double>::infinity();
+}
 
 struct Envelope {
     uint64_t block = 0;
@@ -70,7 +73,7 @@ struct ChannelWork {
     ChannelAnalysis* out = nullptr;
     Envelope env;
     std::vector<LevelSums> levelParts;
-    bool go = false;  // still has a tone to measure
+    bool go = false;          // still has a tone to measure
     uint64_t r0 = 0, r1 = 0;  // where the tone is roughly level
     size_t toneFirst = 0, toneLast = 0, levelFirst = 0, levelLast = 0;
     double level = 0, mid = 0, nu = 0;
@@ -78,12 +81,12 @@ struct ChannelWork {
     AnalyzeSine sine;
     uint64_t fitFirst = 0, fitCount = 0;
     double start = 0, end = 0;
-    bool enveloped = false;  // no sustained part: fitted with its fades
-    bool fadeOnly = false;   // not even a few cycles at the tone's level
+    bool enveloped = false;       // no sustained part: fitted with its fades
+    bool fadeOnly = false;        // not even a few cycles at the tone's level
     AnalyzeFade fadeIn, fadeOut;  // as last found, for refining
     bool refineFades = false;     // refine those in their shapes rather than try every shape
     AnalyzeResidual residual;
-    double probeNu = 0;  // from the middle of the file, before the first pass
+    double probeNu = 0;                         // from the middle of the file, before the first pass
     std::shared_ptr<AnalyzeBlockFit> blockFit;  // the first pass's fit sums at probeNu
     size_t roughFirst = 0, roughLast = 0;
 };
@@ -149,7 +152,8 @@ AnalyzePassJob LevelsJob(const WaveInfo& info, uint32_t channel, ChannelWork& w,
         if (integer) {
             sums.sum += int64_t(blockSum);
         } else {
-            for (uint32_t k = 0; k < n; ++k) sums.floatSum.Add(x[k]);
+            for (uint32_t k = 0; k < n; ++k)
+                sums.floatSum.Add(x[k]);
         }
         sums.squares.Add(blockSquares);
         if (work->blockFit) AnalyzeBlockFitAdd(*work->blockFit, x, n, index);
@@ -189,26 +193,28 @@ bool CoarseFrequency(WaveReader& reader, uint32_t channel, uint64_t first, uint6
     double prev = 0;
     uint64_t rises = 0, falls = 0;
     double firstRise = 0, lastRise = 0, firstFall = 0, lastFall = 0;
-    const bool ok = AnalyzeForEachRun(
-        reader, channel, first, count, buffer, RUN_FRAMES, [&](const double* x, uint32_t n, uint64_t frame) {
-            for (uint32_t i = 0; i < n; ++i) {
-                const double v = x[i];
-                if (state <= 0 && v >= mid && state == -1) {
-                    const double t = double(frame + i) - (v - mid) / (v - prev);
-                    if (rises++ == 0) firstRise = t;
-                    lastRise = t;
-                    state = 0;
-                } else if (state >= 0 && v < mid && state == 1) {
-                    const double t = double(frame + i) - (mid - v) / (prev - v);
-                    if (falls++ == 0) firstFall = t;
-                    lastFall = t;
-                    state = 0;
-                }
-                if (v < mid - h) state = -1;
-                else if (v > mid + h) state = 1;
-                prev = v;
-            }
-        });
+    const bool ok = AnalyzeForEachRun(reader, channel, first, count, buffer, RUN_FRAMES,
+                                      [&](const double* x, uint32_t n, uint64_t frame) {
+                                          for (uint32_t i = 0; i < n; ++i) {
+                                              const double v = x[i];
+                                              if (state <= 0 && v >= mid && state == -1) {
+                                                  const double t = double(frame + i) - (v - mid) / (v - prev);
+                                                  if (rises++ == 0) firstRise = t;
+                                                  lastRise = t;
+                                                  state = 0;
+                                              } else if (state >= 0 && v < mid && state == 1) {
+                                                  const double t = double(frame + i) - (mid - v) / (prev - v);
+                                                  if (falls++ == 0) firstFall = t;
+                                                  lastFall = t;
+                                                  state = 0;
+                                              }
+                                              if (v < mid - h)
+                                                  state = -1;
+                                              else if (v > mid + h)
+                                                  state = 1;
+                                              prev = v;
+                                          }
+                                      });
     if (!ok) return false;
     // One direction alone is free of any bias of the mid level.
     if (rises >= 2 && rises >= falls) {
@@ -260,18 +266,21 @@ bool SpectralPeak(WaveReader& reader, uint32_t channel, uint64_t first, uint32_t
 // its middle (or all of it), and the spectrum's peak where the spectrum's
 // window holds enough cycles to resolve them; the crossings are the finer
 // estimate where the two agree.
-bool CoarseEstimate(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count, double mid, double h,
-                    std::vector<double>& buffer, double& nu)
+bool CoarseEstimate(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count, double mid,
+                    double h, std::vector<double>& buffer, double& nu)
 {
     const uint64_t span = std::min<uint64_t>(count, COARSE_FRAMES);
     double crossings = 0, spectral = 0;
-    const bool counted = CoarseFrequency(reader, channel, first + (count - span) / 2, span, mid, h, buffer, crossings) ||
-                         (span < count && CoarseFrequency(reader, channel, first, count, mid, h, buffer, crossings));
+    const bool counted =
+        CoarseFrequency(reader, channel, first + (count - span) / 2, span, mid, h, buffer, crossings) ||
+        (span < count && CoarseFrequency(reader, channel, first, count, mid, h, buffer, crossings));
     uint32_t window = SPECTRUM_FRAMES;
-    while (window > count) window /= 2;
-    const bool peaked = window >= 64 &&
-                        SpectralPeak(reader, channel, first + (count - window) / 2, window, buffer, spectral) &&
-                        spectral * window >= SPECTRUM_CYCLES_MIN;
+    while (window > count)
+        window /= 2;
+    const bool peaked =
+        window >= 64 &&
+        SpectralPeak(reader, channel, first + (count - window) / 2, window, buffer, spectral) &&
+        spectral * window >= SPECTRUM_CYCLES_MIN;
     if (peaked && !(counted && std::fabs(crossings - spectral) * window < 1.0)) {
         nu = spectral;
         return true;
@@ -292,17 +301,19 @@ void Probe(const std::string& path, uint32_t channel, ChannelWork& w)
     const uint64_t count = std::min<uint64_t>(frames, PROBE_FRAMES);
     const uint64_t first = (frames - count) / 2;
     double low = std::numeric_limits<double>::infinity(), high = -low;
-    if (!AnalyzeForEachRun(reader, channel, first, count, buffer, RUN_FRAMES, [&](const double* x, uint32_t n, uint64_t) {
-            for (uint32_t i = 0; i < n; ++i) {
-                low = std::min(low, x[i]);
-                high = std::max(high, x[i]);
-            }
-        }))
+    if (!AnalyzeForEachRun(reader, channel, first, count, buffer, RUN_FRAMES,
+                           [&](const double* x, uint32_t n, uint64_t) {
+                               for (uint32_t i = 0; i < n; ++i) {
+                                   low = std::min(low, x[i]);
+                                   high = std::max(high, x[i]);
+                               }
+                           }))
         return;
     const double level = (high - low) / 2;
     double nu = 0;
     AnalyzeSine sine;
-    if (!(level > 0) || !CoarseEstimate(reader, channel, first, count, (high + low) / 2, HYSTERESIS * level, buffer, nu) ||
+    if (!(level > 0) ||
+        !CoarseEstimate(reader, channel, first, count, (high + low) / 2, HYSTERESIS * level, buffer, nu) ||
         !AnalyzeFitSine(path, channel, first, count, nu, sine))
         return;
     w.probeNu = sine.nu;
@@ -316,7 +327,8 @@ void FindTone(WaveReader& reader, uint32_t channel, std::vector<double>& buffer,
     const Envelope& env = w.env;
     const size_t blocks = env.low.size();
     double top = 0;
-    for (size_t b = 0; b < blocks; ++b) top = std::max(top, env.Amp(b));
+    for (size_t b = 0; b < blocks; ++b)
+        top = std::max(top, env.Amp(b));
     if (!(top > 0)) {
         out.noToneReason = "the channel is silent";
         return;
@@ -353,7 +365,8 @@ void FindTone(WaveReader& reader, uint32_t channel, std::vector<double>& buffer,
     w.r0 = roughFirst * env.block;
     w.r1 = std::min<uint64_t>(frames, (roughLast + 1) * env.block);
     w.mid = 0;
-    for (size_t b = roughFirst; b <= roughLast; ++b) w.mid += (env.low[b] + env.high[b]) / 2;
+    for (size_t b = roughFirst; b <= roughLast; ++b)
+        w.mid += (env.low[b] + env.high[b]) / 2;
     w.mid /= double(roughLast - roughFirst + 1);
     const double h = HYSTERESIS * w.level;
     const uint64_t t0 = w.toneFirst * env.block;
@@ -380,10 +393,12 @@ std::vector<double> SlidingMax(const std::vector<double>& v, size_t half)
     size_t head = 0, tail = 0;
     for (size_t i = 0, next = 0; i < v.size(); ++i) {
         for (; next < v.size() && next <= i + half; ++next) {
-            while (tail > head && v[queue[tail - 1]] <= v[next]) --tail;
+            while (tail > head && v[queue[tail - 1]] <= v[next])
+                --tail;
             queue[tail++] = next;
         }
-        while (queue[head] + half < i) ++head;
+        while (queue[head] + half < i)
+            ++head;
         out[i] = v[queue[head]];
     }
     return out;
@@ -396,12 +411,14 @@ bool FitFadeOnly(WaveReader& reader, uint32_t channel, std::vector<double>& buff
     const Envelope& env = w.env;
     const size_t half = size_t(std::ceil(0.25 / (w.nu * double(env.block))));
     std::vector<double> low(env.low.size());
-    for (size_t b = 0; b < low.size(); ++b) low[b] = -env.low[b];
+    for (size_t b = 0; b < low.size(); ++b)
+        low[b] = -env.low[b];
     const std::vector<double> high = SlidingMax(env.high, half);
     low = SlidingMax(low, half);
     std::vector<double> amp(low.size());
     double top = 0;
-    for (size_t b = 0; b < amp.size(); ++b) top = std::max(top, amp[b] = (high[b] + low[b]) / 2);
+    for (size_t b = 0; b < amp.size(); ++b)
+        top = std::max(top, amp[b] = (high[b] + low[b]) / 2);
     if (!(top > 0)) return false;
     const double centre = double(env.block) / 2;
     const auto gain = [&](double n) {
@@ -438,8 +455,8 @@ void FindFades(WaveReader& reader, uint32_t channel, std::vector<double>& buffer
     }
     const AnalyzeFade in = AnalyzeFitFade(reader, channel, inFirst, inEnd - inFirst, w.sine, false, buffer,
                                           w.refineFades ? &w.fadeIn : nullptr);
-    const AnalyzeFade fadeOut = AnalyzeFitFade(reader, channel, outFirst, outEnd - outFirst, w.sine, true, buffer,
-                                               w.refineFades ? &w.fadeOut : nullptr);
+    const AnalyzeFade fadeOut = AnalyzeFitFade(reader, channel, outFirst, outEnd - outFirst, w.sine, true,
+                                               buffer, w.refineFades ? &w.fadeOut : nullptr);
     w.fadeIn = in;
     w.fadeOut = fadeOut;
     // A fade shorter than half a cycle is an edge: the tone starts or ends at full level.
@@ -452,7 +469,8 @@ void FindFades(WaveReader& reader, uint32_t channel, std::vector<double>& buffer
         out.fadeInFrames = in.full - in.start;
         out.fadeInShape = in.shape;
     } else {
-        w.start = sustainStart = AnalyzeFindEdge(reader, channel, inFirst, inEnd - inFirst, w.sine, false, buffer);
+        w.start = sustainStart =
+            AnalyzeFindEdge(reader, channel, inFirst, inEnd - inFirst, w.sine, false, buffer);
     }
     w.end = double(frames);
     double sustainEnd = double(frames) - 1;  // the last sustained frame
@@ -502,8 +520,9 @@ void FitEnveloped(WaveReader& reader, uint32_t channel, std::vector<double>& buf
         const uint32_t stride =
             full > 0 ? 1u : uint32_t(std::max<uint64_t>(1, (end - first) / ENVELOPED_THINNED_FRAMES));
         AnalyzeSine sine;
-        if (!AnalyzeFitEnveloped(reader, channel, first, end - first, [&](double n) { return ToneGain(w, n); },
-                                 w.sine.nu, stride, buffer, sine, full > 0 ? &w.residual : nullptr))
+        if (!AnalyzeFitEnveloped(
+                reader, channel, first, end - first, [&](double n) { return ToneGain(w, n); }, w.sine.nu,
+                stride, buffer, sine, full > 0 ? &w.residual : nullptr))
             return;
         const double moved = std::fabs(sine.nu - w.sine.nu) / sine.nu;
         w.sine = sine;
@@ -556,17 +575,21 @@ void ForEachChannel(uint32_t channels, unsigned threads, F&& f)
 {
     const unsigned workers = std::max(1u, std::min<unsigned>(threads, channels));
     const auto work = [&](unsigned w) {
-        for (uint32_t c = w; c < channels; c += workers) f(c);
+        for (uint32_t c = w; c < channels; c += workers)
+            f(c);
     };
     std::vector<std::thread> pool;
     try {
-        for (unsigned w = 1; w < workers; ++w) pool.emplace_back(work, w);
+        for (unsigned w = 1; w < workers; ++w)
+            pool.emplace_back(work, w);
     } catch (...) {
         // Without more threads the rest runs on this one.
     }
-    for (unsigned w = unsigned(pool.size()) + 1; w < workers; ++w) work(w);
+    for (unsigned w = unsigned(pool.size()) + 1; w < workers; ++w)
+        work(w);
     work(0);
-    for (std::thread& t : pool) t.join();
+    for (std::thread& t : pool)
+        t.join();
 }
 
 void AnalyzeChannels(const std::string& path, const WaveInfo& info, std::vector<ChannelAnalysis>& results,
@@ -588,7 +611,8 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info, std::vector<
         }
     };
     if (!AnalyzeRunPass(path, jobs, parts)) return unreadable();
-    for (ChannelWork& w : work) FinishLevels(info, w);
+    for (ChannelWork& w : work)
+        FinishLevels(info, w);
 
     // Coarse frequencies, and fits on ever smaller middle parts of the
     // level part: cheap, so one channel per thread.
@@ -665,12 +689,12 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info, std::vector<
     }
     if (!AnalyzeRunPass(path, jobs, parts)) return unreadable();
     for (uint32_t c = 0; c < channels; ++c) {
-        if (residuals[c]) Finish(info, work[c], AnalyzeResidualPassFinish(*residuals[c]));
-        else if (work[c].go) Finish(info, work[c], work[c].residual);
+        if (residuals[c])
+            Finish(info, work[c], AnalyzeResidualPassFinish(*residuals[c]));
+        else if (work[c].go)
+            Finish(info, work[c], work[c].residual);
     }
 }
-
-
 
 // The header Calyx writes: RIFF, a 100-byte "fmt " with the notice, "fact"
 // holding data bytes / bytes per sample, "data"; every size agreeing with
@@ -678,23 +702,28 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info, std::vector<
 std::string CalyxHeaderDifference(const WaveInfo& info)
 {
     const std::vector<unsigned char>& h = info.header;
-    if (info.encoding != WaveEncoding::Pcm || info.channels != 2 || (info.bits != 16 && info.bits != 24 && info.bits != 32))
+    if (info.encoding != WaveEncoding::Pcm || info.channels != 2 ||
+        (info.bits != 16 && info.bits != 24 && info.bits != 32))
         return "not 2-channel integer PCM of 16, 24 or 32 bits";
     if (info.extensible) return "an extensible fmt chunk, not the plain PCM one";
-    if (h.size() != WAVE_HEADER_BYTES) return "the header has " + std::to_string(info.dataOffset) + " bytes, not 140";
+    if (h.size() != WAVE_HEADER_BYTES)
+        return "the header has " + std::to_string(info.dataOffset) + " bytes, not 140";
     if (std::memcmp(&h[12], "fmt ", 4) != 0 || WaveGet32(&h[16]) != WAVE_FORMAT_BYTES)
         return "the fmt chunk is not the 100-byte one";
-    if (WaveGet16(&h[20]) != 1 || WaveGet16(&h[36]) != WAVE_FORMAT_EXTRA_BYTES) return "the format is not PCM with 82 extra bytes";
+    if (WaveGet16(&h[20]) != 1 || WaveGet16(&h[36]) != WAVE_FORMAT_EXTRA_BYTES)
+        return "the format is not PCM with 82 extra bytes";
     for (size_t i = 0; i < CALYX_NOTICE_CHARS; ++i)
         if (h[38 + i] < 32 || h[38 + i] > 126) return "the notice is not 63 printable characters";
     for (size_t i = 38 + CALYX_NOTICE_CHARS; i < 120; ++i)
         if (h[i] != 0) return "the bytes after the notice are not zero";
-    if (std::memcmp(&h[120], "fact", 4) != 0 || WaveGet32(&h[124]) != 4) return "there is no fact chunk at offset 120";
+    if (std::memcmp(&h[120], "fact", 4) != 0 || WaveGet32(&h[124]) != 4)
+        return "there is no fact chunk at offset 120";
     if (std::memcmp(&h[132], "data", 4) != 0) return "the data chunk does not start at offset 132";
     if (info.dataSizeField != info.dataBytes || info.fileBytes != WAVE_HEADER_BYTES + info.dataBytes)
         return "the data size does not match the file";
     if (info.riffSize != info.fileBytes - 8) return "the RIFF size does not match the file";
-    if (WaveGet32(&h[WAVE_OFFSET_FACT_VALUE]) != info.dataBytes / (info.bits / 8u)) return "the fact value is not data bytes / bytes per sample";
+    if (WaveGet32(&h[WAVE_OFFSET_FACT_VALUE]) != info.dataBytes / (info.bits / 8u))
+        return "the fact value is not data bytes / bytes per sample";
     return {};
 }
 
@@ -731,8 +760,8 @@ FileAnalysis AnalyzeFile(const std::string& path, unsigned threads)
             const double cycles = frames * c.frequencyHz / rate;
             return frames > 0 && std::fabs(cycles - std::round(cycles)) <= WHOLE_CYCLES_TOLERANCE;
         };
-        calyx.fadesWholeCycles = calyx.fadesWholeCycles && c.toneFound && whole(c.fadeInFrames) &&
-                                 whole(c.fadeOutFrames);
+        calyx.fadesWholeCycles =
+            calyx.fadesWholeCycles && c.toneFound && whole(c.fadeInFrames) && whole(c.fadeOutFrames);
     }
     return result;
 }

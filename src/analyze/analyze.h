@@ -54,8 +54,8 @@ struct ChannelAnalysis {
 
 // How the file meets the layout and promises of Calyx's own files.
 struct CalyxChecks {
-    bool header = false;     // the designed 140-byte header, consistent sizes
-    std::string headerWhy;   // what differs when it is not
+    bool header = false;    // the designed 140-byte header, consistent sizes
+    std::string headerWhy;  // what differs when it is not
     bool wholeCycles = false;
     bool fadesWholeCycles = false;
     bool zeroSum = false;
@@ -80,8 +80,8 @@ struct AnalyzeTrace {
     std::vector<double> low;
     std::vector<double> high;
 };
-AnalyzeTrace AnalyzeReadTrace(const std::string& path, uint32_t channel, uint64_t first,
-                              uint64_t count, uint32_t columns);
+AnalyzeTrace AnalyzeReadTrace(const std::string& path, uint32_t channel, uint64_t first, uint64_t count,
+                              uint32_t columns);
 
 // For the picture: the spectrum of the fit's residual over up to 65536 frames
 // from the middle of the sustained part, Blackman-Harris windowed, as dB

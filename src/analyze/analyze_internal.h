@@ -93,11 +93,11 @@ bool AnalyzeRunPass(const std::string& path, const std::vector<AnalyzePassJob>& 
 // of several channels can share the reading of the file.
 struct AnalyzeFitProblem {
     uint64_t first = 0;
-    uint64_t count = 0;     // frames used: whole blocks of `block`
+    uint64_t count = 0;  // frames used: whole blocks of `block`
     uint32_t block = 0;
-    int64_t origin = 0;     // the middle of the range
-    double scale = 1.0;     // half the range: t is measured in these units
-    double nu = 0.0;        // the frequency of the next pass
+    int64_t origin = 0;  // the middle of the range
+    double scale = 1.0;  // half the range: t is measured in these units
+    double nu = 0.0;     // the frequency of the next pass
     int passes = 0;
     bool settled = false;
     bool failed = false;

@@ -38,29 +38,29 @@ void Shape(int shape, double u, double& g, double& dg)
     }
     const double pi = ANALYZE_TWO_PI / 2;
     switch (shape) {
-    case 0: {
-        const double c = std::cos(pi * u);
-        const double s = std::sin(pi * u);
-        g = 0.42 - 0.5 * c + 0.08 * (2 * c * c - 1);
-        dg = pi * (0.5 * s - 0.32 * c * s);
-        return;
-    }
-    case 1:
-        g = 0.5 - 0.5 * std::cos(pi * u);
-        dg = 0.5 * pi * std::sin(pi * u);
-        return;
-    case 2:
-        g = std::sin(pi / 2 * u);
-        dg = pi / 2 * std::cos(pi / 2 * u);
-        return;
-    case 3:  // an inverted parabola
-        g = u * (2 - u);
-        dg = 2 - 2 * u;
-        return;
-    default:
-        g = u;
-        dg = 1.0;
-        return;
+        case 0: {
+            const double c = std::cos(pi * u);
+            const double s = std::sin(pi * u);
+            g = 0.42 - 0.5 * c + 0.08 * (2 * c * c - 1);
+            dg = pi * (0.5 * s - 0.32 * c * s);
+            return;
+        }
+        case 1:
+            g = 0.5 - 0.5 * std::cos(pi * u);
+            dg = 0.5 * pi * std::sin(pi * u);
+            return;
+        case 2:
+            g = std::sin(pi / 2 * u);
+            dg = pi / 2 * std::cos(pi / 2 * u);
+            return;
+        case 3:  // an inverted parabola
+            g = u * (2 - u);
+            dg = 2 - 2 * u;
+            return;
+        default:
+            g = u;
+            dg = 1.0;
+            return;
     }
 }
 
@@ -82,8 +82,8 @@ struct Fit {
     double amp, start, full, cost;
 };
 
-Fit FitShape(const std::vector<Point>& pts, int shape, double amp, double start, double full,
-             double minStart, double minLength)
+Fit FitShape(const std::vector<Point>& pts, int shape, double amp, double start, double full, double minStart,
+             double minLength)
 {
     Fit f{amp, start, full, Cost(pts, shape, amp, start, full)};
     double lambda = 1e-3;
@@ -102,14 +102,16 @@ Fit FitShape(const std::vector<Point>& pts, int shape, double amp, double start,
             const double d[3] = {g * sw, f.amp * dg * sw * (u - 1) / len, -f.amp * dg * sw * u / len};
             for (int i = 0; i < 3; ++i) {
                 jr[i] += d[i] * res;
-                for (int k = 0; k < 3; ++k) jj[i][k] += d[i] * d[k];
+                for (int k = 0; k < 3; ++k)
+                    jj[i][k] += d[i] * d[k];
             }
         }
         bool improved = false;
         for (int tries = 0; tries < 12 && !improved; ++tries) {
             double a[3][3];
             std::memcpy(a, jj, sizeof a);
-            for (int i = 0; i < 3; ++i) a[i][i] += lambda * (jj[i][i] > 0 ? jj[i][i] : 1.0);
+            for (int i = 0; i < 3; ++i)
+                a[i][i] += lambda * (jj[i][i] > 0 ? jj[i][i] : 1.0);
             // Cramer's rule on the 3 x 3 system.
             const auto det = [](double m[3][3]) {
                 return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
@@ -122,7 +124,8 @@ Fit FitShape(const std::vector<Point>& pts, int shape, double amp, double start,
             for (int c = 0; c < 3; ++c) {
                 double m[3][3];
                 std::memcpy(m, a, sizeof m);
-                for (int i = 0; i < 3; ++i) m[i][c] = jr[i];
+                for (int i = 0; i < 3; ++i)
+                    m[i][c] = jr[i];
                 step[c] = det(m) / d0;
             }
             Fit t{f.amp + step[0], std::max(minStart, f.start + step[1]), f.full + step[2], 0};
@@ -133,7 +136,8 @@ Fit FitShape(const std::vector<Point>& pts, int shape, double amp, double start,
                 f = t;
                 lambda = std::max(lambda / 4, 1e-9);
                 improved = true;
-                if (moved < 1e-6 && lambda < 1e-3) return f;  // a small step of a damped solve is no sign of the end
+                if (moved < 1e-6 && lambda < 1e-3)
+                    return f;  // a small step of a damped solve is no sign of the end
             } else {
                 lambda *= 8;
             }
@@ -160,7 +164,8 @@ double AnalyzeFadeGain(const char* shape, double u)
 }
 
 AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count,
-                           const AnalyzeSine& sine, bool fadeOut, std::vector<double>& buffer, const AnalyzeFade* hint)
+                           const AnalyzeSine& sine, bool fadeOut, std::vector<double>& buffer,
+                           const AnalyzeFade* hint)
 {
     AnalyzeFade fade;
     if (count < 4) return fade;
@@ -193,7 +198,8 @@ AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first,
     if (!ok || pts.size() < 4) return fade;
     // A fade-out is fitted as a fade-in running backwards.
     if (fadeOut)
-        for (Point& p : pts) p.n = -p.n;
+        for (Point& p : pts)
+            p.n = -p.n;
     std::sort(pts.begin(), pts.end(), [](const Point& a, const Point& b) { return a.n < b.n; });
 
     // Starting values from the envelope smoothed over about a cycle: where
@@ -278,17 +284,18 @@ double AnalyzeFindEdge(WaveReader& reader, uint32_t channel, uint64_t first, uin
     const double tie = 1e-12 * (sine.a * sine.a + sine.b * sine.b);
     double d = 0, best = 0;
     uint64_t bestAt = first;  // D(first) = 0
-    AnalyzeForEachRun(reader, channel, first, count, buffer, 16384, [&](const double* x, uint32_t n, uint64_t frame) {
-        for (uint32_t i = 0; i < n; ++i) {
-            const double y = x[i] - sine.offset;
-            const double r = y - AnalyzeSineAt(sine, rate, int64_t(frame + i), false) + sine.offset;
-            d += r * r - y * y;
-            // A start maximises D, an end minimises it.
-            if (end ? d <= best + tie : d > best + tie) {
-                best = end ? std::min(best, d) : d;
-                bestAt = frame + i + 1;
+    AnalyzeForEachRun(
+        reader, channel, first, count, buffer, 16384, [&](const double* x, uint32_t n, uint64_t frame) {
+            for (uint32_t i = 0; i < n; ++i) {
+                const double y = x[i] - sine.offset;
+                const double r = y - AnalyzeSineAt(sine, rate, int64_t(frame + i), false) + sine.offset;
+                d += r * r - y * y;
+                // A start maximises D, an end minimises it.
+                if (end ? d <= best + tie : d > best + tie) {
+                    best = end ? std::min(best, d) : d;
+                    bestAt = frame + i + 1;
+                }
             }
-        }
-    });
+        });
     return double(bestAt);
 }

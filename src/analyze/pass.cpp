@@ -61,10 +61,12 @@ bool RunPart(const std::string& path, const std::vector<AnalyzePassJob>& jobs, u
             const double* x = out[job.channel];
             for (uint64_t at = from; at < to;) {
                 const uint64_t blockStart = job.first + index[j] * job.block;
-                const uint32_t blockLength = uint32_t(std::min<uint64_t>(job.block, job.first + job.count - blockStart));
+                const uint32_t blockLength =
+                    uint32_t(std::min<uint64_t>(job.block, job.first + job.count - blockStart));
                 const uint32_t take = uint32_t(std::min<uint64_t>(blockLength - filled[j], to - at));
                 if (filled[j] == 0 && take == blockLength) {
-                    job.onBlock(part, x + (at - pos), blockLength, blockStart, index[j]);  // whole in this run
+                    job.onBlock(part, x + (at - pos), blockLength, blockStart,
+                                index[j]);  // whole in this run
                 } else {
                     std::memcpy(carry[j].data() + filled[j], x + (at - pos), take * sizeof(double));
                     filled[j] += take;
@@ -97,8 +99,10 @@ bool AnalyzeRunPass(const std::string& path, const std::vector<AnalyzePassJob>& 
     } catch (...) {
         // Parts without a thread run on this one.
     }
-    for (unsigned p = unsigned(threads.size()) + 1; p < parts; ++p) ok[p] = RunPart(path, jobs, p, parts);
+    for (unsigned p = unsigned(threads.size()) + 1; p < parts; ++p)
+        ok[p] = RunPart(path, jobs, p, parts);
     ok[0] = RunPart(path, jobs, 0, parts);
-    for (std::thread& t : threads) t.join();
+    for (std::thread& t : threads)
+        t.join();
     return std::all_of(ok.begin(), ok.end(), [](char v) { return v != 0; });
 }

@@ -38,11 +38,16 @@ std::string Escape(const std::string& s)
 {
     std::string out;
     for (char c : s) {
-        if (c == '<') out += "&lt;";
-        else if (c == '>') out += "&gt;";
-        else if (c == '&') out += "&amp;";
-        else if (c == '"') out += "&quot;";
-        else out += c;
+        if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (c == '&')
+            out += "&amp;";
+        else if (c == '"')
+            out += "&quot;";
+        else
+            out += c;
     }
     return out;
 }
@@ -55,8 +60,8 @@ std::string Text(double x, double y, const std::string& s, const char* anchor = 
 
 std::string Line(double x0, double y0, double x1, double y1, const char* style)
 {
-    return "<line x1=\"" + F(x0) + "\" y1=\"" + F(y0) + "\" x2=\"" + F(x1) + "\" y2=\"" + F(y1) +
-           "\" " + style + "/>\n";
+    return "<line x1=\"" + F(x0) + "\" y1=\"" + F(y0) + "\" x2=\"" + F(x1) + "\" y2=\"" + F(y1) + "\" " +
+           style + "/>\n";
 }
 
 // A "nice" tick step for a range: 1, 2 or 5 times a power of ten.
@@ -77,17 +82,19 @@ std::string Label(double v)
 
 // One waveform panel: frames [first, first + count) of the channel, scaled to
 // full scale, with the fitted envelope (offset +- amplitude x fade gain).
-std::string WavePanel(const FileAnalysis& file, uint32_t channel, uint64_t first, uint64_t count,
-                      double left, double width, const std::string& title)
+std::string WavePanel(const FileAnalysis& file, uint32_t channel, uint64_t first, uint64_t count, double left,
+                      double width, const std::string& title)
 {
     const WaveInfo& info = file.info;
     const ChannelAnalysis& c = file.channels[channel];
     const double fs = WaveFullScale(info);
     const double top = PANEL_TOP, h = PANEL_HEIGHT;
-    const auto X = [&](double frame) { return left + (frame - double(first)) / double(std::max<uint64_t>(count, 1)) * width; };
+    const auto X = [&](double frame) {
+        return left + (frame - double(first)) / double(std::max<uint64_t>(count, 1)) * width;
+    };
     const auto Y = [&](double v) { return top + h / 2 - std::clamp(v / fs, -1.1, 1.1) / 1.1 * (h / 2); };
-    std::string out = "<rect x=\"" + F(left) + "\" y=\"" + F(top) + "\" width=\"" + F(width) + "\" height=\"" +
-                      F(h) + "\" fill=\"#fbfbfb\" stroke=\"#888\"/>\n";
+    std::string out = "<rect x=\"" + F(left) + "\" y=\"" + F(top) + "\" width=\"" + F(width) +
+                      "\" height=\"" + F(h) + "\" fill=\"#fbfbfb\" stroke=\"#888\"/>\n";
     out += Text(left + width / 2, top - 10, title, "middle", 13);
     // Axes: amplitude relative to full scale, time in ms.
     for (double v : {-1.0, -0.5, 0.0, 0.5, 1.0}) {
@@ -115,7 +122,8 @@ std::string WavePanel(const FileAnalysis& file, uint32_t channel, uint64_t first
             const double x = X(double(first) + (double(i) + 0.5) * columnFrames);
             lower += F(x) + "," + F(Y(trace.low[i])) + " ";
         }
-        out += "<polygon points=\"" + upper + lower + "\" fill=\"#4a7ab5\" stroke=\"#2d5d99\" stroke-width=\"0.8\"/>\n";
+        out += "<polygon points=\"" + upper + lower +
+               "\" fill=\"#4a7ab5\" stroke=\"#2d5d99\" stroke-width=\"0.8\"/>\n";
     }
     if (c.toneFound) {
         // The envelope of the fitted tone with its fades.
@@ -146,8 +154,8 @@ std::string SpectrumPanel(const FileAnalysis& file, uint32_t channel)
     const WaveInfo& info = file.info;
     const ChannelAnalysis& c = file.channels[channel];
     const double left = PANEL_LEFT, width = WIDTH - PANEL_LEFT - 30, top = SPECTRUM_TOP, h = SPECTRUM_HEIGHT;
-    std::string out = "<rect x=\"" + F(left) + "\" y=\"" + F(top) + "\" width=\"" + F(width) + "\" height=\"" +
-                      F(h) + "\" fill=\"#fbfbfb\" stroke=\"#888\"/>\n";
+    std::string out = "<rect x=\"" + F(left) + "\" y=\"" + F(top) + "\" width=\"" + F(width) +
+                      "\" height=\"" + F(h) + "\" fill=\"#fbfbfb\" stroke=\"#888\"/>\n";
     const AnalyzeSpectrum spectrum = AnalyzeResidualSpectrum(file.path, channel, c);
     if (spectrum.db.size() < 4) {
         out += Text(left + width / 2, top + h / 2, "no spectrum: no tone was found", "middle", 13);
@@ -170,7 +178,9 @@ std::string SpectrumPanel(const FileAnalysis& file, uint32_t channel)
     const auto X = [&](double hz) {
         return left + std::log10(std::clamp(hz, f0, f1) / f0) / std::log10(f1 / f0) * width;
     };
-    const auto Y = [&](double db) { return top + (dbTop - std::clamp(db, dbLow, dbTop)) / (dbTop - dbLow) * h; };
+    const auto Y = [&](double db) {
+        return top + (dbTop - std::clamp(db, dbLow, dbTop)) / (dbTop - dbLow) * h;
+    };
     out += Text(left + width / 2, top - 12,
                 "Spectrum of the sustained part: fundamental (fitted), harmonics and noise of the residual",
                 "middle", 13);
@@ -184,8 +194,9 @@ std::string SpectrumPanel(const FileAnalysis& file, uint32_t channel)
             const double x = X(m * decade);
             out += Line(x, top, x, top + h, m == 1 ? "stroke=\"#d8d8d8\"" : "stroke=\"#f0f0f0\"");
             if (m == 1 || m == 2 || m == 5)
-                out += Text(x, top + h + 16, decade * m >= 1000 ? Label(decade * m / 1000) + "k" : Label(decade * m),
-                            "middle", 10);
+                out += Text(x, top + h + 16,
+                            decade * m >= 1000 ? Label(decade * m / 1000) + "k" : Label(decade * m), "middle",
+                            10);
         }
     }
     out += Text(left + width / 2, top + h + 34, "frequency (Hz)", "middle", 11);
@@ -197,18 +208,21 @@ std::string SpectrumPanel(const FileAnalysis& file, uint32_t channel)
         const double hz = double(i) * spectrum.binHz;
         if (hz < f0) continue;
         const size_t x = size_t(X(hz) - left);
-        column[std::min(x, column.size() - 1)] = std::max(column[std::min(x, column.size() - 1)], spectrum.db[i]);
+        column[std::min(x, column.size() - 1)] =
+            std::max(column[std::min(x, column.size() - 1)], spectrum.db[i]);
     }
     std::string path;
     for (size_t x = 0; x < column.size(); ++x)
         if (std::isfinite(column[x])) path += F(left + double(x)) + "," + F(Y(column[x])) + " ";
     out += "<polyline points=\"" + path + "\" fill=\"none\" stroke=\"#4a7ab5\" stroke-width=\"1\"/>\n";
     out += Line(left, Y(floorDb), left + width, Y(floorDb), "stroke=\"#2f9e44\" stroke-dasharray=\"5,4\"");
-    out += Text(left + 6, Y(floorDb) - 22, "noise floor per bin (median) " + F(floorDb) + " dBFS", "start", 11);
+    out +=
+        Text(left + 6, Y(floorDb) - 22, "noise floor per bin (median) " + F(floorDb) + " dBFS", "start", 11);
     // The fundamental and the harmonics at their fitted levels.
     const double x1 = X(c.frequencyHz);
     out += Line(x1, Y(dbLow), x1, Y(level), "stroke=\"#d23c2c\" stroke-width=\"3\"");
-    out += Text(x1 + 6, Y(level) + 12, "fundamental " + F(c.frequencyHz) + " Hz, " + F(level) + " dBFS", "start", 11);
+    out += Text(x1 + 6, Y(level) + 12, "fundamental " + F(c.frequencyHz) + " Hz, " + F(level) + " dBFS",
+                "start", 11);
     for (size_t k = 0; k < c.harmonicsDb.size(); ++k) {
         if (!std::isfinite(c.harmonicsDb[k])) continue;
         const double hz = c.frequencyHz * double(k + 2);
@@ -225,7 +239,8 @@ void AnalyzeFft(double* re, double* im, uint32_t n)
 {
     for (uint32_t i = 1, j = 0; i < n; ++i) {
         uint32_t bit = n >> 1;
-        for (; j & bit; bit >>= 1) j ^= bit;
+        for (; j & bit; bit >>= 1)
+            j ^= bit;
         j ^= bit;
         if (i < j) {
             std::swap(re[i], re[j]);
@@ -281,30 +296,32 @@ AnalyzeTrace AnalyzeReadTrace(const std::string& path, uint32_t channel, uint64_
     return trace;
 }
 
-AnalyzeSpectrum AnalyzeResidualSpectrum(const std::string& path, uint32_t channel, const ChannelAnalysis& result)
+AnalyzeSpectrum AnalyzeResidualSpectrum(const std::string& path, uint32_t channel,
+                                        const ChannelAnalysis& result)
 {
     AnalyzeSpectrum spectrum;
     WaveReader reader;
     if (!result.toneFound || WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok) return spectrum;
     uint32_t n = SPECTRUM_FRAMES_MAX;
-    while (n > 64 && n > result.sustainFrames) n >>= 1;
+    while (n > 64 && n > result.sustainFrames)
+        n >>= 1;
     if (n > result.sustainFrames) return spectrum;
     const uint64_t first = result.sustainFirst + (result.sustainFrames - n) / 2;
     std::vector<double> re(n), im(n, 0.0), buffer;
     const CycleRate rate = AnalyzeSplitRate(result.sine.nu);
     double windowSum = 0;
-    const bool ok = AnalyzeForEachRun(reader, channel, first, n, buffer, 16384,
-                                      [&](const double* x, uint32_t m, uint64_t frame) {
-                                          for (uint32_t i = 0; i < m; ++i) {
-                                              const uint64_t k = frame + i - first;
-                                              // 4-term Blackman-Harris: side lobes below -92 dB.
-                                              const double u = ANALYZE_TWO_PI * double(k) / n;
-                                              const double w = 0.35875 - 0.48829 * std::cos(u) +
-                                                               0.14128 * std::cos(2 * u) - 0.01168 * std::cos(3 * u);
-                                              re[k] = w * (x[i] - AnalyzeSineAt(result.sine, rate, int64_t(frame + i), false));
-                                              windowSum += w;
-                                          }
-                                      });
+    const bool ok = AnalyzeForEachRun(
+        reader, channel, first, n, buffer, 16384, [&](const double* x, uint32_t m, uint64_t frame) {
+            for (uint32_t i = 0; i < m; ++i) {
+                const uint64_t k = frame + i - first;
+                // 4-term Blackman-Harris: side lobes below -92 dB.
+                const double u = ANALYZE_TWO_PI * double(k) / n;
+                const double w =
+                    0.35875 - 0.48829 * std::cos(u) + 0.14128 * std::cos(2 * u) - 0.01168 * std::cos(3 * u);
+                re[k] = w * (x[i] - AnalyzeSineAt(result.sine, rate, int64_t(frame + i), false));
+                windowSum += w;
+            }
+        });
     if (!ok) return spectrum;
     AnalyzeFft(re.data(), im.data(), n);
     const double fs = WaveFullScale(reader.info);
@@ -312,7 +329,8 @@ AnalyzeSpectrum AnalyzeResidualSpectrum(const std::string& path, uint32_t channe
     spectrum.db.resize(n / 2 + 1);
     for (uint32_t i = 0; i <= n / 2; ++i) {
         const double magnitude = 2 * std::hypot(re[i], im[i]) / windowSum / fs;
-        spectrum.db[i] = magnitude > 0 ? 20 * std::log10(magnitude) : -std::numeric_limits<double>::infinity();
+        spectrum.db[i] =
+            magnitude > 0 ? 20 * std::log10(magnitude) : -std::numeric_limits<double>::infinity();
     }
     return spectrum;
 }
@@ -336,11 +354,12 @@ bool AnalyzeWritePlot(const FileAnalysis& file, uint32_t channel, const std::str
     const uint64_t b1 = std::min<uint64_t>(frames, uint64_t(std::ceil(end + margin1)) + 1);
     const double panelWidth = (WIDTH - PANEL_LEFT - 30 - PANEL_GAP) / 2;
 
-    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + F(WIDTH) + "\" height=\"" +
-                      F(HEIGHT) + "\" viewBox=\"0 0 " + F(WIDTH) + " " + F(HEIGHT) +
-                      "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
-                      "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+    std::string svg =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+        F(WIDTH) + "\" height=\"" + F(HEIGHT) + "\" viewBox=\"0 0 " + F(WIDTH) + " " + F(HEIGHT) +
+        "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
+        "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
     std::string title = file.path + ", channel " + std::to_string(channel + 1);
     if (c.toneFound) {
         char line[200];
@@ -350,10 +369,12 @@ bool AnalyzeWritePlot(const FileAnalysis& file, uint32_t channel, const std::str
     }
     svg += Text(WIDTH / 2, 22, title, "middle", 14);
     svg += WavePanel(file, channel, a0, a1 - a0, PANEL_LEFT, panelWidth,
-                     c.fadeInFrames > 0 ? "Start: fade in over " + F(c.fadeInFrames * 1000 / info.rate) + " ms (dashed: fitted envelope)"
+                     c.fadeInFrames > 0 ? "Start: fade in over " + F(c.fadeInFrames * 1000 / info.rate) +
+                                              " ms (dashed: fitted envelope)"
                                         : "Start of the tone");
     svg += WavePanel(file, channel, b0, b1 - b0, PANEL_LEFT + panelWidth + PANEL_GAP, panelWidth,
-                     c.fadeOutFrames > 0 ? "End: fade out over " + F(c.fadeOutFrames * 1000 / info.rate) + " ms (dashed: fitted envelope)"
+                     c.fadeOutFrames > 0 ? "End: fade out over " + F(c.fadeOutFrames * 1000 / info.rate) +
+                                               " ms (dashed: fitted envelope)"
                                          : "End of the tone");
     svg += Text(18, PANEL_TOP + PANEL_HEIGHT / 2, "x FS", "middle", 11);
     svg += SpectrumPanel(file, channel);

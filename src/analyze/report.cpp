@@ -57,7 +57,10 @@ std::string SumText(const ChannelAnalysis& c)
     return c.integerSum ? std::to_string(c.sum) : Format("%.17g", c.sumFloat);
 }
 
-const char* EncodingName(const WaveInfo& info) { return info.encoding == WaveEncoding::Pcm ? "pcm" : "float"; }
+const char* EncodingName(const WaveInfo& info)
+{
+    return info.encoding == WaveEncoding::Pcm ? "pcm" : "float";
+}
 
 const char* YesNo(bool v) { return v ? "yes" : "no"; }
 
@@ -69,7 +72,8 @@ std::string AnalyzeReportText(const FileAnalysis& file)
     std::string out = file.path + "\n";
     if (file.open != WaveOpenResult::Ok) {
         out += "  not analysed: ";
-        for (size_t i = 0; i < info.problems.size(); ++i) out += (i ? "; " : "") + info.problems[i];
+        for (size_t i = 0; i < info.problems.size(); ++i)
+            out += (i ? "; " : "") + info.problems[i];
         return out + "\n";
     }
     out += Format("  format     %s %u-bit%s, %u channel%s, %u Hz, %llu frames (%.3f s), header %llu bytes\n",
@@ -77,7 +81,8 @@ std::string AnalyzeReportText(const FileAnalysis& file)
                   info.extensible ? " (extensible)" : "", unsigned(info.channels),
                   info.channels == 1 ? "" : "s", unsigned(info.rate), (unsigned long long)info.frames,
                   double(info.frames) / info.rate, (unsigned long long)info.dataOffset);
-    for (const std::string& p : info.problems) out += "  problem    " + p + "\n";
+    for (const std::string& p : info.problems)
+        out += "  problem    " + p + "\n";
     const CalyxChecks& k = file.calyx;
     out += std::string("  Calyx      header ") +
            (k.header ? "as designed (140 bytes)" : "differs: " + k.headerWhy) + "; whole cycles " +
@@ -91,8 +96,8 @@ std::string AnalyzeReportText(const FileAnalysis& file)
             out += "             " + c.noToneReason + "\n";
             continue;
         }
-        out += "             tone " + Frequency(c.frequencyHz) + " Hz at " + Db(c.levelDbfs, 3) +
-               " dBFS, " + Number(c.cycles, 2) + " cycles" + (c.wholeCycles ? " (whole)" : "") + "\n";
+        out += "             tone " + Frequency(c.frequencyHz) + " Hz at " + Db(c.levelDbfs, 3) + " dBFS, " +
+               Number(c.cycles, 2) + " cycles" + (c.wholeCycles ? " (whole)" : "") + "\n";
         out += "             fade in " + Number(c.fadeInFrames * 1000 / info.rate, 2) + " ms" +
                (c.fadeInFrames > 0 ? std::string(" (") + c.fadeInShape + ")" : "") + ", fade out " +
                Number(c.fadeOutFrames * 1000 / info.rate, 2) + " ms" +
@@ -100,7 +105,8 @@ std::string AnalyzeReportText(const FileAnalysis& file)
                Format(", sustained over frames %llu to %llu\n", (unsigned long long)c.sustainFirst,
                       (unsigned long long)(c.sustainFirst + c.sustainFrames));
         out += "             SINAD " + Number(c.sinadDb, 2) + " dB, ENOB " + Number(c.enobBits, 2) +
-               " bits, THD " + (c.hasThd ? Number(c.thdDb, 2) + " dB" : std::string("none below half the rate")) + "\n";
+               " bits, THD " +
+               (c.hasThd ? Number(c.thdDb, 2) + " dB" : std::string("none below half the rate")) + "\n";
         if (!c.harmonicsDb.empty()) {
             out += "             harmonics dB";
             for (size_t h = 0; h < c.harmonicsDb.size(); ++h)
@@ -117,18 +123,21 @@ std::string AnalyzeReportJson(const FileAnalysis& file)
     const bool ok = file.open == WaveOpenResult::Ok;
     std::string out = "{ \"file\": " + JsonString(file.path) + ",\n  \"format\": { ";
     if (ok) {
-        out += Format("\"encoding\": \"%s\", \"bits\": %u, \"channels\": %u, \"rate\": %u, \"frames\": %llu, ",
-                      EncodingName(info), unsigned(info.bits), unsigned(info.channels), unsigned(info.rate),
-                      (unsigned long long)info.frames);
+        out +=
+            Format("\"encoding\": \"%s\", \"bits\": %u, \"channels\": %u, \"rate\": %u, \"frames\": %llu, ",
+                   EncodingName(info), unsigned(info.bits), unsigned(info.channels), unsigned(info.rate),
+                   (unsigned long long)info.frames);
         out += "\"seconds\": " + Format("%.6f", double(info.frames) / info.rate) +
                ", \"extensible\": " + (info.extensible ? "true" : "false") +
                Format(", \"header_bytes\": %llu,\n              ", (unsigned long long)info.dataOffset);
     } else {
-        out += "\"encoding\": null, \"bits\": null, \"channels\": null, \"rate\": null, \"frames\": null, "
-               "\"seconds\": null, \"extensible\": null, \"header_bytes\": null,\n              ";
+        out +=
+            "\"encoding\": null, \"bits\": null, \"channels\": null, \"rate\": null, \"frames\": null, "
+            "\"seconds\": null, \"extensible\": null, \"header_bytes\": null,\n              ";
     }
     out += "\"problems\": [";
-    for (size_t i = 0; i < info.problems.size(); ++i) out += (i ? ", " : " ") + JsonString(info.problems[i]);
+    for (size_t i = 0; i < info.problems.size(); ++i)
+        out += (i ? ", " : " ") + JsonString(info.problems[i]);
     out += info.problems.empty() ? "] },\n" : " ] },\n";
     out += "  \"channels\": [";
     for (size_t i = 0; i < file.channels.size(); ++i) {
@@ -137,8 +146,9 @@ std::string AnalyzeReportJson(const FileAnalysis& file)
         const auto tone = [&](const std::string& v) { return t ? v : std::string("null"); };
         out += i ? ",\n    " : " ";
         out += "{ \"sum\": " + SumText(c) + ", \"peak_dbfs\": " + Number(c.peakDbfs, 3) +
-               ", \"rms_dbfs\": " + Number(c.rmsDbfs, 3) + ",\n      \"frequency_hz\": " +
-               tone(Frequency(c.frequencyHz)) + ", \"level_dbfs\": " + tone(Number(c.levelDbfs, 3)) +
+               ", \"rms_dbfs\": " + Number(c.rmsDbfs, 3) +
+               ",\n      \"frequency_hz\": " + tone(Frequency(c.frequencyHz)) +
+               ", \"level_dbfs\": " + tone(Number(c.levelDbfs, 3)) +
                ", \"cycles\": " + tone(Number(c.cycles, 2)) +
                ", \"whole_cycles\": " + tone(c.wholeCycles ? "true" : "false") +
                ",\n      \"fade_in_ms\": " + tone(Number(c.fadeInFrames * 1000 / info.rate, 2)) +
@@ -151,7 +161,8 @@ std::string AnalyzeReportJson(const FileAnalysis& file)
             continue;
         }
         out += "[";
-        for (size_t h = 0; h < c.harmonicsDb.size(); ++h) out += (h ? ", " : " ") + Number(c.harmonicsDb[h], 2);
+        for (size_t h = 0; h < c.harmonicsDb.size(); ++h)
+            out += (h ? ", " : " ") + Number(c.harmonicsDb[h], 2);
         out += c.harmonicsDb.empty() ? "] }" : " ] }";
     }
     out += file.channels.empty() ? "] }" : " ] }";
@@ -162,6 +173,7 @@ std::string AnalyzeReportJsonDocument(const std::vector<FileAnalysis>& files)
 {
     if (files.size() == 1) return AnalyzeReportJson(files[0]) + "\n";
     std::string out = "[\n";
-    for (size_t i = 0; i < files.size(); ++i) out += AnalyzeReportJson(files[i]) + (i + 1 < files.size() ? ",\n" : "\n");
+    for (size_t i = 0; i < files.size(); ++i)
+        out += AnalyzeReportJson(files[i]) + (i + 1 < files.size() ? ",\n" : "\n");
     return out + "]\n";
 }

@@ -37,7 +37,6 @@ constexpr double PROGRESSIVE_MIN_CYCLES = 16;
 
 constexpr uint64_t HARMONIC_FRAMES = uint64_t(1) << 21;
 
-
 // Blocks of equal length B <= BLOCK_MAX that tile all but fewer than K
 // frames of the count, K being the number of blocks.
 struct Tiling {
@@ -57,7 +56,7 @@ Tiling Tile(uint64_t count)
 // cos and sin of 2 pi nu j for j < n, and their moments weighted by j^p.
 struct BlockTable {
     std::vector<double> c, s, index;  // index: j itself
-    double m[3][5] = {};  // [p][cc, cs, ss, c, s]
+    double m[3][5] = {};              // [p][cc, cs, ss, c, s]
 };
 
 void BuildTable(BlockTable& t, double nu, uint32_t n)
@@ -77,10 +76,12 @@ void BuildTable(BlockTable& t, double nu, uint32_t n)
         const double v[5] = {c * c, c * s, s * s, c, s};
         double w = 1.0;
         for (int p = 0; p < 3; ++p, w *= j)
-            for (int k = 0; k < 5; ++k) m[p][k].Add(w * v[k]);
+            for (int k = 0; k < 5; ++k)
+                m[p][k].Add(w * v[k]);
     }
     for (int p = 0; p < 3; ++p)
-        for (int k = 0; k < 5; ++k) t.m[p][k] = m[p][k].Value();
+        for (int k = 0; k < 5; ++k)
+            t.m[p][k] = m[p][k].Value();
 }
 
 // Sums of one block against the tables: x, x c, x s, x j c, x j s, x^2.
@@ -132,18 +133,21 @@ bool Solve(int n, double g[5][5], double r[5], double x[5])
             if (std::fabs(g[row][col]) > std::fabs(g[pivot][col])) pivot = row;
         if (!(std::fabs(g[pivot][col]) > 0.0)) return false;
         if (pivot != col) {
-            for (int k = 0; k < n; ++k) std::swap(g[col][k], g[pivot][k]);
+            for (int k = 0; k < n; ++k)
+                std::swap(g[col][k], g[pivot][k]);
             std::swap(r[col], r[pivot]);
         }
         for (int row = col + 1; row < n; ++row) {
             const double f = g[row][col] / g[col][col];
-            for (int k = col; k < n; ++k) g[row][k] -= f * g[col][k];
+            for (int k = col; k < n; ++k)
+                g[row][k] -= f * g[col][k];
             r[row] -= f * r[col];
         }
     }
     for (int row = n - 1; row >= 0; --row) {
         double v = r[row];
-        for (int k = row + 1; k < n; ++k) v -= g[row][k] * x[k];
+        for (int k = row + 1; k < n; ++k)
+            v -= g[row][k] * x[k];
         x[row] = v / g[row][row];
         if (!std::isfinite(x[row])) return false;
     }
@@ -251,18 +255,19 @@ void FinishFitSums(AnalyzeFitProblem& problem, const std::vector<FitSums>& parts
         squares.Add(s.squares.Value());
         for (int i = 0; i < 5; ++i) {
             rhs[i].Add(s.rhs[i].Value());
-            for (int k = i; k < 5; ++k) total[i][k].Add(s.gram[i][k].Value());
+            for (int k = i; k < 5; ++k)
+                total[i][k].Add(s.gram[i][k].Value());
         }
     }
     for (int i = 0; i < 5; ++i) {
         r[i] = rhs[i].Value();
-        for (int k = i; k < 5; ++k) g[i][k] = g[k][i] = total[i][k].Value();
+        for (int k = i; k < 5; ++k)
+            g[i][k] = g[k][i] = total[i][k].Value();
     }
     FitStep(problem, g, r, squares.Value());
 }
 
 }  // namespace
-
 
 struct AnalyzeFitPass {
     AnalyzeFitProblem problem;
@@ -274,7 +279,8 @@ struct AnalyzeFitPass {
     {
         double d[6];
         BlockSums(x, table.c.data(), table.s.data(), table.index.data(), problem.block, d);
-        AddFitBlock(parts[part], table, rate, d, int64_t(frame) - problem.origin, problem.block, problem.scale);
+        AddFitBlock(parts[part], table, rate, d, int64_t(frame) - problem.origin, problem.block,
+                    problem.scale);
     }
 };
 
@@ -369,7 +375,9 @@ AnalyzePassJob AnalyzeFitPassJob(const std::shared_ptr<AnalyzeFitPass>& pass, ui
     job.count = pass->problem.count;
     job.block = pass->problem.block;
     AnalyzeFitPass* p = pass.get();
-    job.onBlock = [p](unsigned part, const double* x, uint32_t, uint64_t frame, uint64_t) { p->Block(part, x, frame); };
+    job.onBlock = [p](unsigned part, const double* x, uint32_t, uint64_t frame, uint64_t) {
+        p->Block(part, x, frame);
+    };
     return job;
 }
 
@@ -388,7 +396,8 @@ void FitStep(AnalyzeFitProblem& problem, double g[5][5], double r[5], double squ
     double g3[5][5], r3[5], p3[5];
     for (int i = 0; i < 3; ++i) {
         r3[i] = r[i];
-        for (int k = 0; k < 3; ++k) g3[i][k] = g[i][k];
+        for (int k = 0; k < 3; ++k)
+            g3[i][k] = g[i][k];
     }
     if (!Solve(3, g3, r3, p3)) {
         problem.failed = true;
@@ -398,7 +407,8 @@ void FitStep(AnalyzeFitProblem& problem, double g[5][5], double r[5], double squ
     double g4[5][5], r4[5], p4[5];
     for (int i = 0; i < 3; ++i) {
         r4[i] = r[i];
-        for (int k = 0; k < 3; ++k) g4[i][k] = g[i][k];
+        for (int k = 0; k < 3; ++k)
+            g4[i][k] = g[i][k];
         g4[i][3] = g4[3][i] = b * g[i][3] - a * g[i][4];
     }
     g4[3][3] = b * b * g[3][3] - 2 * a * b * g[3][4] + a * a * g[4][4];
@@ -424,8 +434,8 @@ void FitStep(AnalyzeFitProblem& problem, double g[5][5], double r[5], double squ
     // the residual's own level relative to the amplitude) and moves the
     // frequency by less than 1e-11 of itself; or when it is below 1e-5.
     const double amp2 = a * a + b * b;
-    const double noise = std::max(0.0, squareSum - (p3[0] * r[0] + p3[1] * r[1] + p3[2] * r[2])) /
-                         double(problem.count);
+    const double noise =
+        std::max(0.0, squareSum - (p3[0] * r[0] + p3[1] * r[1] + p3[2] * r[2])) / double(problem.count);
     const double residualShare = amp2 > 0 ? std::sqrt(2 * noise / amp2) : 1.0;
     const double remaining = step * step;
     problem.settled = std::fabs(step) < SETTLED_RADIANS ||
@@ -449,7 +459,8 @@ double AnalyzeFitInner(const std::string& path, uint32_t channel, uint64_t first
 bool AnalyzeFitSine(const std::string& path, uint32_t channel, uint64_t first, uint64_t count, double nu0,
                     AnalyzeSine& sine)
 {
-    AnalyzeFitProblem problem = AnalyzeFitBegin(first, count, AnalyzeFitInner(path, channel, first, count, nu0));
+    AnalyzeFitProblem problem =
+        AnalyzeFitBegin(first, count, AnalyzeFitInner(path, channel, first, count, nu0));
     while (!problem.failed && !problem.settled) {
         const auto pass = AnalyzeFitPassMake(problem, 1);
         if (!AnalyzeRunPass(path, {AnalyzeFitPassJob(pass, channel)}, 1)) return false;
@@ -463,8 +474,8 @@ namespace {
 
 // One block of the residual: r = x - (alpha c + beta s + offset) and its
 // sum of squares, in four parts as above.
-VECTOR_CLONES void ResidualBlock(const double* x, const double* c, const double* s, double alpha,
-                                 double beta, double offset, uint32_t n, double* r, double* square)
+VECTOR_CLONES void ResidualBlock(const double* x, const double* c, const double* s, double alpha, double beta,
+                                 double offset, uint32_t n, double* r, double* square)
 {
     AnalyzeLanes q = {};
     const uint32_t whole = n - n % 4;
@@ -605,7 +616,8 @@ AnalyzeResidual AnalyzeResidualPassFinish(const AnalyzeResidualPass& pass)
     std::vector<CompensatedSum> hc(harmonics * 5);
     for (const AnalyzeResidualPass::Sums& s : pass.parts) {
         square.Add(s.square.Value());
-        for (size_t i = 0; i < hc.size(); ++i) hc[i].Add(s.harmonic[i].Value());
+        for (size_t i = 0; i < hc.size(); ++i)
+            hc[i].Add(s.harmonic[i].Value());
     }
     residual.meanSquare = pass.count > 0 ? square.Value() / double(pass.count) : 0.0;
     residual.harmonicAmplitudes.assign(harmonics, 0.0);
@@ -641,33 +653,37 @@ bool AnalyzeFitEnveloped(WaveReader& reader, uint32_t channel, uint64_t first, u
         const CycleRate rate = AnalyzeSplitRate(problem.nu);
         CompensatedSum gram[5][5], rhs[5], squares;
         // Plain sums over each run, compensated across runs.
-        const bool ok = AnalyzeForEachRun(reader, channel, first, count, buffer, 4096,
-                                          [&](const double* x, uint32_t n, uint64_t frame) {
-            double pg[5][5] = {}, pr[5] = {}, pq = 0;
-            for (uint32_t i = uint32_t((stride - (frame - first) % stride) % stride); i < n; i += stride) {
-                const int64_t t = int64_t(frame + i) - problem.origin;
-                const double angle = ANALYZE_TWO_PI * AnalyzeCycles(rate, t);
-                const double e = gain(double(frame + i));
-                const double tt = double(t) / h;
-                const double c = e * std::cos(angle), s = e * std::sin(angle);
-                const double basis[5] = {c, s, 1.0, tt * c, tt * s};
-                for (int k = 0; k < 5; ++k) {
-                    pr[k] += x[i] * basis[k];
-                    for (int m = k; m < 5; ++m) pg[k][m] += basis[k] * basis[m];
+        const bool ok = AnalyzeForEachRun(
+            reader, channel, first, count, buffer, 4096, [&](const double* x, uint32_t n, uint64_t frame) {
+                double pg[5][5] = {}, pr[5] = {}, pq = 0;
+                for (uint32_t i = uint32_t((stride - (frame - first) % stride) % stride); i < n;
+                     i += stride) {
+                    const int64_t t = int64_t(frame + i) - problem.origin;
+                    const double angle = ANALYZE_TWO_PI * AnalyzeCycles(rate, t);
+                    const double e = gain(double(frame + i));
+                    const double tt = double(t) / h;
+                    const double c = e * std::cos(angle), s = e * std::sin(angle);
+                    const double basis[5] = {c, s, 1.0, tt * c, tt * s};
+                    for (int k = 0; k < 5; ++k) {
+                        pr[k] += x[i] * basis[k];
+                        for (int m = k; m < 5; ++m)
+                            pg[k][m] += basis[k] * basis[m];
+                    }
+                    pq += x[i] * x[i];
                 }
-                pq += x[i] * x[i];
-            }
-            for (int k = 0; k < 5; ++k) {
-                rhs[k].Add(pr[k]);
-                for (int m = k; m < 5; ++m) gram[k][m].Add(pg[k][m]);
-            }
-            squares.Add(pq);
-        });
+                for (int k = 0; k < 5; ++k) {
+                    rhs[k].Add(pr[k]);
+                    for (int m = k; m < 5; ++m)
+                        gram[k][m].Add(pg[k][m]);
+                }
+                squares.Add(pq);
+            });
         if (!ok) return false;
         double g[5][5], r[5];
         for (int k = 0; k < 5; ++k) {
             r[k] = rhs[k].Value();
-            for (int m = k; m < 5; ++m) g[k][m] = g[m][k] = gram[k][m].Value();
+            for (int m = k; m < 5; ++m)
+                g[k][m] = g[m][k] = gram[k][m].Value();
         }
         ++problem.passes;
         FitStep(problem, g, r, squares.Value());
@@ -679,32 +695,33 @@ bool AnalyzeFitEnveloped(WaveReader& reader, uint32_t channel, uint64_t first, u
     // The residual of the enveloped tone, and its harmonics under the same envelope.
     const CycleRate rate = AnalyzeSplitRate(sine.nu);
     int harmonics = 0;
-    while (harmonics + 2 <= ANALYZE_HARMONICS_LAST && (harmonics + 2) * sine.nu < 0.5) ++harmonics;
+    while (harmonics + 2 <= ANALYZE_HARMONICS_LAST && (harmonics + 2) * sine.nu < 0.5)
+        ++harmonics;
     std::vector<CompensatedSum> hs(size_t(harmonics) * 5);
     CompensatedSum square;
-    const bool ok = AnalyzeForEachRun(reader, channel, first, count, buffer, 16384,
-                                      [&](const double* x, uint32_t n, uint64_t frame) {
-        for (uint32_t i = 0; i < n; ++i) {
-            const int64_t t = int64_t(frame + i) - sine.origin;
-            const double angle = ANALYZE_TWO_PI * AnalyzeCycles(rate, t);
-            const double e = gain(double(frame + i));
-            const double c1 = std::cos(angle), s1 = std::sin(angle);
-            const double res = x[i] - (e * (sine.a * c1 + sine.b * s1) + sine.offset);
-            square.Add(res * res);
-            double ck = c1, sk = s1;
-            for (int k = 0; k < harmonics; ++k) {
-                const double cn = ck * c1 - sk * s1;
-                sk = sk * c1 + ck * s1;
-                ck = cn;
-                CompensatedSum* acc = &hs[size_t(k) * 5];
-                acc[0].Add(res * e * ck);
-                acc[1].Add(res * e * sk);
-                acc[2].Add(e * e * ck * ck);
-                acc[3].Add(e * e * ck * sk);
-                acc[4].Add(e * e * sk * sk);
+    const bool ok = AnalyzeForEachRun(
+        reader, channel, first, count, buffer, 16384, [&](const double* x, uint32_t n, uint64_t frame) {
+            for (uint32_t i = 0; i < n; ++i) {
+                const int64_t t = int64_t(frame + i) - sine.origin;
+                const double angle = ANALYZE_TWO_PI * AnalyzeCycles(rate, t);
+                const double e = gain(double(frame + i));
+                const double c1 = std::cos(angle), s1 = std::sin(angle);
+                const double res = x[i] - (e * (sine.a * c1 + sine.b * s1) + sine.offset);
+                square.Add(res * res);
+                double ck = c1, sk = s1;
+                for (int k = 0; k < harmonics; ++k) {
+                    const double cn = ck * c1 - sk * s1;
+                    sk = sk * c1 + ck * s1;
+                    ck = cn;
+                    CompensatedSum* acc = &hs[size_t(k) * 5];
+                    acc[0].Add(res * e * ck);
+                    acc[1].Add(res * e * sk);
+                    acc[2].Add(e * e * ck * ck);
+                    acc[3].Add(e * e * ck * sk);
+                    acc[4].Add(e * e * sk * sk);
+                }
             }
-        }
-    });
+        });
     if (!ok) return false;
     residual.meanSquare = square.Value() / double(count);
     residual.harmonicAmplitudes.assign(size_t(harmonics), 0.0);

@@ -46,19 +46,21 @@ int RunAnalyzeCommand(int argc, char** argv)
     std::vector<std::string> files;
     bool json = false;
     std::string plot;
-    CLI::App app{"Checks RIFF/WAVE files (16-, 24-, 32-bit PCM, 32- and 64-bit float, 1 to 8 "
-                 "channels) and measures the tone in each: levels, exact sum, a four-parameter "
-                 "sine fit, cycles, fades, harmonics, THD, SINAD and ENOB; and says which of "
-                 "Calyx's promises hold.",
-                 "calyx-cli analyze"};
+    CLI::App app{
+        "Checks RIFF/WAVE files (16-, 24-, 32-bit PCM, 32- and 64-bit float, 1 to 8 "
+        "channels) and measures the tone in each: levels, exact sum, a four-parameter "
+        "sine fit, cycles, fades, harmonics, THD, SINAD and ENOB; and says which of "
+        "Calyx's promises hold.",
+        "calyx-cli analyze"};
     app.add_option("FILE", files, "WAVE files to analyse")->required()->type_name("");
     app.add_flag("--json", json, "Print one JSON document (an array for several files)");
     app.add_option("--plot", plot,
                    "Write an SVG picture of the first channel with a tone: the fades over the "
                    "waveform and the spectrum. With several files, PICTURE-1.svg, PICTURE-2.svg, ...")
         ->type_name("PICTURE.svg");
-    app.footer("Exit status: 0 every file analysed (problems found in a file are reported), "
-               "1 a picture could not be written, 2 wrong command line, 3 a file could not be read at all.");
+    app.footer(
+        "Exit status: 0 every file analysed (problems found in a file are reported), "
+        "1 a picture could not be written, 2 wrong command line, 3 a file could not be read at all.");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -79,7 +81,8 @@ int RunAnalyzeCommand(int argc, char** argv)
         if (!plot.empty() && r.open == WaveOpenResult::Ok) {
             const std::string path = PlotPath(plot, i, files.size());
             if (!AnalyzeWritePlot(r, PlotChannel(r), path)) {
-                std::fprintf(stderr, "The picture %s could not be written. Check the folder and its permissions.\n",
+                std::fprintf(stderr,
+                             "The picture %s could not be written. Check the folder and its permissions.\n",
                              path.c_str());
                 if (status == EXIT_ANALYSED) status = EXIT_PICTURE_FAILED;
             }

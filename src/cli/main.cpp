@@ -26,32 +26,44 @@ int main(int argc, char** argv)
     bool quiet = false;
     std::string jobsText = FormatNumber(uint32_t(std::max(1u, std::thread::hardware_concurrency())));
 
-    CLI::App app{"Writes one stereo sine tone to a PCM RIFF/WAVE file: whole cycles, Blackman fades, "
-                 "zero DC sum for tones up to 10 s, 16-bit dithered. Give an option a comma-separated "
-                 "list and a file is made for every combination.",
-                 "calyx-cli"};
+    CLI::App app{
+        "Writes one stereo sine tone to a PCM RIFF/WAVE file: whole cycles, Blackman fades, "
+        "zero DC sum for tones up to 10 s, 16-bit dithered. Give an option a comma-separated "
+        "list and a file is made for every combination.",
+        "calyx-cli"};
     app.set_version_flag("--version", "calyx-cli " CALYX_VERSION);
-    app.add_option("--rate", options.rate, "Sample rate in Hz")->capture_default_str();
-    app.add_option("--freq", options.freq, "Tone frequency in Hz; or octaves (31.5 ... 16000), "
-                                           "thirds (20 ... 20000)")->capture_default_str();
-    app.add_option("--atten", options.atten, "Attenuation in whole dB below full level")->capture_default_str();
-    app.add_option("--seconds", options.seconds, "Duration in whole seconds")->capture_default_str();
-    app.add_option("--bits", options.bits, "Bits per sample: 16, 24 or 32")->capture_default_str();
+    app.add_option("--rate", options.rate, "Sample rate in Hz")->capture_default_str()->type_name("HZ,...");
+    app.add_option("--freq", options.freq,
+                   "Tone frequency in Hz; or octaves (31.5 ... 16000), "
+                   "thirds (20 ... 20000)")
+        ->capture_default_str()
+        ->type_name("HZ,...");
+    app.add_option("--atten", options.atten, "Attenuation in whole dB below full level")
+        ->capture_default_str()
+        ->type_name("DB,...");
+    app.add_option("--seconds", options.seconds, "Duration in whole seconds")
+        ->capture_default_str()
+        ->type_name("S,...");
+    app.add_option("--bits", options.bits, "Bits per sample: 16, 24 or 32")
+        ->capture_default_str()
+        ->type_name("N,...");
     app.add_option("--out", options.out,
                    "Output file (default: Test.wav in the working directory); - for standard output. "
                    "A pipe, FIFO or device gets a stream whose header carries the planned sizes. For a set, "
                    "a pattern with {rate} {freq} {atten} {seconds} {bits} (default: one naming every "
-                   "option with several values)");
-    app.add_option("--out-dir", options.outDir, "Folder for the files (made if missing)");
-    app.add_option("--jobs", jobsText, "Files made at once in a set")->capture_default_str();
+                   "option with several values)")
+        ->type_name("FILE");
+    app.add_option("--out-dir", options.outDir, "Folder for the files (made if missing)")->type_name("DIR");
+    app.add_option("--jobs", jobsText, "Files made at once in a set")->capture_default_str()->type_name("N");
     app.add_flag("--quiet", quiet, "No progress bar and no summary");
-    app.footer("calyx-cli analyze FILE... checks and measures WAVE files (calyx-cli analyze --help).\n"
-               "Sets:\n"
-               "  calyx-cli --freq thirds --rate 48000 --bits 24 --seconds 10 --out-dir thirds\n"
-               "  calyx-cli --atten 0,20,40,60,80,100,120 --out \"linearity-{atten}dB.wav\"\n"
-               "Exit status: 0 done, 1 creation or write failure, 2 refused request, 130 stopped "
-               "(SIGINT, SIGTERM or SIGHUP; a file is finished with the blocks made, a stream ends early; "
-               "in a set, files not yet started are not made).");
+    app.footer(
+        "calyx-cli analyze FILE... checks and measures WAVE files (calyx-cli analyze --help).\n"
+        "Sets:\n"
+        "  calyx-cli --freq thirds --rate 48000 --bits 24 --seconds 10 --out-dir thirds\n"
+        "  calyx-cli --atten 0,20,40,60,80,100,120 --out \"linearity-{atten}dB.wav\"\n"
+        "Exit status: 0 done, 1 creation or write failure, 2 refused request, 130 stopped "
+        "(SIGINT, SIGTERM or SIGHUP; a file is finished with the blocks made, a stream ends early; "
+        "in a set, files not yet started are not made).");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -26,7 +26,8 @@ bool ReadAttributes(const char* path, std::vector<Attribute>& attributes)
     std::vector<char> names(size_t(size) + 1);
     const ssize_t got = listxattr(path, names.data(), names.size());
     if (got < 0) return false;
-    for (const char* name = names.data(); name < names.data() + got; name += std::char_traits<char>::length(name) + 1) {
+    for (const char* name = names.data(); name < names.data() + got;
+         name += std::char_traits<char>::length(name) + 1) {
         const ssize_t length = getxattr(path, name, nullptr, 0);
         if (length < 0) return false;
         Attribute a{name, std::vector<char>(size_t(length))};

@@ -46,7 +46,8 @@ bool IsStdout(const std::string& path)
 #ifdef _WIN32
     return path == "-";
 #else
-    struct stat out {}, file {};
+    struct stat out {
+    }, file{};
     return path == "-" || (fstat(STDOUT_FILENO, &out) == 0 && stat(path.c_str(), &file) == 0 &&
                            out.st_dev == file.st_dev && out.st_ino == file.st_ino);
 #endif
@@ -76,7 +77,8 @@ public:
         percent = now;
         constexpr uint32_t WIDTH = 40;
         char bar[WIDTH + 1];
-        for (uint32_t i = 0; i < WIDTH; ++i) bar[i] = i < percent * WIDTH / 100 ? '#' : '.';
+        for (uint32_t i = 0; i < WIDTH; ++i)
+            bar[i] = i < percent * WIDTH / 100 ? '#' : '.';
         bar[WIDTH] = '\0';
         std::fprintf(stderr, "\r[%s] %3u%%", bar, unsigned(percent));
         std::fflush(stderr);
@@ -106,7 +108,10 @@ private:
 };
 
 // What the job made, as the summary names it.
-unsigned long long Frames(uint32_t dataBytes, int32_t bitWidth) { return dataBytes / WaveBytesPerFrame(bitWidth); }
+unsigned long long Frames(uint32_t dataBytes, int32_t bitWidth)
+{
+    return dataBytes / WaveBytesPerFrame(bitWidth);
+}
 
 // The summary of a finished job. It goes to standard output, unless the
 // file did; a summary that cannot be written there is not worth the job's
@@ -114,10 +119,9 @@ unsigned long long Frames(uint32_t dataBytes, int32_t bitWidth) { return dataByt
 void PrintSummary(const ToneRequest& request, const JobResult& result, double seconds, bool fileOnStdout)
 {
     std::FILE* out = fileOnStdout ? stderr : stdout;
-    const int printed =
-        std::fprintf(out, "%s: %llu frames, %llu bytes, %.3f s\n", request.path.c_str(),
-                     Frames(result.dataBytes, request.nBitWidth),
-                     (unsigned long long)result.dataBytes + WAVE_HEADER_BYTES, seconds);
+    const int printed = std::fprintf(out, "%s: %llu frames, %llu bytes, %.3f s\n", request.path.c_str(),
+                                     Frames(result.dataBytes, request.nBitWidth),
+                                     (unsigned long long)result.dataBytes + WAVE_HEADER_BYTES, seconds);
     if (printed < 0 || std::fflush(out) != 0)
         std::fprintf(stderr, "The summary could not be written to standard output.\n");
 }
@@ -152,7 +156,8 @@ int RunOne(ToneRequest request, const std::string& path, bool quiet)
 #ifdef _WIN32
             _fpreset();  // every job computes in the same floating-point state
 #endif
-            ended.set_value(GenerationWorker(request, busy, host, io, std::max(1u, std::thread::hardware_concurrency())));
+            ended.set_value(
+                GenerationWorker(request, busy, host, io, std::max(1u, std::thread::hardware_concurrency())));
         });
     } catch (const std::system_error&) {
         JobStartFailed(busy, host);
@@ -172,7 +177,8 @@ int RunOne(ToneRequest request, const std::string& path, bool quiet)
         const bool stream = toStdout || (type != std::filesystem::file_type::regular);
         if (stream && now - stopped > STREAM_STOP_GRACE) {
             host.EndLine();
-            std::fprintf(stderr, "Stopped: the stream ends early; its data is shorter than its header announces.\n");
+            std::fprintf(stderr,
+                         "Stopped: the stream ends early; its data is shorter than its header announces.\n");
             std::fflush(stderr);
             std::_Exit(EXIT_STOPPED);
         }
@@ -183,26 +189,28 @@ int RunOne(ToneRequest request, const std::string& path, bool quiet)
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     switch (result.end) {
-    case JobEnd::Done:
-        if (!quiet) PrintSummary(request, result, seconds, IsStdout(path));
-        return EXIT_DONE;
-    case JobEnd::Stopped:
-        if (quiet) return EXIT_STOPPED;
-        if (!result.created)
-            std::fprintf(stderr, "Stopped before %s was made.\n", request.path.c_str());
-        else if (result.stream)
-            std::fprintf(stderr, "Stopped: the stream ends after %llu frames; its data is shorter than its "
-                                 "header announces.\n", Frames(result.dataBytes, request.nBitWidth));
-        else
-            std::fprintf(stderr, "Stopped: %s holds %llu frames, %llu bytes\n", request.path.c_str(),
-                         Frames(result.dataBytes, request.nBitWidth),
-                         (unsigned long long)result.dataBytes + WAVE_HEADER_BYTES);
-        return EXIT_STOPPED;
-    case JobEnd::PlanRefused:
-        return EXIT_REFUSED;
-    case JobEnd::CreateFailed:
-    case JobEnd::WriteFailed:
-        break;
+        case JobEnd::Done:
+            if (!quiet) PrintSummary(request, result, seconds, IsStdout(path));
+            return EXIT_DONE;
+        case JobEnd::Stopped:
+            if (quiet) return EXIT_STOPPED;
+            if (!result.created)
+                std::fprintf(stderr, "Stopped before %s was made.\n", request.path.c_str());
+            else if (result.stream)
+                std::fprintf(stderr,
+                             "Stopped: the stream ends after %llu frames; its data is shorter than its "
+                             "header announces.\n",
+                             Frames(result.dataBytes, request.nBitWidth));
+            else
+                std::fprintf(stderr, "Stopped: %s holds %llu frames, %llu bytes\n", request.path.c_str(),
+                             Frames(result.dataBytes, request.nBitWidth),
+                             (unsigned long long)result.dataBytes + WAVE_HEADER_BYTES);
+            return EXIT_STOPPED;
+        case JobEnd::PlanRefused:
+            return EXIT_REFUSED;
+        case JobEnd::CreateFailed:
+        case JobEnd::WriteFailed:
+            break;
     }
     return EXIT_FAILED;
 }

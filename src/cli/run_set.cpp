@@ -79,7 +79,8 @@ private:
         constexpr uint64_t WIDTH = 30;
         char bar[WIDTH + 1];
         const uint64_t filled = planned ? std::min(WIDTH, total * WIDTH / planned) : WIDTH;
-        for (uint64_t i = 0; i < WIDTH; ++i) bar[i] = i < filled ? '#' : '.';
+        for (uint64_t i = 0; i < WIDTH; ++i)
+            bar[i] = i < filled ? '#' : '.';
         bar[WIDTH] = '\0';
         std::fprintf(stderr, "\r[%s] %zu of %zu files, %.1f of %.1f MB ", bar, done, members.size(),
                      Megabytes(total), Megabytes(planned));
@@ -123,7 +124,8 @@ int RunSet(const std::vector<ToneSetMember>& members, unsigned jobs, bool quiet)
     uint64_t bytes = 0;
     for (size_t i = 0; i < members.size(); ++i) {
         const JobResult& r = results[i];
-        failed |= r.end == JobEnd::CreateFailed || r.end == JobEnd::WriteFailed || r.end == JobEnd::PlanRefused;
+        failed |=
+            r.end == JobEnd::CreateFailed || r.end == JobEnd::WriteFailed || r.end == JobEnd::PlanRefused;
         stopped |= r.end == JobEnd::Stopped;
         if (!r.created) continue;
         ++made;
@@ -132,7 +134,9 @@ int RunSet(const std::vector<ToneSetMember>& members, unsigned jobs, bool quiet)
         unfinished += !whole;
         if (!quiet)
             std::printf("%s: %s%llu frames, %llu bytes\n", members[i].request.path.c_str(),
-                        whole ? "" : r.end == JobEnd::Stopped ? "stopped, " : "failed, ",
+                        whole                      ? ""
+                        : r.end == JobEnd::Stopped ? "stopped, "
+                                                   : "failed, ",
                         (unsigned long long)(r.dataBytes / WaveBytesPerFrame(members[i].request.nBitWidth)),
                         (unsigned long long)r.dataBytes + WAVE_HEADER_BYTES);
     }
@@ -140,7 +144,8 @@ int RunSet(const std::vector<ToneSetMember>& members, unsigned jobs, bool quiet)
         std::printf("%zu of %zu files made", made, members.size());
         if (unfinished) std::printf(" (%zu not finished)", unfinished);
         std::printf(", %.1f MB, %.3f s\n", Megabytes(bytes), seconds);
-        if (std::fflush(stdout) != 0) std::fprintf(stderr, "The summary could not be written to standard output.\n");
+        if (std::fflush(stdout) != 0)
+            std::fprintf(stderr, "The summary could not be written to standard output.\n");
     }
     if (failed) return EXIT_FAILED;
     return stopped ? EXIT_STOPPED : EXIT_DONE;

@@ -78,13 +78,15 @@ bool BlockRuns::Write(ToneBlocks& tone, uint32_t blocks, WaveWriter& writer,
             ToneBlocks* t = sideBySide ? m.tone.get() : &tone;
             if (sideBySide) ToneBlocksSeek(*t, first);
             uint32_t size = 0;
-            for (uint32_t k = 0; k < n; ++k) size += ToneBlocksNext(*t, m.bytes.get() + size);
+            for (uint32_t k = 0; k < n; ++k)
+                size += ToneBlocksNext(*t, m.bytes.get() + size);
             lock.lock();
             runs.madeThrough = r + 1;
             runs.changed.notify_all();
             // Its turn to write; the calling thread reports while it waits.
             for (;;) {
-                runs.changed.wait(lock, [&] { return runs.writtenThrough == r || (caller && runs.ToReport()); });
+                runs.changed.wait(lock,
+                                  [&] { return runs.writtenThrough == r || (caller && runs.ToReport()); });
                 if (runs.writtenThrough == r) break;
                 runs.Report(lock, written);
             }
@@ -109,7 +111,8 @@ bool BlockRuns::Write(ToneBlocks& tone, uint32_t blocks, WaveWriter& writer,
         }
     }
     work(makers[0], true);
-    for (std::thread& h : helpers) h.join();
+    for (std::thread& h : helpers)
+        h.join();
     std::unique_lock lock(runs.mutex);
     runs.Report(lock, written);  // what the helpers wrote after the caller's last look
     return !runs.failed;

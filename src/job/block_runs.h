@@ -29,7 +29,8 @@ public:
     // is in the file, in order; when it returns false, no run is started
     // any more, and the runs under way are finished. True unless a write
     // failed (the file then keeps the whole blocks written before).
-    bool Write(ToneBlocks& tone, uint32_t blocks, WaveWriter& writer, const std::function<bool(uint32_t)>& written);
+    bool Write(ToneBlocks& tone, uint32_t blocks, WaveWriter& writer,
+               const std::function<bool(uint32_t)>& written);
 
 private:
     struct Maker {

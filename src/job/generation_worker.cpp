@@ -11,8 +11,8 @@ namespace {
 
 }  // namespace
 
-JobResult GenerationWorker(const ToneRequest& shared, std::atomic<bool>& busy, JobHost& host, const WaveIo& io,
-                           unsigned makers)
+JobResult GenerationWorker(const ToneRequest& shared, std::atomic<bool>& busy, JobHost& host,
+                           const WaveIo& io, unsigned makers)
 {
     // The starter may change its request while the job runs; this job keeps
     // the values it started with.
@@ -55,7 +55,8 @@ JobResult GenerationWorker(const ToneRequest& shared, std::atomic<bool>& busy, J
     if (!runs.Ready()) return end(JobEnd::CreateFailed, MESSAGE_CREATE_FAILED);
 
     result.plannedBytes = blocks * WaveBytesPerBlock(request.nBitWidth);
-    if (!WaveCreate(writer, request.nBitWidth, request.path.c_str(), request.nSampleRate, result.plannedBytes))
+    if (!WaveCreate(writer, request.nBitWidth, request.path.c_str(), request.nSampleRate,
+                    result.plannedBytes))
         return end(JobEnd::CreateFailed, MESSAGE_CREATE_FAILED);
     result.created = true;
     result.stream = writer.stream;

@@ -85,7 +85,8 @@ uint32_t PackBlock(int32_t bitWidth, const int32_t* __restrict primary, const in
             return WaveBytesPerBlock(24);
         case 32:
             for (uint32_t i = 0; i < BLOCK_FRAMES; ++i)
-                WavePut64(out + 8 * i, uint64_t(uint32_t(primary[i])) | uint64_t(uint32_t(secondary[i])) << 32);
+                WavePut64(out + 8 * i, uint64_t(uint32_t(primary[i])) | uint64_t(uint32_t(secondary[i]))
+                                                                            << 32);
             return WaveBytesPerBlock(32);
         default:
             return 0;

@@ -4,7 +4,8 @@ bool ToneBlocksPlan(ToneBlocks& t, const ToneRequest& r, const std::atomic<bool>
 {
     t = {};
     t.bitWidth = r.nBitWidth;
-    TonePlan(t.tone, r.nAttenuation, r.nBitWidth, double(r.nSampleRate), r.Frequency, double(r.nSeconds), going);
+    TonePlan(t.tone, r.nAttenuation, r.nBitWidth, double(r.nSampleRate), r.Frequency, double(r.nSeconds),
+             going);
     // A tone that planning made longer than the request must not lose its
     // fade-out: that would leave a click and a non-zero sum.
     const uint32_t requested = RequestBlocks(r);

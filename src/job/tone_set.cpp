@@ -50,7 +50,8 @@ std::string ReadList(const char* option, const std::string& list, std::vector<st
 
 void Replace(std::string& text, const std::string& placeholder, const std::string& value)
 {
-    for (size_t at = text.find(placeholder); at != std::string::npos; at = text.find(placeholder, at + value.size()))
+    for (size_t at = text.find(placeholder); at != std::string::npos;
+         at = text.find(placeholder, at + value.size()))
         text.replace(at, placeholder.size(), value);
 }
 
@@ -59,7 +60,8 @@ void Replace(std::string& text, const std::string& placeholder, const std::strin
 bool UnfitForWindows(const std::string& value)
 {
     const bool badChar = std::any_of(value.begin(), value.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x20 || std::string_view("<>:\"/\\|?*").find(c) != std::string_view::npos;
+        return static_cast<unsigned char>(c) < 0x20 ||
+               std::string_view("<>:\"/\\|?*").find(c) != std::string_view::npos;
     });
     return badChar || value.empty() || value.back() == '.' || value.back() == ' ';
 }
@@ -72,7 +74,8 @@ std::string Describe(const ToneSetMember& m)
 
 }  // namespace
 
-std::string ToneSetExpand(const ToneSetOptions& o, const std::string& currentDir, std::vector<ToneSetMember>& members)
+std::string ToneSetExpand(const ToneSetOptions& o, const std::string& currentDir,
+                          std::vector<ToneSetMember>& members)
 {
     std::vector<std::string> rateTexts, freqTexts, attenTexts, secondsTexts, bitsTexts;
     std::vector<int32_t> rates, seconds, bits;
@@ -86,12 +89,13 @@ std::string ToneSetExpand(const ToneSetOptions& o, const std::string& currentDir
         }
         return list;
     };
-    const std::string freqList = o.freq == "octaves" ? joined(OCTAVE_FREQUENCIES)
+    const std::string freqList = o.freq == "octaves"  ? joined(OCTAVE_FREQUENCIES)
                                  : o.freq == "thirds" ? joined(THIRD_OCTAVE_FREQUENCIES)
                                                       : o.freq;
     for (const std::string& problem :
          {ReadList("--rate", o.rate, rateTexts, rates), ReadList("--freq", freqList, freqTexts, freqs),
-          ReadList("--atten", o.atten, attenTexts, attens), ReadList("--seconds", o.seconds, secondsTexts, seconds),
+          ReadList("--atten", o.atten, attenTexts, attens),
+          ReadList("--seconds", o.seconds, secondsTexts, seconds),
           ReadList("--bits", o.bits, bitsTexts, bits)})
         if (!problem.empty()) return problem;
     for (size_t i = 0; i < bits.size(); ++i)
@@ -148,8 +152,9 @@ std::string ToneSetCheck(const std::vector<ToneSetMember>& members)
     for (const ToneSetMember& m : members) {
         const std::string who = m.request.path + " (" + Describe(m) + "): ";
         if (!names.insert(m.request.path).second)
-            return who + "the files' names would repeat. Give --out a placeholder for every option with more "
-                         "than one value: {rate} {freq} {atten} {seconds} {bits}.";
+            return who +
+                   "the files' names would repeat. Give --out a placeholder for every option with more "
+                   "than one value: {rate} {freq} {atten} {seconds} {bits}.";
         for (const std::string* value : {&m.rate, &m.freq, &m.atten, &m.seconds, &m.bits})
             if (UnfitForWindows(*value))
                 return who + "the value '" + *value + "' cannot be part of a file name on Windows.";
@@ -158,7 +163,8 @@ std::string ToneSetCheck(const std::vector<ToneSetMember>& members)
         const std::string who = m.request.path + " (" + Describe(m) + "): ";
         const ToneRequest& r = m.request;
         if (const RequestProblem p = CheckRequest(r)) return who + p.caption + " " + p.message;
-        if (!TonePlanFits(r.nAttenuation, r.nBitWidth, double(r.nSampleRate), r.Frequency, double(r.nSeconds)))
+        if (!TonePlanFits(r.nAttenuation, r.nBitWidth, double(r.nSampleRate), r.Frequency,
+                          double(r.nSeconds)))
             return who + CAPTION_CREATE + " " + MESSAGE_TOO_SHORT;
         if (!PathCanBeCreated(r.path)) return who + CAPTION_PATH + " " + MESSAGE_PATH;
     }
@@ -184,7 +190,10 @@ public:
         host.MemberProgress(member, blocks * blockBytes);
         started = true;
     }
-    void ShowMessage(const char* text, const char* caption) override { host.ShowMessage(member, text, caption); }
+    void ShowMessage(const char* text, const char* caption) override
+    {
+        host.ShowMessage(member, text, caption);
+    }
     void JobEnded() override {}
 
 private:
@@ -203,7 +212,8 @@ std::vector<JobResult> ToneSetRun(const std::vector<ToneSetMember>& members, uns
     const size_t n = members.size();
     std::vector<JobResult> results(n, JobResult{JobEnd::Stopped, 0, 0, false, false});
     const std::unique_ptr<std::atomic<bool>[]> busy(new std::atomic<bool>[n]);
-    for (size_t i = 0; i < n; ++i) busy[i] = false;
+    for (size_t i = 0; i < n; ++i)
+        busy[i] = false;
     std::atomic<size_t> next{0};
     std::atomic<bool> halt{false};  // a stop or a failure: no member starts any more
     std::mutex mutex;
@@ -255,9 +265,11 @@ std::vector<JobResult> ToneSetRun(const std::vector<ToneSetMember>& members, uns
     while (!changed.wait_for(lock, std::chrono::milliseconds(10), [&] { return running == 0; })) {
         if (stop) halt = true;
         if (halt)
-            for (size_t i = 0; i < n; ++i) busy[i] = false;
+            for (size_t i = 0; i < n; ++i)
+                busy[i] = false;
     }
     lock.unlock();
-    for (std::thread& t : threads) t.join();
+    for (std::thread& t : threads)
+        t.join();
     return results;
 }

@@ -87,7 +87,8 @@ void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double s
 
 // Whether TonePlan plans this request: its layout alone, without the dry run,
 // so it costs next to nothing.
-bool TonePlanFits(uint32_t attenuation, int32_t bitWidth, double sampleRate, double frequency, double duration);
+bool TonePlanFits(uint32_t attenuation, int32_t bitWidth, double sampleRate, double frequency,
+                  double duration);
 
 // How planning cancels a measured sum: nothing, units, or a fraction per sample.
 void ToneChooseCorrection(ToneGenerator::Plan& plan, int64_t dcSum);

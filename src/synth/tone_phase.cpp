@@ -44,8 +44,8 @@ const TonePhaseSegment* TonePhaseFind(const TonePhaseTable& table, uint32_t n)
 {
     const TonePhaseSegment* begin = table.segments;
     const TonePhaseSegment* end = table.segments + table.used;
-    const TonePhaseSegment* s =
-        std::upper_bound(begin, end, n, [](uint32_t at, const TonePhaseSegment& seg) { return at < seg.start; });
+    const TonePhaseSegment* s = std::upper_bound(
+        begin, end, n, [](uint32_t at, const TonePhaseSegment& seg) { return at < seg.start; });
     if (s == begin) return nullptr;
     --s;
     return n - s->start < s->count ? s : nullptr;

@@ -35,4 +35,7 @@ void TonePhaseBuild(TonePhaseTable& table, double step, uint32_t total);
 const TonePhaseSegment* TonePhaseFind(const TonePhaseTable& table, uint32_t n);
 
 // The phase of sample n: the sum of n + 1 steps, as the kernels make it.
-inline double TonePhaseAt(const TonePhaseSegment& s, uint32_t n) { return s.first + double(n - s.start) * s.delta; }
+inline double TonePhaseAt(const TonePhaseSegment& s, uint32_t n)
+{
+    return s.first + double(n - s.start) * s.delta;
+}

@@ -131,7 +131,8 @@ bool LayOut(ToneGenerator::Plan& p, bool& whole, uint32_t attenuation, int32_t b
 
 }  // namespace
 
-bool TonePlanFits(uint32_t attenuation, int32_t bitWidth, double sampleRate, double frequency, double duration)
+bool TonePlanFits(uint32_t attenuation, int32_t bitWidth, double sampleRate, double frequency,
+                  double duration)
 {
     ToneGenerator::Plan p;
     bool whole;

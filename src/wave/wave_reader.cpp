@@ -103,9 +103,8 @@ WaveOpenResult ParseFormat(const unsigned char* f, uint32_t size, WaveInfo& info
     }
     const uint32_t align = uint32_t(info.channels) * (info.bits / 8u);
     if (info.blockAlign != align) {
-        info.problems.push_back("the block align is " + Num(info.blockAlign) + ", not " +
-                                Num(align) + " (channels x bytes per sample); " +
-                                Num(align) + " is used");
+        info.problems.push_back("the block align is " + Num(info.blockAlign) + ", not " + Num(align) +
+                                " (channels x bytes per sample); " + Num(align) + " is used");
         info.blockAlign = uint16_t(align);
     }
     return WaveOpenResult::Ok;
@@ -142,8 +141,8 @@ WaveOpenResult WaveOpen(WaveReader& reader, const char* path)
     }
 
     unsigned char head[12];
-    if (info.fileBytes < 12 || !ReadAt(reader.file, 0, head, 12) ||
-        std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0) {
+    if (info.fileBytes < 12 || !ReadAt(reader.file, 0, head, 12) || std::memcmp(head, "RIFF", 4) != 0 ||
+        std::memcmp(head + 8, "WAVE", 4) != 0) {
         info.problems.push_back(info.fileBytes < 12 ? "it has " + Num(info.fileBytes) +
                                                           " bytes, too few for a RIFF/WAVE header"
                                                     : "it does not start with a RIFF/WAVE header");
@@ -189,14 +188,13 @@ WaveOpenResult WaveOpen(WaveReader& reader, const char* path)
                 if ((size == 0 && left > 0) || size == SIZE_UNKNOWN) {
                     dataToEnd = true;
                     dataLength = left;
-                    info.problems.push_back("the data size is " +
-                                            std::string(size ? "0xFFFFFFFF" : "0") +
+                    info.problems.push_back("the data size is " + std::string(size ? "0xFFFFFFFF" : "0") +
                                             ", as a stream or an unfinished file leaves it: the " +
                                             Num(left) + " bytes to the end of the file are read");
                 } else if (size > left) {
                     dataLength = left;
-                    info.problems.push_back("the data chunk says " + Num(size) + " bytes but " +
-                                            Num(left) + " are there: the file was cut short");
+                    info.problems.push_back("the data chunk says " + Num(size) + " bytes but " + Num(left) +
+                                            " are there: the file was cut short");
                 } else {
                     dataLength = size;
                 }
@@ -220,18 +218,18 @@ WaveOpenResult WaveOpen(WaveReader& reader, const char* path)
         }
         if (size > left) {
             if (std::memcmp(ch, "data", 4) != 0)
-                info.problems.push_back("the chunk " + IdText(ch) + " at offset " + Num(pos) +
-                                        " runs " + Num(size - left) + " bytes past the end of the file");
+                info.problems.push_back("the chunk " + IdText(ch) + " at offset " + Num(pos) + " runs " +
+                                        Num(size - left) + " bytes past the end of the file");
             break;
         }
         uint64_t next = body + size;
         if (size % 2 == 1) {
             // RIFF pads odd chunks to an even length; some writers forget.
             unsigned char id[4];
-            const bool padded = next + 4 < info.fileBytes && ReadAt(reader.file, next + 1, id, 4) &&
-                                PlausibleId(id);
-            const bool unpadded = next + 4 <= info.fileBytes && ReadAt(reader.file, next, id, 4) &&
-                                  PlausibleId(id);
+            const bool padded =
+                next + 4 < info.fileBytes && ReadAt(reader.file, next + 1, id, 4) && PlausibleId(id);
+            const bool unpadded =
+                next + 4 <= info.fileBytes && ReadAt(reader.file, next, id, 4) && PlausibleId(id);
             if (!padded && unpadded)
                 info.problems.push_back("the chunk " + IdText(ch) + " of odd size " + Num(size) +
                                         " has no pad byte");
@@ -239,14 +237,17 @@ WaveOpenResult WaveOpen(WaveReader& reader, const char* path)
                 next += 1;
         }
         pos = next;
-        if (haveData && pos >= riffEnd && riffEnd >= 12 && pos < info.fileBytes &&
-            info.riffSize != 0 && info.riffSize != SIZE_UNKNOWN) {
-            info.problems.push_back(Num(info.fileBytes - pos) + " bytes follow the RIFF chunk and are left out");
+        if (haveData && pos >= riffEnd && riffEnd >= 12 && pos < info.fileBytes && info.riffSize != 0 &&
+            info.riffSize != SIZE_UNKNOWN) {
+            info.problems.push_back(Num(info.fileBytes - pos) +
+                                    " bytes follow the RIFF chunk and are left out");
             break;
         }
     }
-    if (pos + 8 > info.fileBytes && pos < info.fileBytes && !dataToEnd && !(haveData && dataStart + dataLength >= info.fileBytes))
-        info.problems.push_back(Num(info.fileBytes - pos) + " bytes at the end are too few for a chunk and are left out");
+    if (pos + 8 > info.fileBytes && pos < info.fileBytes && !dataToEnd &&
+        !(haveData && dataStart + dataLength >= info.fileBytes))
+        info.problems.push_back(Num(info.fileBytes - pos) +
+                                " bytes at the end are too few for a chunk and are left out");
 
     if (!haveFormat) {
         info.problems.push_back("there is no fmt chunk");
@@ -289,18 +290,19 @@ void Decode(const WaveInfo& info, const unsigned char* bytes, uint32_t channel, 
     const uint32_t stride = info.blockAlign;
     if (info.encoding == WaveEncoding::Pcm) {
         switch (info.bits) {
-        case 16:
-            for (uint32_t i = 0; i < got; ++i, p += stride)
-                out[i] = double(int16_t(WaveGet16(p)));
-            break;
-        case 24:
-            for (uint32_t i = 0; i < got; ++i, p += stride)
-                out[i] = double(int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24) >> 8);
-            break;
-        default:
-            for (uint32_t i = 0; i < got; ++i, p += stride)
-                out[i] = double(int32_t(WaveGet32(p)));
-            break;
+            case 16:
+                for (uint32_t i = 0; i < got; ++i, p += stride)
+                    out[i] = double(int16_t(WaveGet16(p)));
+                break;
+            case 24:
+                for (uint32_t i = 0; i < got; ++i, p += stride)
+                    out[i] = double(
+                        int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24) >> 8);
+                break;
+            default:
+                for (uint32_t i = 0; i < got; ++i, p += stride)
+                    out[i] = double(int32_t(WaveGet32(p)));
+                break;
         }
     } else if (info.bits == 32) {
         for (uint32_t i = 0; i < got; ++i, p += stride)

@@ -18,7 +18,10 @@ int WriteAll(std::FILE* file, const void* bytes, std::size_t size)
     return std::fwrite(bytes, 1, size, file) == size ? 0 : LastError();
 }
 
-uint32_t FactValue(uint32_t dataBytes, const WaveWriter::Format& f) { return dataBytes / (f.bitsPerSample / 8u); }
+uint32_t FactValue(uint32_t dataBytes, const WaveWriter::Format& f)
+{
+    return dataBytes / (f.bitsPerSample / 8u);
+}
 
 // The whole header: "RIFF", the 100-byte "fmt " chunk, "fact" and "data",
 // with the sizes of dataBytes of samples, or those of an unfinished file

@@ -113,7 +113,8 @@ TEST(DitherSkip, LeavesTheSourceWhereTheDrawsWould)
 {
     for (const uint64_t draws : {0ull, 1ull, 2ull, 2048ull, 123457ull, 2048ull * 22500}) {
         DitherRandom drawn, skipped;
-        for (uint64_t i = 0; i < draws; ++i) drawn.Next();
+        for (uint64_t i = 0; i < draws; ++i)
+            drawn.Next();
         DitherSkip(skipped, draws);
         EXPECT_EQ(skipped.state, drawn.state) << draws;
     }

@@ -37,7 +37,7 @@ TEST(ToneSetExpand, EveryCombinationNamedByItsValues)
         size_t count;
         const char* first;
     } cases[] = {
-        {"1000", "", "", 1, "/work/Test.wav"},                 // a single request: as today
+        {"1000", "", "", 1, "/work/Test.wav"},  // a single request: as today
         {"1000", "", "d", 1, "d/Test.wav"},
         {"thirds", "", "", 31, "tone-20Hz.wav"},
         {"octaves", "", "out", 10, "out/tone-31.5Hz.wav"},

@@ -201,8 +201,8 @@ TEST(ToneSeek, EveryBlockAsMadeInTurn)
 {
     const struct {
         double rate, freq, seconds;
-    } tones[] = {{44100, 1000, 1}, {1026, 2, 1}, {5120, 2.5, 1}, {8000, 440, 1.5}, {48000, 1000.3, 1},
-                 {384000, 1000, 30}};
+    } tones[] = {{44100, 1000, 1}, {1026, 2, 1},       {5120, 2.5, 1},
+                 {8000, 440, 1.5}, {48000, 1000.3, 1}, {384000, 1000, 30}};
     for (const auto& t : tones) {
         ToneGenerator planned;
         TonePlan(planned, 0, 32, t.rate, t.freq, t.seconds);
@@ -219,7 +219,8 @@ TEST(ToneSeek, EveryBlockAsMadeInTurn)
                 ToneGenerator seeking = g;
                 ASSERT_TRUE(ToneSeek(seeking, b * BLOCK_FRAMES));
                 ToneRenderBlock(seeking, block, nullptr);
-                ASSERT_TRUE(std::equal(block, block + BLOCK_FRAMES, inTurn.begin() + b * BLOCK_FRAMES)) << "block " << b;
+                ASSERT_TRUE(std::equal(block, block + BLOCK_FRAMES, inTurn.begin() + b * BLOCK_FRAMES))
+                    << "block " << b;
             }
         }
     }
