@@ -39,16 +39,13 @@ struct Runs {
     uint32_t BlocksWritten() const { return std::min(blocks, writtenThrough * BlockRuns::RUN_BLOCKS); }
     bool ToReport() const { return !stopped && reported < BlocksWritten(); }
 
-    // Passes the blocks written so far on (on the calling thread, without the lock).
-    void Report(std::unique_lock<std::mutex>& lock, const std::function<bool(uint32_t)>& written)
+    // Passes the blocks written so far on, under the lock: no maker takes a
+    // run while a stop may be on its way, so a stop ends the file within the
+    // runs the makers hold.
+    void Report(const std::function<bool(uint32_t)>& written)
     {
-        while (ToReport()) {
-            const uint32_t k = reported++;
-            lock.unlock();
-            const bool goOn = written(k);
-            lock.lock();
-            if (!goOn) stopped = true;
-        }
+        while (ToReport())
+            if (!written(reported++)) stopped = true;
     }
 };
 
@@ -68,7 +65,7 @@ bool BlockRuns::Write(ToneBlocks& tone, uint32_t blocks, WaveWriter& writer,
         if (sideBySide && !caller) *m.tone = tone;  // the caller's copy is made above
         std::unique_lock lock(runs.mutex);
         for (;;) {
-            if (caller) runs.Report(lock, written);
+            if (caller) runs.Report(written);
             if (runs.stopped || runs.failed || runs.next == runs.count) break;
             const uint32_t r = runs.next++;
             const uint32_t first = r * RUN_BLOCKS;
@@ -88,7 +85,7 @@ bool BlockRuns::Write(ToneBlocks& tone, uint32_t blocks, WaveWriter& writer,
                 runs.changed.wait(lock,
                                   [&] { return runs.writtenThrough == r || (caller && runs.ToReport()); });
                 if (runs.writtenThrough == r) break;
-                runs.Report(lock, written);
+                runs.Report(written);
             }
             // After a failure the data would have a gap: nothing more is written.
             const bool write = !runs.failed;
@@ -113,7 +110,7 @@ bool BlockRuns::Write(ToneBlocks& tone, uint32_t blocks, WaveWriter& writer,
     work(makers[0], true);
     for (std::thread& h : helpers)
         h.join();
-    std::unique_lock lock(runs.mutex);
-    runs.Report(lock, written);  // what the helpers wrote after the caller's last look
+    std::lock_guard lock(runs.mutex);
+    runs.Report(written);  // what the helpers wrote after the caller's last look
     return !runs.failed;
 }
