@@ -33,6 +33,7 @@ struct Runs {
     uint32_t madeThrough = 0;     // runs made, for a tone made in turn
     uint32_t writtenThrough = 0;  // runs written, in order
     uint32_t reported = 0;        // blocks passed on as written
+    uint32_t reportedRuns = 0;    // runs all of whose blocks were passed on
     bool stopped = false;
     bool failed = false;
 
@@ -46,6 +47,8 @@ struct Runs {
     {
         while (ToReport())
             if (!written(reported++)) stopped = true;
+        if (!stopped) reportedRuns = writtenThrough;
+        changed.notify_all();
     }
 };
 
@@ -61,11 +64,17 @@ bool BlockRuns::Write(ToneBlocks& tone, uint32_t blocks, WaveWriter& writer,
     *makers[0].tone = tone;
     const bool sideBySide = count > 1 && ToneBlocksSeek(*makers[0].tone, 0);
 
+    // No maker takes a run more than `count` runs ahead of those reported:
+    // however slow the calling thread, a stop it passes on ends the file
+    // within a few runs.
+    const auto mayTake = [&] { return runs.next < runs.reportedRuns + count; };
     const auto work = [&](Maker& m, bool caller) {
         if (sideBySide && !caller) *m.tone = tone;  // the caller's copy is made above
         std::unique_lock lock(runs.mutex);
         for (;;) {
             if (caller) runs.Report(written);
+            if (!caller)
+                runs.changed.wait(lock, [&] { return runs.stopped || runs.failed || runs.next == runs.count || mayTake(); });
             if (runs.stopped || runs.failed || runs.next == runs.count) break;
             const uint32_t r = runs.next++;
             const uint32_t first = r * RUN_BLOCKS;
