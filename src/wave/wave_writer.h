@@ -21,14 +21,19 @@ struct WaveIo {
     std::function<std::size_t(const void* bytes, std::size_t size, std::FILE* file)> write;
 };
 
+// The header's sizes are brought up to date after every this many bytes of
+// samples (a few runs of blocks).
+inline constexpr uint32_t WAVE_SIZES_BATCH = 4u << 20;
+
 // One output file: a two-channel PCM RIFF/WAVE file with a 140-byte header
 // ("fmt " of 100 bytes with a notice, "fact", "data"). Owned by whoever
 // writes the file, used on one thread at a time; any number can be open.
 //
 // A regular file gets the header with its sizes 0 (and the fact value
 // 0xFFFFFFFF) at creation, and the sizes of the blocks written so far after
-// every write, so that a file whose writer never finished still opens in
-// every reader; the finish writes them one last time. A pipe, a FIFO or a
+// every batch of writes, so that a file whose writer never finished still
+// opens in every reader, with all but its last few blocks; the finish
+// writes them one last time. A pipe, a FIFO or a
 // device cannot be patched: it gets the planned sizes first, and ends short
 // of them if the job does.
 struct WaveWriter {
@@ -46,6 +51,7 @@ struct WaveWriter {
     std::filesystem::path path;
     Format format;
     uint32_t dataBytes = 0;     // sample bytes written, in whole blocks
+    uint32_t sizedBytes = 0;    // the data bytes the header on disk counts
     uint32_t plannedBytes = 0;  // what a stream's header announces
     bool stream = false;        // written once, front to back: never patched
     bool torn = false;          // a write failed: bytes past dataBytes may be on disk

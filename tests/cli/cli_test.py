@@ -491,9 +491,10 @@ def group_signals(tmp):
     print(f"stop during planning: exit {p.returncode} after {took * 1000:.0f} ms")
     check(p.returncode == 130 and took < 0.5 and not os.path.exists(path), f"stop in planning: {err!r}")
 
-    # SIGKILL part-way: the header counts whole blocks of what is on disk.
+    # SIGKILL part-way: the header counts whole blocks of what is on disk
+    # (its last 4 MB batch).
     path = os.path.join(tmp, "killed.wav")
-    p, release = held_job(tmp, ["--seconds", "60", "--out", path], 140 + 300 * 4096)
+    p, release = held_job(tmp, ["--seconds", "60", "--out", path], 140 + 3000 * 4096)
     p.kill()
     p.communicate(timeout=60)
     h, length = header(path), os.path.getsize(path)
