@@ -27,8 +27,8 @@ public:
     // Makes and writes `blocks` blocks of the tone, from its first block.
     // written(k) is called on the calling thread for every block k once it
     // is in the file, in order, while the makers wait; when it returns
-    // false, no run is started any more, and the runs the makers hold (one
-    // each) are finished. True unless a write failed (the file then
+    // false, no run is started any more, and the runs under way (at most
+    // twice as many as makers) are finished. True unless a write failed (the file then
     // keeps the whole blocks written before).
     bool Write(ToneBlocks& tone, uint32_t blocks, WaveWriter& writer,
                const std::function<bool(uint32_t)>& written);
