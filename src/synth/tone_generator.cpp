@@ -29,12 +29,28 @@ enum class Gain { Sustain, RampUp, RampDown };
 #define VECTOR_CLONES
 #endif
 
-// Samples of one chunk: gains[i] x sin(phases[i]), truncated toward zero.
-VECTOR_CLONES void SineChunk(const double* phases, const double* gains, int32_t* v, uint32_t n)
+// Samples of one chunk: gains[i] x sin(phases[i]), truncated toward zero;
+// returns their sum. |x| < 2^31 always (gain <= amplitude), so the
+// conversion truncates safely.
+VECTOR_CLONES int64_t SineChunk(const double* phases, const double* gains, int32_t* v, uint32_t n)
 {
-    for (uint32_t i = 0; i < n; ++i)
-        // |x| < 2^31 always (gain <= amplitude), so the conversion truncates safely.
+    int64_t sum = 0;
+    for (uint32_t i = 0; i < n; ++i) {
         v[i] = int32_t(ToneSin(phases[i]) * gains[i]);
+        sum += v[i];
+    }
+    return sum;
+}
+
+// The same at one gain, the sustain's.
+VECTOR_CLONES int64_t SineChunkAt(const double* phases, double gain, int32_t* v, uint32_t n)
+{
+    int64_t sum = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        v[i] = int32_t(ToneSin(phases[i]) * gain);
+        sum += v[i];
+    }
+    return sum;
 }
 
 // Fade gains first, first + step, ... of a fade of `length` samples.
@@ -68,7 +84,6 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
     ToneGenerator::Run& run = g.run;
     double phases[CHUNK];
     double gains[CHUNK];
-    if constexpr (G == Gain::Sustain) std::fill(gains, gains + CHUNK, plan.amplitude);
     int32_t scratch[CHUNK];
     double phase = run.phase;
     const double step = plan.phaseStep;
@@ -93,7 +108,8 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
         else if constexpr (G == Gain::RampDown)
             RampGains(plan.rampLength, at - ToneRampDownStart(plan), 1, plan.amplitude, gains, n);
         int32_t* v = out ? out + done : scratch;
-        SineChunk(phases, gains, v, n);
+        const int64_t chunkSum =
+            G == Gain::Sustain ? SineChunkAt(phases, plan.amplitude, v, n) : SineChunk(phases, gains, v, n);
         if constexpr (Corrected) {
             for (uint32_t i = 0; i < n; ++i) {
                 run.dcFraction += plan.dcPerSample;
@@ -104,8 +120,7 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
                 }
             }
         } else {
-            for (uint32_t i = 0; i < n; ++i)
-                sum += v[i];
+            sum += chunkSum;
         }
         done += n;
     }
