@@ -79,7 +79,7 @@ VECTOR_CLONES void StretchPhases(const TonePhaseSegment& s, double j0, double* p
 template <Gain G, bool Corrected>
 void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
 {
-    constexpr uint32_t CHUNK = 256;
+    constexpr uint32_t CHUNK = BLOCK_FRAMES;
     const ToneGenerator::Plan& plan = g.plan;
     ToneGenerator::Run& run = g.run;
     double phases[CHUNK];
@@ -88,10 +88,12 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
     double phase = run.phase;
     const double step = plan.phaseStep;
     int64_t sum = 0;
+    const TonePhaseSegment* stretch = nullptr;
     for (uint32_t done = 0; done < count;) {
         const uint32_t n = std::min(CHUNK, count - done);
         const uint32_t at = run.position + done;
-        const TonePhaseSegment* stretch = plan.phases.used ? TonePhaseFind(plan.phases, at) : nullptr;
+        if (plan.phases.used && (!stretch || at - stretch->start >= stretch->count))
+            stretch = TonePhaseFind(plan.phases, at);
         if (stretch && at + n - stretch->start <= stretch->count) {
             StretchPhases(*stretch, double(at - stretch->start), phases, n);
         } else {
