@@ -381,14 +381,13 @@ def group_write_failure(tmp):
             check(w.getnframes() >= 5120, f"limit +{extra}: Python wave reads it")
 
 
-def group_terminal(tmp):
-    """A progress bar on a terminal, nothing on a pipe, nothing with --quiet."""
-    path = os.path.join(tmp, "t.wav")
+def on_terminal(args):
+    """What calyx-cli shows on a terminal's standard error, and its status."""
     pid, fd = pty.fork()
     if pid == 0:
         devnull = os.open(os.devnull, os.O_WRONLY)
         os.dup2(devnull, 1)
-        os.execv(CLI, [CLI, "--rate", "44100", "--seconds", "5", "--out", path])
+        os.execv(CLI, [CLI] + args)
     seen = b""
     while True:
         try:
@@ -399,8 +398,18 @@ def group_terminal(tmp):
             break
         seen += chunk
     _, status = os.waitpid(pid, 0)
-    check(os.waitstatus_to_exitcode(status) == 0, "terminal: exit 0")
-    check(b"100%" in seen and b"[####" in seen, f"terminal: progress bar {seen[-200:]!r}")
+    return os.waitstatus_to_exitcode(status), seen
+
+
+def group_terminal(tmp):
+    """A progress bar on a terminal (files and bytes for a set), nothing on a
+    pipe, nothing with --quiet."""
+    path = os.path.join(tmp, "t.wav")
+    status, seen = on_terminal(["--rate", "44100", "--seconds", "5", "--out", path])
+    check(status == 0 and b"100%" in seen and b"[####" in seen, f"terminal: progress bar {seen[-200:]!r}")
+    status, seen = on_terminal(["--rate", "44100", "--seconds", "5", "--atten", "0,6,12",
+                                "--out-dir", os.path.join(tmp, "set")])
+    check(status == 0 and b"3 of 3 files" in seen and b" MB" in seen, f"terminal: set progress {seen[-200:]!r}")
     r = run(["--rate", "44100", "--seconds", "1", "--out", path, "--quiet"])
     check(r.returncode == 0 and r.stdout == "" and r.stderr == "", "quiet: silent")
 
