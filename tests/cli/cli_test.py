@@ -324,7 +324,8 @@ def held_job(tmp, args, hold_bytes):
         if os.path.exists(f):
             os.remove(f)
     env = dict(os.environ, LD_PRELOAD=HOLD, CALYX_HOLD_BYTES=str(hold_bytes),
-               CALYX_HOLD_SIGNAL=signal_file, CALYX_HOLD_RELEASE=release_file)
+               CALYX_HOLD_SIGNAL=signal_file, CALYX_HOLD_RELEASE=release_file,
+               ASAN_OPTIONS="verify_asan_link_order=0")
     p = subprocess.Popen([CLI] + args, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     deadline = time.time() + 60
     while not os.path.exists(signal_file) and p.poll() is None and time.time() < deadline:
