@@ -4,12 +4,7 @@
 # medians and ratios; then its peak memory on the default file and on a
 # ten times longer one. Usage: bench/analyze_speed.sh [path/to/calyx-cli]
 # (RUNS=n, default 7). Benchmarks are not tests: run it by hand.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-cli=$(realpath "${1:-build/native/src/cli/calyx-cli}")
-runs=${RUNS:-7}
-out=$(mktemp -d -p "${TMPDIR:-/tmp}")
-trap 'rm -rf "$out"' EXIT
+. "$(dirname "$0")/common.sh"
 (cd "$out" && "$cli" --quiet --out default.wav)
 file=$out/default.wav
 

@@ -8,12 +8,7 @@
 #     old file);
 #  3. calyx-cli's peak memory for sets at --jobs 2.
 # Usage: bench/sets.sh [path/to/calyx-cli]
-set -euo pipefail
-cd "$(dirname "$0")/.."
-cli=$(realpath "${1:-build/native/src/cli/calyx-cli}")
-runs=${RUNS:-7}
-out=$(mktemp -d -p "${TMPDIR:-/tmp}")
-trap 'rm -rf "$out"' EXIT
+. "$(dirname "$0")/common.sh"
 thirds="20 25 31.5 40 50 63 80 100 125 160 200 250 315 400 500 630 800 1000 1250 1600 2000 2500 3150 4000 5000 6300 8000 10000 12500 16000 20000"
 
 report() {  # name of the json, then the label the ratios are taken against

@@ -2,12 +2,7 @@
 # Times calyx-cli beside ffmpeg, sox and dd in one run, on the same folder,
 # and reports medians and ratios; then calyx-cli's peak memory over a spread
 # of requests. Usage: bench/speed.sh [path/to/calyx-cli]   (RUNS=n, default 7)
-set -euo pipefail
-cd "$(dirname "$0")/.."
-cli=$(realpath "${1:-build/native/src/cli/calyx-cli}")
-runs=${RUNS:-7}
-out=$(mktemp -d -p "${TMPDIR:-/tmp}")
-trap 'rm -rf "$out"' EXIT
+. "$(dirname "$0")/common.sh"
 ff="ffmpeg -nostdin -loglevel error -y -f lavfi"
 
 bench() {  # name, then pairs of label and command

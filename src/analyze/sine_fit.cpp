@@ -154,6 +154,26 @@ bool Solve(int n, double g[5][5], double r[5], double x[5])
     return true;
 }
 
+// Each harmonic's amplitude from its five sums (the residual against its
+// cosine and sine, then the Gram matrix of the two): a 2x2 least-squares fit.
+std::vector<double> HarmonicAmplitudes(const CompensatedSum* sums, size_t harmonics)
+{
+    std::vector<double> amplitudes(harmonics, 0.0);
+    for (size_t k = 0; k < harmonics; ++k) {
+        const CompensatedSum* acc = sums + k * 5;
+        double g[5][5] = {{acc[2].Value(), acc[3].Value()}, {acc[3].Value(), acc[4].Value()}};
+        double rhs[5] = {acc[0].Value(), acc[1].Value()};
+        double p[5] = {};
+        if (!Solve(2, g, rhs, p)) {
+            // At half the rate only the cosine is seen.
+            p[0] = g[0][0] > 0 ? rhs[0] / g[0][0] : 0.0;
+            p[1] = 0.0;
+        }
+        amplitudes[k] = std::hypot(p[0], p[1]);
+    }
+    return amplitudes;
+}
+
 }  // namespace
 
 CycleRate AnalyzeSplitRate(double nu)
@@ -620,19 +640,7 @@ AnalyzeResidual AnalyzeResidualPassFinish(const AnalyzeResidualPass& pass)
             hc[i].Add(s.harmonic[i].Value());
     }
     residual.meanSquare = pass.count > 0 ? square.Value() / double(pass.count) : 0.0;
-    residual.harmonicAmplitudes.assign(harmonics, 0.0);
-    for (size_t k = 0; k < harmonics; ++k) {
-        const CompensatedSum* acc = &hc[k * 5];
-        double g[5][5] = {{acc[2].Value(), acc[3].Value()}, {acc[3].Value(), acc[4].Value()}};
-        double rhs[5] = {acc[0].Value(), acc[1].Value()};
-        double p[5] = {};
-        if (!Solve(2, g, rhs, p)) {
-            // At half the rate only the cosine is seen.
-            p[0] = g[0][0] > 0 ? rhs[0] / g[0][0] : 0.0;
-            p[1] = 0.0;
-        }
-        residual.harmonicAmplitudes[k] = std::hypot(p[0], p[1]);
-    }
+    residual.harmonicAmplitudes = HarmonicAmplitudes(hc.data(), harmonics);
     return residual;
 }
 
@@ -724,17 +732,6 @@ bool AnalyzeFitEnveloped(WaveReader& reader, uint32_t channel, uint64_t first, u
         });
     if (!ok) return false;
     residual.meanSquare = square.Value() / double(count);
-    residual.harmonicAmplitudes.assign(size_t(harmonics), 0.0);
-    for (int k = 0; k < harmonics; ++k) {
-        const CompensatedSum* acc = &hs[size_t(k) * 5];
-        double g[5][5] = {{acc[2].Value(), acc[3].Value()}, {acc[3].Value(), acc[4].Value()}};
-        double rhs[5] = {acc[0].Value(), acc[1].Value()};
-        double p[5] = {};
-        if (!Solve(2, g, rhs, p)) {
-            p[0] = g[0][0] > 0 ? rhs[0] / g[0][0] : 0.0;
-            p[1] = 0.0;
-        }
-        residual.harmonicAmplitudes[size_t(k)] = std::hypot(p[0], p[1]);
-    }
+    residual.harmonicAmplitudes = HarmonicAmplitudes(hs.data(), size_t(harmonics));
     return true;
 }

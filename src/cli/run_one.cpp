@@ -19,6 +19,7 @@
 #include "cli/replace_file.h"
 #include "cli/runs.h"
 #include "cli/stop_signal.h"
+#include "cli/terminal.h"
 #include "job/create_check.h"
 #include "job/generation_worker.h"
 #include "wave/wave_format.h"
@@ -29,15 +30,6 @@ namespace {
 // does not read holds the last write for ever; the process then ends
 // without it, the reader keeping whole blocks (each write is one).
 constexpr auto STREAM_STOP_GRACE = std::chrono::milliseconds(200);
-
-bool StderrIsTerminal()
-{
-#ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(STDERR_FILENO) != 0;
-#endif
-}
 
 // Whether the file at path is where standard output goes (/dev/stdout, or
 // the FIFO it was sent to): then the summary goes elsewhere.

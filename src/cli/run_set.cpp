@@ -4,27 +4,13 @@
 #include <mutex>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "cli/replace_file.h"
 #include "cli/runs.h"
 #include "cli/stop_signal.h"
+#include "cli/terminal.h"
 #include "wave/wave_format.h"
 
 namespace {
-
-bool StderrIsTerminal()
-{
-#ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(STDERR_FILENO) != 0;
-#endif
-}
 
 double Megabytes(uint64_t bytes) { return double(bytes) / 1e6; }
 
