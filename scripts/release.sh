@@ -52,7 +52,7 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$work/native/CMakeCache.
 echo "== release: installer"
 cmake --install "$work/win-i686" --prefix "$work/stage-win32" --strip >/dev/null
 makensis -V2 -DVERSION="$version" -DSTAGE="$work/stage-win32" \
-  -DICON="$work/win-i686/src/app/calyx.ico" -DOUTFILE="$dist/calyx-$version-setup.exe" \
+  -DICON="$work/win-i686/res/calyx.ico" -DOUTFILE="$dist/calyx-$version-setup.exe" \
   "$root/packaging/calyx.nsi"
 
 expected=("calyx-cli_${version}_amd64.deb" "calyx-$version-win32.zip" "calyx-$version-win64.zip"
