@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "job/tone_blocks.h"
+#include "wave/wave_format.h"
 #include "wave/wave_writer.h"
 
 // Makes a file's blocks and writes them, a run of blocks at a time, on up to
@@ -18,7 +19,7 @@
 class BlockRuns {
 public:
     static constexpr uint32_t RUN_BLOCKS = 64;
-    static constexpr uint32_t MAX_BLOCK_BYTES = 4096;
+    static constexpr uint32_t MAX_BLOCK_BYTES = WaveBytesPerBlock(32);
 
     // Takes all its memory at once; Ready() tells whether it got it.
     explicit BlockRuns(unsigned makers);

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "synth/block_frames.h"
+
 // The job's own source of dither: integers 0 ... 32767, started from the same
 // state for every job, so two 16-bit files of one request are identical.
 struct DitherRandom {
@@ -14,7 +16,7 @@ struct DitherRandom {
 void DitherSkip(DitherRandom& random, uint64_t draws);
 
 // Draws per block: two for each sample of both channels.
-inline constexpr uint32_t DITHER_DRAWS_PER_BLOCK = 4 * 512;
+inline constexpr uint32_t DITHER_DRAWS_PER_BLOCK = 4 * BLOCK_FRAMES;
 
 // One sample from the 32-bit scale to 16 bits with the draws r1, r2 (0 ... 32767):
 // sign(x) * ((|x| + r1 + r2) >> 16), saturated at -32768 ... 32767.
