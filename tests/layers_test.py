@@ -7,14 +7,15 @@ import sys
 
 SRC = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src")
 MAY_USE = {
-    "app": {"app", "ui", "framework"},
-    "ui": {"ui", "framework", "job", "wave", "synth"},
-    "cli": {"cli", "analyze", "job", "wave", "synth"},
-    "framework": {"framework", "job"},
-    "analyze": {"analyze", "wave", "synth"},
-    "job": {"job", "wave", "synth"},
-    "wave": {"wave", "synth"},
-    "synth": {"synth"},
+    "app": {"app", "ui", "framework", "base"},
+    "ui": {"ui", "framework", "job", "wave", "synth", "base"},
+    "cli": {"cli", "analyze", "job", "wave", "synth", "base"},
+    "framework": {"framework", "job", "base"},
+    "analyze": {"analyze", "wave", "synth", "base"},
+    "job": {"job", "wave", "synth", "base"},
+    "wave": {"wave", "synth", "base"},
+    "synth": {"synth", "base"},
+    "base": {"base"},
 }
 bad = []
 for layer in sorted(os.listdir(SRC)):

@@ -1,0 +1,15 @@
+#pragma once
+
+// Where the C library can pick a function's version by the processor (glibc
+// on x86-64), a loop marked VECTOR_CLONES is also built for AVX2, and one
+// marked VECTOR_CLONES_512 for AVX-512 as well. Every version makes the same
+// values: the same IEEE operations on each element, without fused
+// multiply-adds (the engine's options forbid contraction on every build).
+// Under AddressSanitizer the loops stay plain: one version to check.
+#if defined(__x86_64__) && defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+#define VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#define VECTOR_CLONES_512 __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define VECTOR_CLONES
+#define VECTOR_CLONES_512
+#endif
