@@ -36,22 +36,23 @@ std::array<uint8_t, WAVE_HEADER_BYTES> Header(const WaveWriter::Format& f, const
 {
     std::array<uint8_t, WAVE_HEADER_BYTES> h{};  // the format block's last 18 bytes stay zero
     uint8_t* p = h.data();
-    std::memcpy(p, "RIFF", 4);
+    std::memcpy(p + WAVE_OFFSET_RIFF_ID, "RIFF", 4);
     WavePut32(p + WAVE_OFFSET_RIFF_SIZE, dataBytes ? *dataBytes + WAVE_RIFF_SIZE_OF_HEADER : 0);
-    std::memcpy(p + 8, "WAVEfmt ", 8);
-    WavePut32(p + 16, WAVE_FORMAT_BYTES);
-    WavePut16(p + 20, f.formatTag);
-    WavePut16(p + 22, f.channels);
-    WavePut32(p + 24, f.samplesPerSec);
-    WavePut32(p + 28, f.avgBytesPerSec);
-    WavePut16(p + 32, f.blockAlign);
-    WavePut16(p + 34, f.bitsPerSample);
-    WavePut16(p + 36, f.cbSize);
-    std::memcpy(p + 38, WAVE_NOTICE_TEXT, sizeof WAVE_NOTICE_TEXT);
-    std::memcpy(p + 120, "fact", 4);
-    WavePut32(p + 124, 4);
+    std::memcpy(p + WAVE_OFFSET_WAVE_ID, "WAVE", 4);
+    std::memcpy(p + WAVE_OFFSET_FMT_ID, "fmt ", 4);
+    WavePut32(p + WAVE_OFFSET_FMT_SIZE, WAVE_FORMAT_BYTES);
+    WavePut16(p + WAVE_OFFSET_FORMAT_TAG, f.formatTag);
+    WavePut16(p + WAVE_OFFSET_CHANNELS, f.channels);
+    WavePut32(p + WAVE_OFFSET_SAMPLES_PER_SEC, f.samplesPerSec);
+    WavePut32(p + WAVE_OFFSET_AVG_BYTES_PER_SEC, f.avgBytesPerSec);
+    WavePut16(p + WAVE_OFFSET_BLOCK_ALIGN, f.blockAlign);
+    WavePut16(p + WAVE_OFFSET_BITS_PER_SAMPLE, f.bitsPerSample);
+    WavePut16(p + WAVE_OFFSET_CB_SIZE, f.cbSize);
+    std::memcpy(p + WAVE_OFFSET_NOTICE, WAVE_NOTICE_TEXT, sizeof WAVE_NOTICE_TEXT);
+    std::memcpy(p + WAVE_OFFSET_FACT_ID, "fact", 4);
+    WavePut32(p + WAVE_OFFSET_FACT_SIZE, WAVE_FACT_BYTES);
     WavePut32(p + WAVE_OFFSET_FACT_VALUE, dataBytes ? FactValue(*dataBytes, f) : WAVE_UNFINISHED_FACT);
-    std::memcpy(p + 132, "data", 4);
+    std::memcpy(p + WAVE_OFFSET_DATA_ID, "data", 4);
     WavePut32(p + WAVE_OFFSET_DATA_SIZE, dataBytes ? *dataBytes : 0);
     return h;
 }
