@@ -24,7 +24,7 @@ int main(int argc, char** argv)
 
     ToneSetOptions options;
     bool quiet = false;
-    std::string jobsText = FormatNumber(uint32_t(std::max(1u, std::thread::hardware_concurrency())));
+    std::string jobsText = RequestFormatNumber(uint32_t(std::max(1u, std::thread::hardware_concurrency())));
 
     CLI::App app{
         "Writes one stereo sine tone to a PCM RIFF/WAVE file: whole cycles, Blackman fades, "
@@ -70,7 +70,7 @@ int main(int argc, char** argv)
         return app.exit(e) == 0 ? EXIT_DONE : EXIT_REFUSED;
     }
     uint32_t jobs = 0;
-    if (!ParseNumber(jobsText, jobs) || jobs == 0) {
+    if (!RequestParseNumber(jobsText, jobs) || jobs == 0) {
         std::fprintf(stderr, "--jobs: '%s' is not a whole number from 1 up.\n", jobsText.c_str());
         return EXIT_REFUSED;
     }

@@ -112,7 +112,7 @@ void PrintSummary(const ToneRequest& request, const JobResult& result, double se
 {
     std::FILE* out = fileOnStdout ? stderr : stdout;
     const int printed = std::fprintf(out, "%s: %llu frames, %llu bytes, %.3f s\n", request.path.c_str(),
-                                     Frames(result.dataBytes, request.nBitWidth),
+                                     Frames(result.dataBytes, request.bitWidth),
                                      (unsigned long long)result.dataBytes + WAVE_HEADER_BYTES, seconds);
     if (printed < 0 || std::fflush(out) != 0)
         std::fprintf(stderr, "The summary could not be written to standard output.\n");
@@ -127,7 +127,7 @@ int RunOne(ToneRequest request, const std::string& path, bool quiet)
     std::atomic<bool> busy{false};
     PathRules rules;
     rules.toStream = toStdout;
-    const CreateCheck check = BeginCreate(request, path, busy, rules);
+    const CreateCheck check = RequestBeginCreate(request, path, busy, rules);
     if (check.problem) {
         std::fprintf(stderr, "%s %s\n", check.problem.caption, check.problem.message);
         return EXIT_REFUSED;
@@ -149,7 +149,7 @@ int RunOne(ToneRequest request, const std::string& path, bool quiet)
             _fpreset();  // every job computes in the same floating-point state
 #endif
             ended.set_value(
-                GenerationWorker(request, busy, host, io, std::max(1u, std::thread::hardware_concurrency())));
+                JobGenerate(request, busy, host, io, std::max(1u, std::thread::hardware_concurrency())));
         });
     } catch (const std::system_error&) {
         JobStartFailed(busy, host);
@@ -192,10 +192,10 @@ int RunOne(ToneRequest request, const std::string& path, bool quiet)
                 std::fprintf(stderr,
                              "Stopped: the stream ends after %llu frames; its data is shorter than its "
                              "header announces.\n",
-                             Frames(result.dataBytes, request.nBitWidth));
+                             Frames(result.dataBytes, request.bitWidth));
             else
                 std::fprintf(stderr, "Stopped: %s holds %llu frames, %llu bytes\n", request.path.c_str(),
-                             Frames(result.dataBytes, request.nBitWidth),
+                             Frames(result.dataBytes, request.bitWidth),
                              (unsigned long long)result.dataBytes + WAVE_HEADER_BYTES);
             return EXIT_STOPPED;
         case JobEnd::PlanRefused:

@@ -22,7 +22,7 @@ public:
         : members(members), bytes(members.size(), 0), showProgress(showProgress)
     {
         for (const ToneSetMember& m : members)
-            planned += uint64_t(RequestBlocks(m.request)) * WaveBytesPerBlock(m.request.nBitWidth);
+            planned += uint64_t(RequestBlocks(m.request)) * WaveBytesPerBlock(m.request.bitWidth);
     }
 
     void MemberProgress(size_t member, uint64_t made) override
@@ -123,7 +123,7 @@ int RunSet(const std::vector<ToneSetMember>& members, unsigned jobs, bool quiet)
                         whole                      ? ""
                         : r.end == JobEnd::Stopped ? "stopped, "
                                                    : "failed, ",
-                        (unsigned long long)(r.dataBytes / WaveBytesPerFrame(members[i].request.nBitWidth)),
+                        (unsigned long long)(r.dataBytes / WaveBytesPerFrame(members[i].request.bitWidth)),
                         (unsigned long long)r.dataBytes + WAVE_HEADER_BYTES);
     }
     if (!quiet) {

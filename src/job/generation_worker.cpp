@@ -11,8 +11,8 @@ namespace {
 
 }  // namespace
 
-JobResult GenerationWorker(const ToneRequest& shared, std::atomic<bool>& busy, JobHost& host,
-                           const WaveIo& io, unsigned makers)
+JobResult JobGenerate(const ToneRequest& shared, std::atomic<bool>& busy, JobHost& host, const WaveIo& io,
+                      unsigned makers)
 {
     // The starter may change its request while the job runs; this job keeps
     // the values it started with.
@@ -54,9 +54,8 @@ JobResult GenerationWorker(const ToneRequest& shared, std::atomic<bool>& busy, J
     BlockRuns runs(makers);
     if (!runs.Ready()) return end(JobEnd::CreateFailed, MESSAGE_CREATE_FAILED);
 
-    result.plannedBytes = blocks * WaveBytesPerBlock(request.nBitWidth);
-    if (!WaveCreate(writer, request.nBitWidth, request.path.c_str(), request.nSampleRate,
-                    result.plannedBytes))
+    result.plannedBytes = blocks * WaveBytesPerBlock(request.bitWidth);
+    if (!WaveCreate(writer, request.bitWidth, request.path.c_str(), request.sampleRate, result.plannedBytes))
         return end(JobEnd::CreateFailed, MESSAGE_CREATE_FAILED);
     result.created = true;
     result.stream = writer.stream;

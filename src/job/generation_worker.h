@@ -25,7 +25,7 @@ struct JobResult {
     bool created = false;       // a file was made
 };
 
-// Runs one job for a request that passed BeginCreate, on the calling thread.
+// Runs one job for a request that passed RequestBeginCreate, on the calling thread.
 // The request is copied first thing, so the caller may change it afterwards.
 // busy is the stop request: clearing it stops the job after its current block
 // (or its planning). The worker clears busy itself when the job ends without
@@ -34,8 +34,8 @@ struct JobResult {
 // computes alike. io is how the file is reached (see WaveIo); up to
 // `makers` threads make the blocks, the calling one among them (the host
 // hears from that one only), with the bytes of one.
-JobResult GenerationWorker(const ToneRequest& request, std::atomic<bool>& busy, JobHost& host,
-                           const WaveIo& io = {}, unsigned makers = 1);
+JobResult JobGenerate(const ToneRequest& request, std::atomic<bool>& busy, JobHost& host,
+                      const WaveIo& io = {}, unsigned makers = 1);
 
 // For a front end whose worker thread could not be started: reports it, clears
 // busy and tells the host that "Create file" may be used again.

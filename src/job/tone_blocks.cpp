@@ -3,9 +3,8 @@
 bool ToneBlocksPlan(ToneBlocks& t, const ToneRequest& r, const std::atomic<bool>* going)
 {
     t = {};
-    t.bitWidth = r.nBitWidth;
-    TonePlan(t.tone, r.nAttenuation, r.nBitWidth, double(r.nSampleRate), r.Frequency, double(r.nSeconds),
-             going);
+    t.bitWidth = r.bitWidth;
+    TonePlan(t.tone, r.attenuation, r.bitWidth, double(r.sampleRate), r.frequency, double(r.seconds), going);
     // A tone that planning made longer than the request must not lose its
     // fade-out: that would leave a click and a non-zero sum.
     const uint32_t requested = RequestBlocks(r);

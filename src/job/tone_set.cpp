@@ -40,7 +40,7 @@ std::string ReadList(const char* option, const std::string& list, std::vector<st
     texts = Split(list);
     for (const std::string& text : texts) {
         T v{};
-        if (!ParseNumber(text, v))
+        if (!RequestParseNumber(text, v))
             return std::string(option) + ": '" + text + "' is not " +
                    (std::is_same_v<T, double> ? "a decimal number." : "a whole number in range.");
         values.push_back(v);
@@ -131,11 +131,11 @@ std::string ToneSetExpand(const ToneSetOptions& o, const std::string& currentDir
                         m.atten = attenTexts[a];
                         m.seconds = secondsTexts[s];
                         m.bits = bitsTexts[b];
-                        m.request.nSampleRate = rates[r];
-                        m.request.Frequency = freqs[f];
-                        m.request.nAttenuation = attens[a];
-                        m.request.nSeconds = seconds[s];
-                        m.request.nBitWidth = bits[b];
+                        m.request.sampleRate = rates[r];
+                        m.request.frequency = freqs[f];
+                        m.request.attenuation = attens[a];
+                        m.request.seconds = seconds[s];
+                        m.request.bitWidth = bits[b];
                         m.request.path = pattern;
                         Replace(m.request.path, "{rate}", m.rate);
                         Replace(m.request.path, "{freq}", m.freq);
@@ -162,11 +162,10 @@ std::string ToneSetCheck(const std::vector<ToneSetMember>& members)
     for (const ToneSetMember& m : members) {
         const std::string who = m.request.path + " (" + Describe(m) + "): ";
         const ToneRequest& r = m.request;
-        if (const RequestProblem p = CheckRequest(r)) return who + p.caption + " " + p.message;
-        if (!TonePlanFits(r.nAttenuation, r.nBitWidth, double(r.nSampleRate), r.Frequency,
-                          double(r.nSeconds)))
+        if (const RequestProblem p = RequestCheck(r)) return who + p.caption + " " + p.message;
+        if (!TonePlanFits(r.attenuation, r.bitWidth, double(r.sampleRate), r.frequency, double(r.seconds)))
             return who + CAPTION_CREATE + " " + MESSAGE_TOO_SHORT;
-        if (!PathCanBeCreated(r.path)) return who + CAPTION_PATH + " " + MESSAGE_PATH;
+        if (!RequestPathCanBeCreated(r.path)) return who + CAPTION_PATH + " " + MESSAGE_PATH;
     }
     return {};
 }
@@ -235,8 +234,8 @@ std::vector<JobResult> ToneSetRun(const std::vector<ToneSetMember>& members, uns
                 busy[i] = false;
                 break;
             }
-            MemberHost member(i, WaveBytesPerBlock(members[i].request.nBitWidth), host);
-            const JobResult r = GenerationWorker(members[i].request, busy[i], member, io, makers);
+            MemberHost member(i, WaveBytesPerBlock(members[i].request.bitWidth), host);
+            const JobResult r = JobGenerate(members[i].request, busy[i], member, io, makers);
             results[i] = r;
             if (r.end == JobEnd::CreateFailed || r.end == JobEnd::WriteFailed || r.end == JobEnd::PlanRefused)
                 halt = true;

@@ -13,7 +13,7 @@ uint32_t BlocksFor(uint32_t samples) { return samples / BLOCK_FRAMES + (samples 
 
 // The block layout that follows from where the ramp-down starts. False when
 // the tone would fill fewer than two blocks or outgrow the 32-bit counts.
-bool Layout(ToneGenerator::Plan& p, uint64_t rampDownStart)
+bool PlaceBlocks(ToneGenerator::Plan& p, uint64_t rampDownStart)
 {
     const uint64_t total = rampDownStart + p.rampLength;
     if (total >= COUNT_LIMIT) return false;
@@ -89,8 +89,8 @@ namespace {
 // Everything TonePlan decides before its dry run: cycles, ramps, layout,
 // amplitude and phase step. False when the request cannot be a tone;
 // whole tells whether its cycles fill a whole number of samples.
-bool LayOut(ToneGenerator::Plan& p, bool& whole, uint32_t attenuation, int32_t bitWidth, double sampleRate,
-            double frequency, double duration)
+bool PlanWithoutDryRun(ToneGenerator::Plan& p, bool& whole, uint32_t attenuation, int32_t bitWidth,
+                       double sampleRate, double frequency, double duration)
 {
     if (!PositiveFinite(sampleRate) || !PositiveFinite(frequency) || !PositiveFinite(duration)) return false;
     const double samplesPerCycle = sampleRate / frequency;
@@ -122,7 +122,7 @@ bool LayOut(ToneGenerator::Plan& p, bool& whole, uint32_t attenuation, int32_t b
     uint64_t rampDownStart = uint64_t(std::floor((cycles - rampCycles) * samplesPerCycle)) + (whole ? 0 : 1);
     if (rampDownStart < uint64_t(p.rampLength) + 2)
         rampDownStart += 1;  // the sustain is never shorter than 2 samples
-    if (!Layout(p, rampDownStart)) return false;
+    if (!PlaceBlocks(p, rampDownStart)) return false;
 
     p.amplitude = ToneAmplitude(bitWidth, attenuation);
     p.phaseStep = 6.28318530718 / (sampleRate / frequency);
@@ -136,7 +136,7 @@ bool TonePlanFits(uint32_t attenuation, int32_t bitWidth, double sampleRate, dou
 {
     ToneGenerator::Plan p;
     bool whole;
-    return LayOut(p, whole, attenuation, bitWidth, sampleRate, frequency, duration);
+    return PlanWithoutDryRun(p, whole, attenuation, bitWidth, sampleRate, frequency, duration);
 }
 
 void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double sampleRate, double frequency,
@@ -145,7 +145,7 @@ void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double s
     if (g.planned) return;
     ToneGenerator::Plan p;
     bool whole;
-    if (!LayOut(p, whole, attenuation, bitWidth, sampleRate, frequency, duration)) return;
+    if (!PlanWithoutDryRun(p, whole, attenuation, bitWidth, sampleRate, frequency, duration)) return;
     const uint32_t rampDownStart = ToneRampDownStart(p);
     // One sample more than the layout: the dry run may lengthen the sustain.
     TonePhaseBuild(p.phases, p.phaseStep, ToneTotalSamples(p) + 1);
@@ -160,7 +160,7 @@ void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double s
             int32_t last[2];
             if (!DrySum(g, last, going, sum)) return;
             if (!(last[0] <= 0 && last[1] > 0)) {
-                if (!Layout(g.plan, rampDownStart + 1)) return;
+                if (!PlaceBlocks(g.plan, rampDownStart + 1)) return;
                 if (!DrySum(g, nullptr, going, sum)) return;
             }
         } else if (!DrySum(g, nullptr, going, sum)) {

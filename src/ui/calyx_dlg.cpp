@@ -85,11 +85,11 @@ CCalyxDlg::CCalyxDlg()
     : CDialog(IDD_CALYX_DIALOG), hIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME)))
 {
     const ToneRequest defaults;
-    Frequency = defaults.Frequency;
-    nSampleRate = defaults.nSampleRate;
-    nSeconds = defaults.nSeconds;
-    nBitWidth = defaults.nBitWidth;
-    nAttenuation = defaults.nAttenuation;
+    Frequency = defaults.frequency;
+    nSampleRate = defaults.sampleRate;
+    nSeconds = defaults.seconds;
+    nBitWidth = defaults.bitWidth;
+    nAttenuation = defaults.attenuation;
 }
 
 // The worker's handle is the only thing left; the brushes went with the window.
@@ -207,11 +207,11 @@ void CCalyxDlg::OnDestroy()
 ToneRequest CCalyxDlg::CurrentRequest() const
 {
     ToneRequest request;
-    request.Frequency = Frequency;
-    request.nSampleRate = nSampleRate;
-    request.nSeconds = nSeconds;
-    request.nBitWidth = nBitWidth;
-    request.nAttenuation = nAttenuation;
+    request.frequency = Frequency;
+    request.sampleRate = nSampleRate;
+    request.seconds = nSeconds;
+    request.bitWidth = nBitWidth;
+    request.attenuation = nAttenuation;
     return request;
 }
 
@@ -227,7 +227,7 @@ void CCalyxDlg::OnCreateFile()
     ToneRequest request = CurrentRequest();
     PathRules rules;
     rules.maxChars = PATH_FIELD_CHARS;
-    const CreateCheck check = BeginCreate(request, pathText.c_str(), bBusy, rules);
+    const CreateCheck check = RequestBeginCreate(request, pathText.c_str(), bBusy, rules);
     if (check.alreadyBusy) return;
     if (check.problem) {
         // Still checking while the message is up: a second click does nothing.
@@ -281,8 +281,8 @@ DWORD WINAPI CCalyxDlg::WorkerThread(LPVOID param)
     _fpreset();
     auto* dialog = static_cast<CCalyxDlg*>(param);
     DialogJobHost host(*dialog);
-    GenerationWorker(dialog->jobRequest, dialog->bBusy, host, dialog->jobIo,
-                     std::max(1u, std::thread::hardware_concurrency()));
+    JobGenerate(dialog->jobRequest, dialog->bBusy, host, dialog->jobIo,
+                std::max(1u, std::thread::hardware_concurrency()));
     return 0;
 }
 

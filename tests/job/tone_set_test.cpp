@@ -26,9 +26,9 @@ TEST(ToneSetExpand, EveryCombinationNamedByItsValues)
     ASSERT_EQ(members.size(), 8u);
     EXPECT_EQ(members[0].request.path, "tone-44100sps-0dB-16bit.wav");
     EXPECT_EQ(members[1].request.path, "tone-44100sps-0dB-+24bit.wav");  // as written
-    EXPECT_EQ(members[1].request.nBitWidth, 24);
+    EXPECT_EQ(members[1].request.bitWidth, 24);
     EXPECT_EQ(members[7].request.path, "tone-48000sps-20dB-+24bit.wav");
-    EXPECT_EQ(members[7].request.nAttenuation, 20u);
+    EXPECT_EQ(members[7].request.attenuation, 20u);
 
     struct Case {
         const char* freq;
