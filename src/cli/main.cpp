@@ -10,7 +10,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/analyze_command.h"
-#include "cli/runs.h"
+#include "cli/create.h"
 #include "cli/stop_signal.h"
 #include "job/request_text.h"
 #include "job/tone_set.h"
@@ -77,9 +77,9 @@ int main(int argc, char** argv)
 
     std::error_code ec;
     std::vector<ToneSetMember> members;
-    const std::string problem = ToneSetExpand(options, std::filesystem::current_path(ec).string(), members);
-    if (!problem.empty()) {
-        std::fprintf(stderr, "%s\n", problem.c_str());
+    const std::string refusal = ToneSetExpand(options, std::filesystem::current_path(ec).string(), members);
+    if (!refusal.empty()) {
+        std::fprintf(stderr, "%s\n", refusal.c_str());
         return EXIT_REFUSED;
     }
     // The folder is made first, so that its files' paths can be tested; a
@@ -87,8 +87,8 @@ int main(int argc, char** argv)
     bool madeDir = false;
     if (!options.outDir.empty() && !std::filesystem::is_directory(options.outDir, ec))
         madeDir = std::filesystem::create_directories(options.outDir, ec);
-    const int status = members.size() == 1 ? RunOne(members[0].request, members[0].request.path, quiet)
-                                           : RunSet(members, jobs, quiet);
+    const int status = members.size() == 1 ? CliCreateOne(members[0].request, members[0].request.path, quiet)
+                                           : CliCreateSet(members, jobs, quiet);
     if (madeDir && status == EXIT_REFUSED) std::filesystem::remove(options.outDir, ec);
     return status;
 }

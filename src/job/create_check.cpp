@@ -46,9 +46,9 @@ CreateCheck RequestBeginCreate(ToneRequest& request, const std::string& pathText
     if (busy.exchange(true)) return {{}, true};
     request.path = pathText;
     const bool pathFits = pathText.size() <= rules.maxChars;
-    const RequestProblem problem = pathFits && (rules.toStream || RequestPathCanBeCreated(pathText))
+    const RequestRefusal refusal = pathFits && (rules.toStream || RequestPathCanBeCreated(pathText))
                                        ? RequestCheck(request)
-                                       : RequestProblem{MESSAGE_PATH, CAPTION_PATH};
-    if (problem) busy.store(false);
-    return {problem, false};
+                                       : RequestRefusal{MESSAGE_PATH, CAPTION_PATH};
+    if (refusal) busy.store(false);
+    return {refusal, false};
 }

@@ -11,7 +11,7 @@ inline constexpr const char* MESSAGE_PATH =
 
 // The outcome of "Create file" up to the start of the job.
 struct CreateCheck {
-    RequestProblem problem;    // empty: the job may start
+    RequestRefusal refusal;    // empty: the job may start
     bool alreadyBusy = false;  // a job was running: nothing was checked
 };
 

@@ -6,7 +6,7 @@ bool ToneBlocksPlan(ToneBlocks& t, const ToneRequest& r, const std::atomic<bool>
     t.bitWidth = r.bitWidth;
     TonePlan(t.tone, r.attenuation, r.bitWidth, double(r.sampleRate), r.frequency, double(r.seconds), going);
     // A tone that planning made longer than the request must not lose its
-    // fade-out: that would leave a click and a non-zero sum.
+    // ramp-down: that would leave a click and a non-zero sum.
     const uint32_t requested = RequestBlocks(r);
     t.blocks = t.tone.plan.blockCount > requested ? t.tone.plan.blockCount : requested;
     return t.tone.planned != 0;

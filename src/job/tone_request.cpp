@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr RequestProblem Invalid(const char* message) { return {message, CAPTION_INVALID}; }
+constexpr RequestRefusal Invalid(const char* message) { return {message, CAPTION_INVALID}; }
 
 const char* AttenuationMessage(int32_t bitWidth)
 {
@@ -47,7 +47,7 @@ uint32_t MaxAttenuation(int32_t bitWidth)
     }
 }
 
-RequestProblem RequestCheck(const ToneRequest& r)
+RequestRefusal RequestCheck(const ToneRequest& r)
 {
     if (r.attenuation > MaxAttenuation(r.bitWidth)) return Invalid(AttenuationMessage(r.bitWidth));
     // "Truncates to 0" without converting: a huge or NaN frequency has no int.

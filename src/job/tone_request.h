@@ -17,7 +17,7 @@ struct ToneRequest {
 inline constexpr size_t PATH_FIELD_CHARS = 255;
 inline constexpr const char* DEFAULT_FILE_NAME = "Test.wav";
 
-struct RequestProblem {
+struct RequestRefusal {
     const char* message = nullptr;  // null: the request passes
     const char* caption = nullptr;
     explicit operator bool() const { return message != nullptr; }
@@ -32,7 +32,7 @@ inline constexpr const char* CAPTION_CREATE = "Create wav file...";
 uint32_t MaxAttenuation(int32_t bitWidth);
 
 // The number checks of "Create file", in their order; the first failure.
-RequestProblem RequestCheck(const ToneRequest& request);
+RequestRefusal RequestCheck(const ToneRequest& request);
 
 // Blocks of 512 frames the request asks for: ceil(seconds x rate / 512).
 // Only meaningful for a request that RequestCheck passed.

@@ -92,12 +92,12 @@ std::string ToneSetExpand(const ToneSetOptions& o, const std::string& currentDir
     const std::string freqList = o.freq == "octaves"  ? joined(OCTAVE_FREQUENCIES)
                                  : o.freq == "thirds" ? joined(THIRD_OCTAVE_FREQUENCIES)
                                                       : o.freq;
-    for (const std::string& problem :
+    for (const std::string& refusal :
          {ReadList("--rate", o.rate, rateTexts, rates), ReadList("--freq", freqList, freqTexts, freqs),
           ReadList("--atten", o.atten, attenTexts, attens),
           ReadList("--seconds", o.seconds, secondsTexts, seconds),
           ReadList("--bits", o.bits, bitsTexts, bits)})
-        if (!problem.empty()) return problem;
+        if (!refusal.empty()) return refusal;
     for (size_t i = 0; i < bits.size(); ++i)
         if (bits[i] != 16 && bits[i] != 24 && bits[i] != 32)
             return "--bits: '" + bitsTexts[i] + "' is not one of the values it takes: 16, 24 or 32.";
@@ -162,7 +162,7 @@ std::string ToneSetCheck(const std::vector<ToneSetMember>& members)
     for (const ToneSetMember& m : members) {
         const std::string who = m.request.path + " (" + Describe(m) + "): ";
         const ToneRequest& r = m.request;
-        if (const RequestProblem p = RequestCheck(r)) return who + p.caption + " " + p.message;
+        if (const RequestRefusal p = RequestCheck(r)) return who + p.caption + " " + p.message;
         if (!TonePlanFits(r.attenuation, r.bitWidth, double(r.sampleRate), r.frequency, double(r.seconds)))
             return who + CAPTION_CREATE + " " + MESSAGE_TOO_SHORT;
         if (!RequestPathCanBeCreated(r.path)) return who + CAPTION_PATH + " " + MESSAGE_PATH;
@@ -205,8 +205,8 @@ private:
 
 }  // namespace
 
-std::vector<JobResult> ToneSetRun(const std::vector<ToneSetMember>& members, unsigned jobs,
-                                  const std::atomic<bool>& stop, ToneSetHost& host, const WaveIo& io)
+std::vector<JobResult> ToneSetCreate(const std::vector<ToneSetMember>& members, unsigned jobs,
+                                     const std::atomic<bool>& stop, ToneSetHost& host, const WaveIo& io)
 {
     const size_t n = members.size();
     std::vector<JobResult> results(n, JobResult{JobEnd::Stopped, 0, 0, false, false});

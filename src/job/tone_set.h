@@ -50,7 +50,7 @@ std::string ToneSetExpand(const ToneSetOptions& options, const std::string& curr
 // Checks every member as "Create file" does, and more: each path is tested,
 // names are not repeated, hold no character a Windows file name cannot, and
 // every tone can be planned. Changes nothing on disk. Returns an empty text,
-// or the first problem, naming its member.
+// or the first refusal, naming its member.
 std::string ToneSetCheck(const std::vector<ToneSetMember>& members);
 
 // How a set reaches its starter; calls come from the set's job threads.
@@ -71,5 +71,5 @@ protected:
 // the rest are not started; a failed file does the same to the rest.
 // Returns each member's result (JobEnd::Stopped and created false for one
 // not started).
-std::vector<JobResult> ToneSetRun(const std::vector<ToneSetMember>& members, unsigned jobs,
-                                  const std::atomic<bool>& stop, ToneSetHost& host, const WaveIo& io = {});
+std::vector<JobResult> ToneSetCreate(const std::vector<ToneSetMember>& members, unsigned jobs,
+                                     const std::atomic<bool>& stop, ToneSetHost& host, const WaveIo& io = {});

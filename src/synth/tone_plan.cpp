@@ -155,7 +155,7 @@ void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double s
         int64_t sum = 0;
         if (whole) {
             // End the sustain just after a rising zero crossing, so the
-            // fade-out starts where the fade-in did; if it does not, one more
+            // ramp-down starts where the ramp-up did; if it does not, one more
             // sample of sustain, and the zero crossing is not tested again.
             int32_t last[2];
             if (!DrySum(g, last, going, sum)) return;

@@ -229,10 +229,10 @@ void CCalyxDlg::OnCreateFile()
     rules.maxChars = PATH_FIELD_CHARS;
     const CreateCheck check = RequestBeginCreate(request, pathText.c_str(), bBusy, rules);
     if (check.alreadyBusy) return;
-    if (check.problem) {
+    if (check.refusal) {
         // Still checking while the message is up: a second click does nothing.
         bBusy = true;
-        ShowMessageBox(m_hWnd, check.problem.message, check.problem.caption);
+        ShowMessageBox(m_hWnd, check.refusal.message, check.refusal.caption);
         bBusy = false;
         return;
     }

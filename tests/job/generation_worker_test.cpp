@@ -352,7 +352,7 @@ TEST_F(RequestBeginCreateTest, PathTestLeavesFilesAsTheyWere)
     r.attenuation = 500;  // fails after the path test
     std::atomic<bool> flag{false};
     CreateCheck check = RequestBeginCreate(r, existing.string(), flag);
-    EXPECT_STREQ(check.problem.message, "At bit width of 32 maximum attenuation is 186 dB");
+    EXPECT_STREQ(check.refusal.message, "At bit width of 32 maximum attenuation is 186 dB");
     EXPECT_FALSE(flag.load());
     EXPECT_EQ(ReadFile(existing), (std::vector<uint8_t>{'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
     EXPECT_EQ(fs::last_write_time(existing), before);
@@ -360,7 +360,7 @@ TEST_F(RequestBeginCreateTest, PathTestLeavesFilesAsTheyWere)
     r = ToneRequest{};
     const fs::path fresh = dir / "fresh.wav";
     check = RequestBeginCreate(r, fresh.string(), flag);
-    EXPECT_FALSE(check.problem);
+    EXPECT_FALSE(check.refusal);
     EXPECT_TRUE(flag.load());  // stays set for the job
     EXPECT_FALSE(fs::exists(fresh));
     EXPECT_EQ(r.path, fresh.string());
@@ -388,10 +388,10 @@ TEST_F(RequestBeginCreateTest, PathProblemsComeFirst)
         std::atomic<bool> flag{false};
         const CreateCheck check = RequestBeginCreate(r, path, flag, dialog);
         EXPECT_FALSE(check.alreadyBusy);
-        EXPECT_STREQ(check.problem.message,
+        EXPECT_STREQ(check.refusal.message,
                      "Something wrong with the path or filename, or maybe you don't have "
                      "permission to put it there.");
-        EXPECT_STREQ(check.problem.caption, "Can't create that file...");
+        EXPECT_STREQ(check.refusal.caption, "Can't create that file...");
         EXPECT_FALSE(flag.load());
     }
     EXPECT_TRUE(fs::is_directory(dir));
@@ -399,9 +399,9 @@ TEST_F(RequestBeginCreateTest, PathProblemsComeFirst)
 
     ToneRequest r;
     std::atomic<bool> flag{false};
-    EXPECT_FALSE(RequestBeginCreate(r, justFits, flag, dialog).problem);
+    EXPECT_FALSE(RequestBeginCreate(r, justFits, flag, dialog).refusal);
     flag = false;
-    EXPECT_FALSE(RequestBeginCreate(r, tooLong, flag).problem);
+    EXPECT_FALSE(RequestBeginCreate(r, tooLong, flag).refusal);
     EXPECT_FALSE(fs::exists(tooLong));
 }
 
@@ -413,7 +413,7 @@ TEST_F(RequestBeginCreateTest, DanglingLinkKeepsItsLink)
     fs::create_symlink("target.wav", link);
     ToneRequest r;
     std::atomic<bool> flag{false};
-    EXPECT_FALSE(RequestBeginCreate(r, link.string(), flag).problem);
+    EXPECT_FALSE(RequestBeginCreate(r, link.string(), flag).refusal);
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_FALSE(fs::exists(target));
 }
@@ -428,7 +428,7 @@ TEST_F(RequestBeginCreateTest, ReadOnlyFileFailsThePathTest)
     fs::permissions(locked, fs::perms::owner_read);
     ToneRequest r;
     std::atomic<bool> flag{false};
-    EXPECT_STREQ(RequestBeginCreate(r, locked.string(), flag).problem.caption, "Can't create that file...");
+    EXPECT_STREQ(RequestBeginCreate(r, locked.string(), flag).refusal.caption, "Can't create that file...");
 }
 
 TEST_F(RequestBeginCreateTest, BusyRequestDoesNothing)
@@ -437,7 +437,7 @@ TEST_F(RequestBeginCreateTest, BusyRequestDoesNothing)
     std::atomic<bool> flag{true};
     const CreateCheck check = RequestBeginCreate(r, "/no/such/dir/t.wav", flag);
     EXPECT_TRUE(check.alreadyBusy);
-    EXPECT_FALSE(check.problem);
+    EXPECT_FALSE(check.refusal);
     EXPECT_TRUE(flag.load());
 }
 

@@ -93,7 +93,7 @@ TEST(RequestCheck, FirstFailingCheckInOrder)
         const ToneRequest& r = c.request;
         SCOPED_TRACE(testing::Message() << r.sampleRate << " Hz, " << r.frequency << " Hz, " << r.seconds
                                         << " s, " << r.bitWidth << " bits, " << r.attenuation << " dB");
-        const RequestProblem p = RequestCheck(r);
+        const RequestRefusal p = RequestCheck(r);
         if (!c.message) {
             EXPECT_FALSE(p) << p.message;
             continue;

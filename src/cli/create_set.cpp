@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cli/replace_file.h"
-#include "cli/runs.h"
+#include "cli/create.h"
 #include "cli/stop_signal.h"
 #include "cli/terminal.h"
 #include "wave/wave_format.h"
@@ -87,11 +87,11 @@ private:
 
 }  // namespace
 
-int RunSet(const std::vector<ToneSetMember>& members, unsigned jobs, bool quiet)
+int CliCreateSet(const std::vector<ToneSetMember>& members, unsigned jobs, bool quiet)
 {
-    const std::string problem = ToneSetCheck(members);
-    if (!problem.empty()) {
-        std::fprintf(stderr, "%s\n", problem.c_str());
+    const std::string refusal = ToneSetCheck(members);
+    if (!refusal.empty()) {
+        std::fprintf(stderr, "%s\n", refusal.c_str());
         return EXIT_REFUSED;
     }
 
@@ -101,7 +101,7 @@ int RunSet(const std::vector<ToneSetMember>& members, unsigned jobs, bool quiet)
 #endif
     SetHost host(members, !quiet && StderrIsTerminal());
     const auto started = std::chrono::steady_clock::now();
-    const std::vector<JobResult> results = ToneSetRun(members, jobs, stopRequested, host, io);
+    const std::vector<JobResult> results = ToneSetCreate(members, jobs, stopRequested, host, io);
     host.EndLine();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 

@@ -17,7 +17,7 @@
 #endif
 
 #include "cli/replace_file.h"
-#include "cli/runs.h"
+#include "cli/create.h"
 #include "cli/stop_signal.h"
 #include "cli/terminal.h"
 #include "job/create_check.h"
@@ -120,7 +120,7 @@ void PrintSummary(const ToneRequest& request, const JobResult& result, double se
 
 }  // namespace
 
-int RunOne(ToneRequest request, const std::string& path, bool quiet)
+int CliCreateOne(ToneRequest request, const std::string& path, bool quiet)
 {
     std::error_code ec;
     const bool toStdout = path == "-";
@@ -128,8 +128,8 @@ int RunOne(ToneRequest request, const std::string& path, bool quiet)
     PathRules rules;
     rules.toStream = toStdout;
     const CreateCheck check = RequestBeginCreate(request, path, busy, rules);
-    if (check.problem) {
-        std::fprintf(stderr, "%s %s\n", check.problem.caption, check.problem.message);
+    if (check.refusal) {
+        std::fprintf(stderr, "%s %s\n", check.refusal.caption, check.refusal.message);
         return EXIT_REFUSED;
     }
 
