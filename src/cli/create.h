@@ -16,5 +16,5 @@ inline constexpr int EXIT_STOPPED = 130;
 // and a summary. Returns the exit status.
 int CliCreateOne(ToneRequest request, const std::string& path, bool quiet);
 
-// A set, members checked first, up to jobs files at once. Returns the exit status.
-int CliCreateSet(const std::vector<ToneSetMember>& members, unsigned jobs, bool quiet);
+// A set, members checked first, up to atOnce files at once. Returns the exit status.
+int CliCreateSet(const std::vector<ToneSetMember>& members, unsigned atOnce, bool quiet);

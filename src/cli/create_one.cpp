@@ -30,6 +30,8 @@ namespace {
 // does not read holds the last write for ever; the process then ends
 // without it, the reader keeping whole blocks (each write is one).
 constexpr auto STREAM_STOP_GRACE = std::chrono::milliseconds(200);
+// How often a job writing a stream is looked at for a stop.
+constexpr auto STOP_LOOK = std::chrono::milliseconds(10);
 
 // Whether the file at path is where standard output goes (/dev/stdout, or
 // the FIFO it was sent to): then the summary goes elsewhere.
@@ -118,13 +120,36 @@ void PrintSummary(const ToneRequest& request, const JobResult& result, double se
         std::fprintf(stderr, "The summary could not be written to standard output.\n");
 }
 
+// Waits for a job writing a stream. A stopped job ends by itself within the
+// runs of blocks under way, unless it is blocked writing to a reader that
+// reads no more (or never came). A signal cannot wake a waiting thread
+// portably, so this thread looks for the stop between short waits, and once
+// the grace is over ends the process, leaving the stream as it is.
+void AwaitStream(std::future<JobResult>& outcome, CliHost& host)
+{
+    std::chrono::steady_clock::time_point stopped{};
+    while (outcome.wait_for(STOP_LOOK) != std::future_status::ready) {
+        if (!signalStop.Requested()) continue;
+        const auto now = std::chrono::steady_clock::now();
+        if (stopped == decltype(stopped){}) stopped = now;
+        if (now - stopped > STREAM_STOP_GRACE) {
+            host.EndLine();
+            std::fprintf(stderr,
+                         "Stopped: the stream ends early; its data is shorter than its header announces.\n");
+            std::fflush(stderr);
+            std::_Exit(EXIT_STOPPED);
+        }
+    }
+}
+
 }  // namespace
 
 int CliCreateOne(ToneRequest request, const std::string& path, bool quiet)
 {
     std::error_code ec;
     const bool toStdout = path == "-";
-    std::atomic<bool> busy{false};
+    std::atomic<bool> busy{
+        false};  // only the check uses a busy flag here  // a front end's busy flag: only the check reads it here
     PathRules rules;
     rules.toStream = toStdout;
     const CreateCheck check = RequestBeginCreate(request, path, busy, rules);
@@ -133,6 +158,9 @@ int CliCreateOne(ToneRequest request, const std::string& path, bool quiet)
         return EXIT_REFUSED;
     }
 
+    namespace fs = std::filesystem;
+    const fs::file_type type = fs::status(path, ec).type();
+    const bool stream = toStdout || (type != fs::file_type::regular && type != fs::file_type::not_found);
     WaveIo io;
     if (toStdout) io.stream = BinaryStdout();
 #ifndef _WIN32
@@ -148,33 +176,15 @@ int CliCreateOne(ToneRequest request, const std::string& path, bool quiet)
 #ifdef _WIN32
             _fpreset();  // every job computes in the same floating-point state
 #endif
-            ended.set_value(
-                JobGenerate(request, busy, host, io, std::max(1u, std::thread::hardware_concurrency())));
+            ended.set_value(JobGenerate(request, signalStop, host, io,
+                                        std::max(1u, std::thread::hardware_concurrency())));
         });
     } catch (const std::system_error&) {
-        JobStartFailed(busy, host);
+        JobStartFailed(host);
         return EXIT_FAILED;
     }
 
-    // Like the dialog's Quit: pass a stop on to the job and wait for it. A
-    // stream that stays blocked after a stop (its reader reads no more, or
-    // never came) is left as it is.
-    std::chrono::steady_clock::time_point stopped{};
-    while (outcome.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
-        if (!stopRequested) continue;
-        busy.store(false);
-        const auto now = std::chrono::steady_clock::now();
-        if (stopped == decltype(stopped){}) stopped = now;
-        const std::filesystem::file_type type = std::filesystem::status(path, ec).type();
-        const bool stream = toStdout || (type != std::filesystem::file_type::regular);
-        if (stream && now - stopped > STREAM_STOP_GRACE) {
-            host.EndLine();
-            std::fprintf(stderr,
-                         "Stopped: the stream ends early; its data is shorter than its header announces.\n");
-            std::fflush(stderr);
-            std::_Exit(EXIT_STOPPED);
-        }
-    }
+    if (stream) AwaitStream(outcome, host);
     worker.join();
     const JobResult result = outcome.get();
     host.EndLine();

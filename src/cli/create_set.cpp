@@ -8,6 +8,8 @@
 #include "cli/create.h"
 #include "cli/stop_signal.h"
 #include "cli/terminal.h"
+#include "job/tone_set_check.h"
+#include "job/tone_set_create.h"
 #include "wave/wave_format.h"
 
 namespace {
@@ -87,7 +89,7 @@ private:
 
 }  // namespace
 
-int CliCreateSet(const std::vector<ToneSetMember>& members, unsigned jobs, bool quiet)
+int CliCreateSet(const std::vector<ToneSetMember>& members, unsigned atOnce, bool quiet)
 {
     const std::string refusal = ToneSetCheck(members);
     if (!refusal.empty()) {
@@ -101,7 +103,7 @@ int CliCreateSet(const std::vector<ToneSetMember>& members, unsigned jobs, bool 
 #endif
     SetHost host(members, !quiet && StderrIsTerminal());
     const auto started = std::chrono::steady_clock::now();
-    const std::vector<JobResult> results = ToneSetCreate(members, jobs, stopRequested, host, io);
+    const std::vector<JobResult> results = ToneSetCreate(members, atOnce, signalStop, host, io);
     host.EndLine();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 

@@ -1,10 +1,10 @@
 #include "job/tone_blocks.h"
 
-bool ToneBlocksPlan(ToneBlocks& t, const ToneRequest& r, const std::atomic<bool>* going)
+bool ToneBlocksPlan(ToneBlocks& t, const ToneRequest& r, const Stop* stop)
 {
     t = {};
     t.bitWidth = r.bitWidth;
-    TonePlan(t.tone, r.attenuation, r.bitWidth, double(r.sampleRate), r.frequency, double(r.seconds), going);
+    TonePlan(t.tone, r.attenuation, r.bitWidth, double(r.sampleRate), r.frequency, double(r.seconds), stop);
     // A tone that planning made longer than the request must not lose its
     // ramp-down: that would leave a click and a non-zero sum.
     const uint32_t requested = RequestBlocks(r);

@@ -18,9 +18,9 @@ struct ToneBlocks {
     int32_t secondary[BLOCK_FRAMES];
 };
 
-// Plans the request's tone; false when planning refuses it, or when going
-// (a stop request, when given) is cleared meanwhile.
-bool ToneBlocksPlan(ToneBlocks& t, const ToneRequest& request, const std::atomic<bool>* going = nullptr);
+// Plans the request's tone; false when planning refuses it, or when the
+// stop (when given) is requested meanwhile.
+bool ToneBlocksPlan(ToneBlocks& t, const ToneRequest& request, const Stop* stop = nullptr);
 
 // Moves on (or back) to the given block, as if the blocks before it had been
 // made, where the tone allows it (see ToneSeek); false where it does not.

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
+#include "base/stop.h"
 #include "synth/block_frames.h"
 #include "synth/exact_float.h"
 #include "synth/tone_phase.h"
@@ -80,10 +80,10 @@ void ToneRampDownCorrected(ToneGenerator& g, int32_t* out, uint32_t count);
 // the plan calls for; count-only with a null output.
 void ToneMake(ToneGenerator& g, int32_t* out, uint32_t count);
 
-// Leaves g.planned clear when the request cannot be planned, or when going
-// (the job's stop request, when given) is cleared during its dry run.
+// Leaves g.planned clear when the request cannot be planned, or when the
+// stop (the job's, when given) is requested during its dry run.
 void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double sampleRate, double frequency,
-              double duration, const std::atomic<bool>* going = nullptr);
+              double duration, const Stop* stop = nullptr);
 
 // Whether TonePlan plans this request: its layout alone, without the dry run,
 // so it costs next to nothing.

@@ -37,10 +37,10 @@ constexpr uint32_t DRY_RUN_SLICE = 1u << 16;
 
 // Counts count samples of the tone, looking at the stop request between
 // slices; false when it was made.
-bool Count(ToneGenerator& g, uint32_t count, const std::atomic<bool>* going)
+bool Count(ToneGenerator& g, uint32_t count, const Stop* stop)
 {
     while (count > 0) {
-        if (going && !going->load(std::memory_order_relaxed)) return false;
+        if (stop && stop->Requested()) return false;
         const uint32_t n = std::min(count, DRY_RUN_SLICE);
         ToneMake(g, nullptr, n);
         count -= n;
@@ -50,16 +50,16 @@ bool Count(ToneGenerator& g, uint32_t count, const std::atomic<bool>* going)
 
 // The sum of the whole tone, counted from the start; when lastTwo is given,
 // it also receives the last two sustain samples. False when stopped.
-bool DrySum(ToneGenerator& g, int32_t* lastTwo, const std::atomic<bool>* going, int64_t& sum)
+bool DrySum(ToneGenerator& g, int32_t* lastTwo, const Stop* stop, int64_t& sum)
 {
     ToneResetRun(g);
     const uint32_t total = ToneTotalSamples(g.plan);
     if (lastTwo) {
         const uint32_t beforeThem = ToneRampDownStart(g.plan) - 2;
-        if (!Count(g, beforeThem, going)) return false;
+        if (!Count(g, beforeThem, stop)) return false;
         ToneMake(g, lastTwo, 2);
-        if (!Count(g, total - beforeThem - 2, going)) return false;
-    } else if (!Count(g, total, going)) {
+        if (!Count(g, total - beforeThem - 2, stop)) return false;
+    } else if (!Count(g, total, stop)) {
         return false;
     }
     sum = g.run.dcSum;
@@ -140,7 +140,7 @@ bool TonePlanFits(uint32_t attenuation, int32_t bitWidth, double sampleRate, dou
 }
 
 void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double sampleRate, double frequency,
-              double duration, const std::atomic<bool>* going)
+              double duration, const Stop* stop)
 {
     if (g.planned) return;
     ToneGenerator::Plan p;
@@ -158,12 +158,12 @@ void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double s
             // ramp-down starts where the ramp-up did; if it does not, one more
             // sample of sustain, and the zero crossing is not tested again.
             int32_t last[2];
-            if (!DrySum(g, last, going, sum)) return;
+            if (!DrySum(g, last, stop, sum)) return;
             if (!(last[0] <= 0 && last[1] > 0)) {
                 if (!PlaceBlocks(g.plan, rampDownStart + 1)) return;
-                if (!DrySum(g, nullptr, going, sum)) return;
+                if (!DrySum(g, nullptr, stop, sum)) return;
             }
-        } else if (!DrySum(g, nullptr, going, sum)) {
+        } else if (!DrySum(g, nullptr, stop, sum)) {
             return;
         }
         ToneChooseCorrection(g.plan, sum);

@@ -55,7 +55,11 @@ public:
     {
         ShowMessageBox(dialog, text, caption);
     }
-    void JobEnded() override { SendMessageA(dialog, WM_JOB_ENDED, 0, 0); }
+    void JobEnded() override
+    {
+        dialog.bBusy = false;
+        SendMessageA(dialog, WM_JOB_ENDED, 0, 0);
+    }
 
 private:
     CCalyxDlg& dialog;
@@ -239,6 +243,7 @@ void CCalyxDlg::OnCreateFile()
 
     ReleaseFinishedWorker();
     jobRequest = request;
+    jobStop.emplace();
     // A disabled button loses the focus to nowhere, and the keyboard with it:
     // Escape could no longer stop the job. "Quit" takes it instead.
     if (GetFocus() == btnCreate.m_hWnd) SendMessageA(m_hWnd, WM_NEXTDLGCTL, WPARAM(btnQuit.m_hWnd), TRUE);
@@ -246,7 +251,7 @@ void CCalyxDlg::OnCreateFile()
     hThread = CreateThread(nullptr, 0, WorkerThread, this, 0, nullptr);
     if (!hThread) {
         DialogJobHost host(*this);
-        JobStartFailed(bBusy, host);
+        JobStartFailed(host);
     }
 }
 
@@ -260,8 +265,8 @@ LRESULT CCalyxDlg::OnJobEnded(WPARAM, LPARAM)
     return 0;
 }
 
-// The previous job has cleared busy, so its thread is at most finishing its
-// last message to this dialog: serve that, then let the handle go.
+// The previous job has ended (busy is clear), so its thread is at most
+// finishing its last message to this dialog: serve that, then let the handle go.
 void CCalyxDlg::ReleaseFinishedWorker()
 {
     if (!hThread) return;
@@ -281,7 +286,7 @@ DWORD WINAPI CCalyxDlg::WorkerThread(LPVOID param)
     _fpreset();
     auto* dialog = static_cast<CCalyxDlg*>(param);
     DialogJobHost host(*dialog);
-    JobGenerate(dialog->jobRequest, dialog->bBusy, host, dialog->jobIo,
+    JobGenerate(dialog->jobRequest, *dialog->jobStop, host, dialog->jobIo,
                 std::max(1u, std::thread::hardware_concurrency()));
     return 0;
 }
@@ -290,6 +295,7 @@ void CCalyxDlg::OnQuit()
 {
     UpdateData(true);
     bQuitting = true;
+    if (jobStop) jobStop->Request();
     bBusy = false;
     // The worker sends its progress to this thread: keep serving messages.
     while (WaitForSingleObject(hThread, 50) == WAIT_TIMEOUT) {

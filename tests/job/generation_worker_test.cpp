@@ -87,7 +87,7 @@ std::vector<int32_t> Channel(const std::vector<uint8_t>& file, int32_t bits, siz
 class JobGenerateTest : public ::testing::Test {
 protected:
     fs::path dir;
-    std::atomic<bool> busy{true};  // as "Create file" leaves it
+    Stop stop;
     RecordingHost host;
 
     void SetUp() override
@@ -111,12 +111,8 @@ protected:
         return r;
     }
 
-    // The ending every job has unless stopped: busy clear, "Create file" back.
-    void ExpectEndedNormally()
-    {
-        EXPECT_FALSE(busy.load());
-        EXPECT_EQ(host.ended, 1);
-    }
+    // The ending every job has unless stopped: "Create file" back.
+    void ExpectEndedNormally() { EXPECT_EQ(host.ended, 1); }
 };
 
 // Range 0 ... blocks + 1, position 0 first, every block k, then blocks + 1;
@@ -126,10 +122,9 @@ TEST_F(JobGenerateTest, ProgressAndFileFollowTheBlocks)
     for (int32_t bits : {16, 24, 32}) {
         SCOPED_TRACE(bits);
         host = {};
-        busy = true;
         // 1 s at 44100 Hz: 86 whole blocks and a part, so 87.
         const ToneRequest r = Request(44100, 1000.0, 1, bits);
-        ASSERT_EQ(JobGenerate(r, busy, host).end, JobEnd::Done);
+        ASSERT_EQ(JobGenerate(r, stop, host).end, JobEnd::Done);
         ExpectEndedNormally();
         EXPECT_TRUE(host.messages.empty());
         ASSERT_EQ(host.ranges, std::vector<uint32_t>{88});
@@ -150,9 +145,8 @@ TEST_F(JobGenerateTest, PlanLongerThanRequestIsWrittenWhole)
     for (int32_t bits : {24, 32}) {
         SCOPED_TRACE(bits);
         host = {};
-        busy = true;
         const ToneRequest r = Request(5120, 2.5, 1, bits);
-        ASSERT_EQ(JobGenerate(r, busy, host).end, JobEnd::Done);
+        ASSERT_EQ(JobGenerate(r, stop, host).end, JobEnd::Done);
         ExpectEndedNormally();
         ASSERT_FALSE(host.ranges.empty());
         EXPECT_EQ(host.ranges.back(), 13u);
@@ -180,9 +174,8 @@ TEST_F(JobGenerateTest, RefusedPlanMakesNoFile)
     for (const Case c : {Case{44100, 1.0}, Case{500, 2.0}}) {
         SCOPED_TRACE(c.rate);
         host = {};
-        busy = true;
         const ToneRequest r = Request(c.rate, c.freq, 1, 32);
-        ASSERT_EQ(JobGenerate(r, busy, host).end, JobEnd::PlanRefused);
+        ASSERT_EQ(JobGenerate(r, stop, host).end, JobEnd::PlanRefused);
         ExpectEndedNormally();
         EXPECT_FALSE(fs::exists(r.path));
         ASSERT_EQ(host.messages.size(), 1u);
@@ -197,7 +190,7 @@ TEST_F(JobGenerateTest, RefusedPlanMakesNoFile)
 TEST_F(JobGenerateTest, FailedCreationIsReportedAndProgressStaysAtZero)
 {
     const ToneRequest r = Request(44100, 1000.0, 1, 32, "missing/t.wav");
-    ASSERT_EQ(JobGenerate(r, busy, host).end, JobEnd::CreateFailed);
+    ASSERT_EQ(JobGenerate(r, stop, host).end, JobEnd::CreateFailed);
     ExpectEndedNormally();
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, "Sorry, can't do this. Something's wrong");
@@ -214,19 +207,18 @@ TEST_F(JobGenerateTest, StopFinishesTheFileWithTheRunsUnderWay)
 {
     for (int32_t bits : {16, 24, 32}) {
         host = {};
-        busy = true;
         const ToneRequest whole = Request(44100, 1000.0, 5, bits, "whole.wav");
-        ASSERT_EQ(JobGenerate(whole, busy, host).end, JobEnd::Done);
+        ASSERT_EQ(JobGenerate(whole, stop, host).end, JobEnd::Done);
         const auto all = ReadFile(whole.path);
         for (const unsigned makers : {1u, 2u}) {
             SCOPED_TRACE(testing::Message() << bits << " bits, " << makers << " makers");
             host = {};
-            busy = true;
+            Stop quit;
             host.onPos = [&](uint32_t pos) {
-                if (host.positions.size() > 1 && pos == 3) busy = false;
+                if (host.positions.size() > 1 && pos == 3) quit.Request();
             };
             const ToneRequest r = Request(44100, 1000.0, 5, bits);
-            ASSERT_EQ(JobGenerate(r, busy, host, {}, makers).end, JobEnd::Stopped);
+            ASSERT_EQ(JobGenerate(r, quit, host, {}, makers).end, JobEnd::Stopped);
             EXPECT_EQ(host.ended, 0);
             EXPECT_TRUE(host.messages.empty());
             EXPECT_EQ(host.positions.back(), 3u);
@@ -253,13 +245,12 @@ TEST_F(JobGenerateTest, WriteFailureIsReportedAndLeavesAFinishedFile)
     for (int32_t bits : {16, 24, 32}) {
         SCOPED_TRACE(bits);
         host = {};
-        busy = true;
         const rlim_t blockBytes = 512 * 2 * rlim_t(bits / 8);
         rlimit limit = saved;
         limit.rlim_cur = 140 + 5 * blockBytes;
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
         const ToneRequest r = Request(44100, 1000.0, 1, bits);
-        const JobEnd end = JobGenerate(r, busy, host).end;
+        const JobEnd end = JobGenerate(r, stop, host).end;
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
         ASSERT_EQ(end, JobEnd::WriteFailed);
         ExpectEndedNormally();
@@ -284,7 +275,7 @@ TEST_F(JobGenerateTest, ShortWriteIsReportedAndLeavesWholeBlocks)
     const ToneRequest r = Request(44100, 1000.0, 1, 32);
     WaveIo io;
     io.write = halfFirstRun;
-    ASSERT_EQ(JobGenerate(r, busy, host, io).end, JobEnd::WriteFailed);
+    ASSERT_EQ(JobGenerate(r, stop, host, io).end, JobEnd::WriteFailed);
     ExpectEndedNormally();
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text,
@@ -300,7 +291,7 @@ TEST_F(JobGenerateTest, FileLostBeforeFinishIsReported)
     host.onPos = [&](uint32_t pos) {
         if (pos == 2) fs::remove(r.path);
     };
-    ASSERT_EQ(JobGenerate(r, busy, host).end, JobEnd::WriteFailed);
+    ASSERT_EQ(JobGenerate(r, stop, host).end, JobEnd::WriteFailed);
     ExpectEndedNormally();
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].caption, "Create wav file...");
@@ -311,14 +302,13 @@ TEST_F(JobGenerateTest, FileLostBeforeFinishIsReported)
 TEST_F(JobGenerateTest, JobsOfOneRequestGiveIdenticalFiles)
 {
     ToneRequest shared = Request(44100, 997.0, 1, 16, "a.wav");
-    ASSERT_EQ(JobGenerate(shared, busy, host).end, JobEnd::Done);
+    ASSERT_EQ(JobGenerate(shared, stop, host).end, JobEnd::Done);
     const auto first = ReadFile(shared.path);
 
     shared = Request(44100, 997.0, 1, 16, "b.wav");
-    busy = true;
     host = {};
     host.onPos = [&](uint32_t) { shared.bitWidth = 32; };
-    ASSERT_EQ(JobGenerate(shared, busy, host).end, JobEnd::Done);
+    ASSERT_EQ(JobGenerate(shared, stop, host).end, JobEnd::Done);
     const auto second = ReadFile(shared.path);
     ExpectFinished(first, 16, 87);
     EXPECT_EQ(first, second);
@@ -326,10 +316,8 @@ TEST_F(JobGenerateTest, JobsOfOneRequestGiveIdenticalFiles)
 
 TEST(JobStartFailed, ReportsAndLeavesTheStarterReady)
 {
-    std::atomic<bool> busy{true};
     RecordingHost host;
-    JobStartFailed(busy, host);
-    EXPECT_FALSE(busy.load());
+    JobStartFailed(host);
     EXPECT_EQ(host.ended, 1);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, "Sorry, can't do this. Something's wrong");

@@ -1,4 +1,5 @@
-#include "job/tone_set.h"
+#include "job/tone_set_check.h"
+#include "job/tone_set_expand.h"
 
 #include <gtest/gtest.h>
 

@@ -638,9 +638,9 @@ void TestJobs()
         // The same request without the dialog: the file must be the same.
         const std::string direct = WorkPath("direct" + std::to_string(job.bits) + ".wav");
         request.path = direct;
-        std::atomic<bool> busy{true};
+        Stop stop;
         RecordingHost host;
-        JobGenerate(request, busy, host);
+        JobGenerate(request, stop, host);
         const std::string made = ReadFile(path);
         CHECK(made.size() > 140);
         CHECK(made == ReadFile(direct));
