@@ -48,7 +48,8 @@ JobResult JobGenerate(const ToneRequest& shared, const Stop& stop, JobHost& host
     if (!runs.Ready()) return end(JobEnd::CreateFailed, MESSAGE_CREATE_FAILED);
 
     result.plannedBytes = blocks * WaveBytesPerBlock(request.bitWidth);
-    if (!WaveCreate(writer, request.bitWidth, request.path.c_str(), request.sampleRate, result.plannedBytes))
+    if (WaveCreate(writer, request.bitWidth, request.path.c_str(), request.sampleRate, result.plannedBytes) !=
+        0)
         return end(JobEnd::CreateFailed, MESSAGE_CREATE_FAILED);
     result.created = true;
     result.stream = writer.stream;
