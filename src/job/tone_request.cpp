@@ -53,7 +53,12 @@ RequestRefusal RequestCheck(const ToneRequest& r)
     // "Truncates to 0" without converting: a huge or NaN frequency has no int.
     if (r.seconds == 0 || r.sampleRate == 0 || std::fabs(r.frequency) < 1.0)
         return Invalid("nSeconds = 0 or nSampleRate = 0 or Frequency = 0");
-    if (std::floor(r.frequency + 0.5) > double(r.sampleRate / 2))
+    // At or above half the rate: a tone at exactly half the rate has no
+    // defined level (its samples fall near the zero crossings). The designed
+    // test, the frequency rounded half up above rate / 2 in whole numbers,
+    // let half the rate (and up to half a hertz above it) through at even
+    // rates and is the same test at odd ones.
+    if (r.frequency >= double(r.sampleRate) / 2.0)
         return Invalid("The frequency you requested is greater than the Nyquist rate!");
     if (!std::isfinite(r.frequency) || r.frequency < 0 || r.sampleRate < 0 || r.seconds < 0)
         return Invalid("Sample rate, frequency and duration must be positive numbers.");

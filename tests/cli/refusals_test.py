@@ -20,6 +20,8 @@ def group_refusals(tmp):
         (["--seconds", "0"], INVALID, ZERO),
         (["--freq", "0.9"], INVALID, ZERO),
         (["--freq=-0.9"], INVALID, ZERO),
+        (["--freq", "192000"], INVALID, NYQUIST),
+        (["--freq", "192000.49"], INVALID, NYQUIST),
         (["--freq", "192000.5"], INVALID, NYQUIST),
         (["--freq", "1e12"], INVALID, NYQUIST),
         (["--rate", "44101", "--freq", "22050.5"], INVALID, NYQUIST),
@@ -48,7 +50,7 @@ def group_refusals(tmp):
     # The limits themselves pass.
     for args in (["--bits", "16", "--atten", "90"], ["--bits", "24", "--atten", "138"],
                  ["--bits", "32", "--atten", "186"], ["--rate", "44101", "--freq", "22050.49"],
-                 ["--rate", "384000", "--freq", "192000.49"], ["--freq", "1.0", "--seconds", "3"]):
+                 ["--rate", "384000", "--freq", "191999.99"], ["--freq", "1.0", "--seconds", "3"]):
         options = dict(zip(short[::2], short[1::2]))
         options.update(zip(args[::2], args[1::2]))
         r = run([x for kv in options.items() for x in kv] + out)

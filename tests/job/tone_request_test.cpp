@@ -66,11 +66,15 @@ TEST(RequestCheck, FirstFailingCheckInOrder)
         {Request(44100, 0.9, 1), ZERO},
         {Request(44100, -0.9, 1), ZERO},
         {Request(44100, 1.0, 1), nullptr},
-        // Nyquist: the frequency rounded half up against half the rate.
-        {Request(384000, 192000, 1), nullptr},
-        {Request(384000, 192000.49, 1), nullptr},
+        // Nyquist: at or above half the rate is refused, just below it passes.
+        {Request(384000, 191999.99, 1), nullptr},
+        {Request(384000, 192000, 1), NYQUIST},
+        {Request(384000, 192000.49, 1), NYQUIST},
         {Request(384000, 192000.5, 1), NYQUIST},
+        {Request(24000, 12000, 1, 32), NYQUIST},
+        {Request(22050, 11025, 1, 16), NYQUIST},
         {Request(44101, 22050, 1), nullptr},
+        {Request(44101, 22050.49, 1), nullptr},
         {Request(44101, 22050.5, 1), NYQUIST},
         {Request(44100, 1e12, 1), NYQUIST},
         {Request(44100, inf, 1), NYQUIST},
