@@ -26,5 +26,5 @@ bool ToneBlocksPlan(ToneBlocks& t, const ToneRequest& request, const Stop* stop 
 // made, where the tone allows it (see ToneSeek); false where it does not.
 bool ToneBlocksSeek(ToneBlocks& t, uint32_t block);
 
-// Makes the next block into out (room for 4096 bytes); returns its bytes.
+// Makes the next block into out (room for WaveBytesPerBlock(32) bytes); returns its bytes.
 uint32_t ToneBlocksNext(ToneBlocks& t, uint8_t* out);

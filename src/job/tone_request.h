@@ -34,7 +34,7 @@ uint32_t MaxAttenuation(int32_t bitWidth);
 // The number checks of "Create file", in their order; the first failure.
 RequestRefusal RequestCheck(const ToneRequest& request);
 
-// Blocks of 512 frames the request asks for: ceil(seconds x rate / 512).
+// Blocks (BLOCK_FRAMES frames) the request asks for: ceil(seconds x rate / BLOCK_FRAMES).
 // Only meaningful for a request that RequestCheck passed.
 uint32_t RequestBlocks(const ToneRequest& request);
 
