@@ -65,8 +65,8 @@ bool BlockRuns::Write(ToneBlocks& tone, uint32_t blocks, WaveWriter& writer,
 
     // No maker takes a run more than twice `count` runs ahead of those
     // reported: however slow the calling thread, a stop it passes on ends
-    // the file within a few runs. (A lead of `count` runs kept the makers
-    // waiting for the reports: 55 against 42 ms for the default request.)
+    // the file within a few runs. (A lead of only `count` runs keeps the
+    // makers waiting for the reports.)
     const auto mayTake = [&] { return runs.next < runs.reportedRuns + 2 * count; };
     const auto work = [&](Maker& m, bool caller) {
         if (sideBySide && !caller) *m.tone = tone;  // the caller's copy is made above

@@ -85,10 +85,10 @@ int CheckFinished(const WaveWriter& w)
 
 // An existing plain file is replaced by a new one rather than emptied:
 // emptying a large file frees its pages before the first byte is written,
-// and ext4 then flushes the whole new file at close (17 and 22 ms for a
-// 92 MB file, a third of a default job). Only a regular file with a single
-// name is removed, and its permissions are given to the new file; a link, a
-// device or a file that cannot be removed is opened and emptied as before.
+// and ext4 then flushes the whole new file at close. Only a regular file
+// with a single name is removed, and its permissions are given to the new
+// file; a link, a device or a file that cannot be removed is opened and
+// emptied instead.
 std::FILE* OpenReplacing(const std::filesystem::path& path)
 {
     namespace fs = std::filesystem;
