@@ -148,8 +148,7 @@ int CliCreateOne(ToneRequest request, const std::string& path, bool quiet)
 {
     std::error_code ec;
     const bool toStdout = path == "-";
-    std::atomic<bool> busy{
-        false};  // only the check uses a busy flag here  // a front end's busy flag: only the check reads it here
+    std::atomic<bool> busy{false};  // a front end's busy flag: here only the check reads it
     PathRules rules;
     rules.toStream = toStdout;
     const CreateCheck check = RequestBeginCreate(request, path, busy, rules);
