@@ -86,7 +86,7 @@ def group_refusals(tmp):
 
 
 def group_faults(tmp):
-    """The path test leaves existing files alone; a thread that cannot start."""
+    """The path test leaves existing files alone; threads that cannot start."""
     keep = os.path.join(tmp, "keep.wav")
     with open(keep, "wb") as f:
         f.write(b"precious bytes")
@@ -106,6 +106,12 @@ def group_faults(tmp):
     check(r.returncode == 1, f"no thread: exit {r.returncode}")
     check(r.stderr == f"{CREATE} {THREAD_FAILED}\n", f"no thread: {r.stderr!r}")
     check(not os.path.exists(path), "no thread: no file")
+    # A set starts no thread it cannot do without: its members are made one
+    # after another on the calling thread.
+    sets = os.path.join(tmp, "nothread")
+    r = run(["--seconds", "1", "--rate", "8000", "--bits", "16,24", "--out-dir", sets, "--jobs", "2"], env=env)
+    check(r.returncode == 0 and sorted(os.listdir(sets)) == ["tone-16bit.wav", "tone-24bit.wav"],
+          f"no thread, a set: exit {r.returncode} {r.stderr!r}")
 
 
 if __name__ == "__main__":
