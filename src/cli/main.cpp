@@ -10,10 +10,10 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/analyze_command.h"
-#include "cli/runs.h"
+#include "cli/create.h"
 #include "cli/stop_signal.h"
 #include "job/request_text.h"
-#include "job/tone_set.h"
+#include "job/tone_set_expand.h"
 
 int main(int argc, char** argv)
 {
@@ -24,7 +24,7 @@ int main(int argc, char** argv)
 
     ToneSetOptions options;
     bool quiet = false;
-    std::string jobsText = FormatNumber(uint32_t(std::max(1u, std::thread::hardware_concurrency())));
+    std::string atOnceText = RequestFormatNumber(uint32_t(std::max(1u, std::thread::hardware_concurrency())));
 
     CLI::App app{
         "Writes one stereo sine tone to a PCM RIFF/WAVE file: whole cycles, Blackman fades, "
@@ -54,7 +54,9 @@ int main(int argc, char** argv)
                    "option with several values)")
         ->type_name("FILE");
     app.add_option("--out-dir", options.outDir, "Folder for the files (made if missing)")->type_name("DIR");
-    app.add_option("--jobs", jobsText, "Files made at once in a set")->capture_default_str()->type_name("N");
+    app.add_option("--jobs", atOnceText, "Files made at once in a set")
+        ->capture_default_str()
+        ->type_name("N");
     app.add_flag("--quiet", quiet, "No progress bar and no summary");
     app.footer(
         "calyx-cli analyze FILE... checks and measures WAVE files (calyx-cli analyze --help).\n"
@@ -69,17 +71,17 @@ int main(int argc, char** argv)
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? EXIT_DONE : EXIT_REFUSED;
     }
-    uint32_t jobs = 0;
-    if (!ParseNumber(jobsText, jobs) || jobs == 0) {
-        std::fprintf(stderr, "--jobs: '%s' is not a whole number from 1 up.\n", jobsText.c_str());
+    uint32_t atOnce = 0;
+    if (!RequestParseNumber(atOnceText, atOnce) || atOnce == 0) {
+        std::fprintf(stderr, "--jobs: '%s' is not a whole number from 1 up.\n", atOnceText.c_str());
         return EXIT_REFUSED;
     }
 
     std::error_code ec;
     std::vector<ToneSetMember> members;
-    const std::string problem = ToneSetExpand(options, std::filesystem::current_path(ec).string(), members);
-    if (!problem.empty()) {
-        std::fprintf(stderr, "%s\n", problem.c_str());
+    const std::string refusal = ToneSetExpand(options, std::filesystem::current_path(ec).string(), members);
+    if (!refusal.empty()) {
+        std::fprintf(stderr, "%s\n", refusal.c_str());
         return EXIT_REFUSED;
     }
     // The folder is made first, so that its files' paths can be tested; a
@@ -87,8 +89,8 @@ int main(int argc, char** argv)
     bool madeDir = false;
     if (!options.outDir.empty() && !std::filesystem::is_directory(options.outDir, ec))
         madeDir = std::filesystem::create_directories(options.outDir, ec);
-    const int status = members.size() == 1 ? RunOne(members[0].request, members[0].request.path, quiet)
-                                           : RunSet(members, jobs, quiet);
+    const int status = members.size() == 1 ? CliCreateOne(members[0].request, members[0].request.path, quiet)
+                                           : CliCreateSet(members, atOnce, quiet);
     if (madeDir && status == EXIT_REFUSED) std::filesystem::remove(options.outDir, ec);
     return status;
 }

@@ -2,13 +2,13 @@
 
 #include <csignal>
 
-std::atomic<bool> stopRequested{false};
+constinit Stop signalStop;
 
 namespace {
 
 extern "C" void OnStopSignal(int signal)
 {
-    stopRequested = true;
+    signalStop.Request();
     std::signal(signal, OnStopSignal);  // Windows resets the handler on delivery
 }
 

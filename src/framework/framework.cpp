@@ -24,8 +24,8 @@ void ExchangeNumber(CDataExchange* dx, int controlId, T& value, const char* fail
 {
     if (dx->failed) return;
     if (!dx->saveAndValidate)
-        SetDlgItemTextA(dx->dialog->m_hWnd, controlId, FormatNumber(value).c_str());
-    else if (!ParseNumber(FieldText(dx, controlId), value))
+        SetDlgItemTextA(dx->dialog->m_hWnd, controlId, RequestFormatNumber(value).c_str());
+    else if (!RequestParseNumber(FieldText(dx, controlId), value))
         dx->Fail(controlId, failure);
 }
 

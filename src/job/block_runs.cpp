@@ -4,9 +4,8 @@
 #include <condition_variable>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
-#include <vector>
+
+#include "base/run_parts.h"
 
 BlockRuns::BlockRuns(unsigned makers) : count(std::max(1u, makers))
 {
@@ -66,8 +65,8 @@ bool BlockRuns::Write(ToneBlocks& tone, uint32_t blocks, WaveWriter& writer,
 
     // No maker takes a run more than twice `count` runs ahead of those
     // reported: however slow the calling thread, a stop it passes on ends
-    // the file within a few runs. (A lead of `count` runs kept the makers
-    // waiting for the reports: 55 against 42 ms for the default request.)
+    // the file within a few runs. (A lead of only `count` runs keeps the
+    // makers waiting for the reports.)
     const auto mayTake = [&] { return runs.next < runs.reportedRuns + 2 * count; };
     const auto work = [&](Maker& m, bool caller) {
         if (sideBySide && !caller) *m.tone = tone;  // the caller's copy is made above
@@ -75,7 +74,9 @@ bool BlockRuns::Write(ToneBlocks& tone, uint32_t blocks, WaveWriter& writer,
         for (;;) {
             if (caller) runs.Report(written);
             if (!caller)
-                runs.changed.wait(lock, [&] { return runs.stopped || runs.failed || runs.next == runs.count || mayTake(); });
+                runs.changed.wait(lock, [&] {
+                    return runs.stopped || runs.failed || runs.next == runs.count || mayTake();
+                });
             if (runs.stopped || runs.failed || runs.next == runs.count) break;
             const uint32_t r = runs.next++;
             const uint32_t first = r * RUN_BLOCKS;
@@ -109,17 +110,8 @@ bool BlockRuns::Write(ToneBlocks& tone, uint32_t blocks, WaveWriter& writer,
         }
     };
 
-    std::vector<std::thread> helpers;
-    for (unsigned i = 1; i < count && i < runs.count; ++i) {
-        try {
-            helpers.emplace_back(work, std::ref(makers[i]), false);
-        } catch (const std::system_error&) {
-            break;  // fewer makers: the others take more runs
-        }
-    }
-    work(makers[0], true);
-    for (std::thread& h : helpers)
-        h.join();
+    // The calling thread is maker 0, the one that reports.
+    RunParts(std::min(count, runs.count), [&](unsigned p) { work(makers[p], p == 0); });
     std::lock_guard lock(runs.mutex);
     runs.Report(written);  // what the helpers wrote after the caller's last look
     return !runs.failed;

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-bool PathCanBeCreated(const std::string& path)
+bool RequestPathCanBeCreated(const std::string& path)
 {
     if (path.empty()) return false;
     namespace fs = std::filesystem;
@@ -40,15 +40,15 @@ bool PathCanBeCreated(const std::string& path)
     return true;
 }
 
-CreateCheck BeginCreate(ToneRequest& request, const std::string& pathText, std::atomic<bool>& busy,
-                        PathRules rules)
+CreateCheck RequestBeginCreate(ToneRequest& request, const std::string& pathText, std::atomic<bool>& busy,
+                               PathRules rules)
 {
     if (busy.exchange(true)) return {{}, true};
     request.path = pathText;
     const bool pathFits = pathText.size() <= rules.maxChars;
-    const RequestProblem problem = pathFits && (rules.toStream || PathCanBeCreated(pathText))
-                                       ? CheckRequest(request)
-                                       : RequestProblem{MESSAGE_PATH, CAPTION_PATH};
-    if (problem) busy.store(false);
-    return {problem, false};
+    const RequestRefusal refusal = pathFits && (rules.toStream || RequestPathCanBeCreated(pathText))
+                                       ? RequestCheck(request)
+                                       : RequestRefusal{MESSAGE_PATH, CAPTION_PATH};
+    if (refusal) busy.store(false);
+    return {refusal, false};
 }

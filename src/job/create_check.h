@@ -11,7 +11,7 @@ inline constexpr const char* MESSAGE_PATH =
 
 // The outcome of "Create file" up to the start of the job.
 struct CreateCheck {
-    RequestProblem problem;    // empty: the job may start
+    RequestRefusal refusal;    // empty: the job may start
     bool alreadyBusy = false;  // a job was running: nothing was checked
 };
 
@@ -26,12 +26,12 @@ struct PathRules {
 // becomes the request's path; a path longer than the rules allow is refused,
 // never cut short. Busy stays set when the job may start and is cleared on a
 // refusal; when a job is already running, nothing else happens.
-CreateCheck BeginCreate(ToneRequest& request, const std::string& pathText, std::atomic<bool>& busy,
-                        PathRules rules = {});
+CreateCheck RequestBeginCreate(ToneRequest& request, const std::string& pathText, std::atomic<bool>& busy,
+                               PathRules rules = {});
 
 // The path test: true when a file can be written at path. It changes
 // nothing on disk: an existing regular file is opened for writing without
 // being emptied, a file the test has to create to find out is removed
 // again, and a pipe, a FIFO or a device is not opened at all (that would
 // end its reader's stream), only looked at.
-bool PathCanBeCreated(const std::string& path);
+bool RequestPathCanBeCreated(const std::string& path);

@@ -7,12 +7,8 @@
 #include "job/tone_blocks.h"
 #include "wave/wave_format.h"
 
-namespace {
-
-}  // namespace
-
-JobResult GenerationWorker(const ToneRequest& shared, std::atomic<bool>& busy, JobHost& host,
-                           const WaveIo& io, unsigned makers)
+JobResult JobGenerate(const ToneRequest& shared, const Stop& stop, JobHost& host, const WaveIo& io,
+                      unsigned makers)
 {
     // The starter may change its request while the job runs; this job keeps
     // the values it started with.
@@ -28,10 +24,7 @@ JobResult GenerationWorker(const ToneRequest& shared, std::atomic<bool>& busy, J
     const auto end = [&](JobEnd how, const char* message = nullptr) {
         if (message) host.ShowMessage(message, CAPTION_CREATE);
         result.end = how;
-        if (how != JobEnd::Stopped) {
-            busy.store(false);
-            host.JobEnded();
-        }
+        if (how != JobEnd::Stopped) host.JobEnded();
         return result;
     };
 
@@ -39,9 +32,9 @@ JobResult GenerationWorker(const ToneRequest& shared, std::atomic<bool>& busy, J
     // it leaves no file behind.
     std::unique_ptr<ToneBlocks> tone(new (std::nothrow) ToneBlocks);
     if (!tone) return end(JobEnd::CreateFailed, MESSAGE_CREATE_FAILED);
-    if (!ToneBlocksPlan(*tone, request, &busy)) {
+    if (!ToneBlocksPlan(*tone, request, &stop)) {
         // Stopped while planning: nothing was made, nothing to report.
-        if (!busy.load()) return end(JobEnd::Stopped);
+        if (stop.Requested()) return end(JobEnd::Stopped);
         // A refused plan has no defined samples: make no file at all.
         return end(JobEnd::PlanRefused, MESSAGE_TOO_SHORT);
     }
@@ -54,9 +47,9 @@ JobResult GenerationWorker(const ToneRequest& shared, std::atomic<bool>& busy, J
     BlockRuns runs(makers);
     if (!runs.Ready()) return end(JobEnd::CreateFailed, MESSAGE_CREATE_FAILED);
 
-    result.plannedBytes = blocks * WaveBytesPerBlock(request.nBitWidth);
-    if (!WaveCreate(writer, request.nBitWidth, request.path.c_str(), request.nSampleRate,
-                    result.plannedBytes))
+    result.plannedBytes = blocks * WaveBytesPerBlock(request.bitWidth);
+    if (WaveCreate(writer, request.bitWidth, request.path.c_str(), request.sampleRate, result.plannedBytes) !=
+        0)
         return end(JobEnd::CreateFailed, MESSAGE_CREATE_FAILED);
     result.created = true;
     result.stream = writer.stream;
@@ -66,7 +59,7 @@ JobResult GenerationWorker(const ToneRequest& shared, std::atomic<bool>& busy, J
     bool stopped = false;
     const bool written = runs.Write(*tone, blocks, writer, [&](uint32_t k) {
         host.SetProgressPos(k);
-        stopped = !busy.load();
+        stopped = stop.Requested();
         return !stopped;
     });
     const bool finished = WaveFinish(writer) == 0 && written;
@@ -80,9 +73,9 @@ JobResult GenerationWorker(const ToneRequest& shared, std::atomic<bool>& busy, J
     host.SetProgressPos(blocks + 1);
     return finished ? end(JobEnd::Done) : end(JobEnd::WriteFailed, failed);
 }
-void JobStartFailed(std::atomic<bool>& busy, JobHost& host)
+
+void JobStartFailed(JobHost& host)
 {
     host.ShowMessage(MESSAGE_CREATE_FAILED, CAPTION_CREATE);
-    busy.store(false);
     host.JobEnded();
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
+#include "base/stop.h"
 #include "job/job_host.h"
 #include "job/tone_request.h"
 #include "wave/wave_writer.h"
@@ -25,18 +25,18 @@ struct JobResult {
     bool created = false;       // a file was made
 };
 
-// Runs one job for a request that passed BeginCreate, on the calling thread.
+// Runs one job for a request that passed RequestBeginCreate, on the calling thread.
 // The request is copied first thing, so the caller may change it afterwards.
-// busy is the stop request: clearing it stops the job after its current block
-// (or its planning). The worker clears busy itself when the job ends without
-// a stop request. The thread's entry should restore the default
+// A request of stop ends the job after the runs of blocks under way (or its
+// planning); a job that ends without one calls host.JobEnded, where the
+// starter clears its busy flag. The thread's entry should restore the default
 // floating-point state first (_fpreset on Windows) so that every job
 // computes alike. io is how the file is reached (see WaveIo); up to
 // `makers` threads make the blocks, the calling one among them (the host
 // hears from that one only), with the bytes of one.
-JobResult GenerationWorker(const ToneRequest& request, std::atomic<bool>& busy, JobHost& host,
-                           const WaveIo& io = {}, unsigned makers = 1);
+JobResult JobGenerate(const ToneRequest& request, const Stop& stop, JobHost& host, const WaveIo& io = {},
+                      unsigned makers = 1);
 
-// For a front end whose worker thread could not be started: reports it, clears
-// busy and tells the host that "Create file" may be used again.
-void JobStartFailed(std::atomic<bool>& busy, JobHost& host);
+// For a front end whose worker thread could not be started: reports it and
+// tells the host that "Create file" may be used again.
+void JobStartFailed(JobHost& host);

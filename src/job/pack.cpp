@@ -67,7 +67,7 @@ void DitherBlock(int32_t* primary, int32_t* secondary, DitherRandom& random)
 
 // The frames are built in 64-bit words where a frame fills one or two of
 // them; __restrict tells the compiler that the output bytes do not overlap
-// the samples, so that the loops vectorise (9 to 3 ms of a default job).
+// the samples, so that the loops vectorise.
 uint32_t PackBlock(int32_t bitWidth, const int32_t* __restrict primary, const int32_t* __restrict secondary,
                    uint8_t* __restrict out)
 {

@@ -22,11 +22,13 @@ inline constexpr uint32_t DITHER_DRAWS_PER_BLOCK = 4 * BLOCK_FRAMES;
 // sign(x) * ((|x| + r1 + r2) >> 16), saturated at -32768 ... 32767.
 int32_t DitherSample(int32_t x, int32_t r1, int32_t r2);
 
-// Reduces both 512-sample blocks in place from the 32-bit scale to 16 bits
-// with triangular dither; draws primary[i] (two), secondary[i] (two), ...
+// Reduces both blocks (BLOCK_FRAMES samples each) in place from the 32-bit
+// scale to 16 bits with triangular dither; draws primary[i] (two),
+// secondary[i] (two), ...
 void DitherBlock(int32_t* primary, int32_t* secondary, DitherRandom& random);
 
 // Lays one block out as little-endian interleaved frames; returns the bytes
-// to write: 2048, 3072 or 4096 (0 for any other width). secondary is unused
-// for 24 bits, whose samples saturate at -8388608 ... 8388607.
+// to write, WaveBytesPerBlock(bitWidth) (0 for a width other than 16, 24 or
+// 32). secondary is unused for 24 bits, whose samples saturate at
+// -8388608 ... 8388607.
 uint32_t PackBlock(int32_t bitWidth, const int32_t* primary, const int32_t* secondary, uint8_t* out);

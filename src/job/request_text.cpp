@@ -46,7 +46,7 @@ bool ParseWhole(std::string_view text, int64_t& value)
 
 }  // namespace
 
-bool ParseNumber(std::string_view text, int32_t& value)
+bool RequestParseNumber(std::string_view text, int32_t& value)
 {
     int64_t v = 0;
     if (!ParseWhole(text, v) || v < INT32_MIN || v > INT32_MAX) return false;
@@ -54,7 +54,7 @@ bool ParseNumber(std::string_view text, int32_t& value)
     return true;
 }
 
-bool ParseNumber(std::string_view text, uint32_t& value)
+bool RequestParseNumber(std::string_view text, uint32_t& value)
 {
     int64_t v = 0;
     if (!ParseWhole(text, v) || v < 0 || v > int64_t{UINT32_MAX}) return false;
@@ -62,7 +62,7 @@ bool ParseNumber(std::string_view text, uint32_t& value)
     return true;
 }
 
-bool ParseNumber(std::string_view text, double& value)
+bool RequestParseNumber(std::string_view text, double& value)
 {
     text = Trim(text);
     size_t i = 0;
@@ -87,10 +87,10 @@ bool ParseNumber(std::string_view text, double& value)
     return true;
 }
 
-std::string FormatNumber(int32_t value) { return std::to_string(value); }
-std::string FormatNumber(uint32_t value) { return std::to_string(value); }
+std::string RequestFormatNumber(int32_t value) { return std::to_string(value); }
+std::string RequestFormatNumber(uint32_t value) { return std::to_string(value); }
 
-std::string FormatNumber(double value)
+std::string RequestFormatNumber(double value)
 {
     char text[32];
     std::snprintf(text, sizeof text, "%.15g", value);

@@ -15,11 +15,11 @@
 // field: -2147483648 ... 2147483647 for a signed whole number, 0 ... 4294967295
 // for an unsigned one, a finite double for a decimal. Anything else, the
 // empty text included, does not convert.
-bool ParseNumber(std::string_view text, int32_t& value);
-bool ParseNumber(std::string_view text, uint32_t& value);
-bool ParseNumber(std::string_view text, double& value);
+bool RequestParseNumber(std::string_view text, int32_t& value);
+bool RequestParseNumber(std::string_view text, uint32_t& value);
+bool RequestParseNumber(std::string_view text, double& value);
 
 // A number as a field shows it (a decimal to 15 significant digits).
-std::string FormatNumber(int32_t value);
-std::string FormatNumber(uint32_t value);
-std::string FormatNumber(double value);
+std::string RequestFormatNumber(int32_t value);
+std::string RequestFormatNumber(uint32_t value);
+std::string RequestFormatNumber(double value);

@@ -1,13 +1,12 @@
 #include "job/tone_blocks.h"
 
-bool ToneBlocksPlan(ToneBlocks& t, const ToneRequest& r, const std::atomic<bool>* going)
+bool ToneBlocksPlan(ToneBlocks& t, const ToneRequest& r, const Stop* stop)
 {
     t = {};
-    t.bitWidth = r.nBitWidth;
-    TonePlan(t.tone, r.nAttenuation, r.nBitWidth, double(r.nSampleRate), r.Frequency, double(r.nSeconds),
-             going);
+    t.bitWidth = r.bitWidth;
+    TonePlan(t.tone, r.attenuation, r.bitWidth, double(r.sampleRate), r.frequency, double(r.seconds), stop);
     // A tone that planning made longer than the request must not lose its
-    // fade-out: that would leave a click and a non-zero sum.
+    // ramp-down: that would leave a click and a non-zero sum.
     const uint32_t requested = RequestBlocks(r);
     t.blocks = t.tone.plan.blockCount > requested ? t.tone.plan.blockCount : requested;
     return t.tone.planned != 0;

@@ -18,13 +18,13 @@ struct ToneBlocks {
     int32_t secondary[BLOCK_FRAMES];
 };
 
-// Plans the request's tone; false when planning refuses it, or when going
-// (a stop request, when given) is cleared meanwhile.
-bool ToneBlocksPlan(ToneBlocks& t, const ToneRequest& request, const std::atomic<bool>* going = nullptr);
+// Plans the request's tone; false when planning refuses it, or when the
+// stop (when given) is requested meanwhile.
+bool ToneBlocksPlan(ToneBlocks& t, const ToneRequest& request, const Stop* stop = nullptr);
 
 // Moves on (or back) to the given block, as if the blocks before it had been
 // made, where the tone allows it (see ToneSeek); false where it does not.
 bool ToneBlocksSeek(ToneBlocks& t, uint32_t block);
 
-// Makes the next block into out (room for 4096 bytes); returns its bytes.
+// Makes the next block into out (room for WaveBytesPerBlock(32) bytes); returns its bytes.
 uint32_t ToneBlocksNext(ToneBlocks& t, uint8_t* out);

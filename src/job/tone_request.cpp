@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr RequestProblem Invalid(const char* message) { return {message, CAPTION_INVALID}; }
+constexpr RequestRefusal Invalid(const char* message) { return {message, CAPTION_INVALID}; }
 
 const char* AttenuationMessage(int32_t bitWidth)
 {
@@ -28,9 +28,9 @@ const char* AttenuationMessage(int32_t bitWidth)
 bool FitsRiffSizes(const ToneRequest& r)
 {
     const double frames =
-        double(r.nSeconds) * double(r.nSampleRate) + std::ceil(double(r.nSampleRate) / r.Frequency) + 3.0;
+        double(r.seconds) * double(r.sampleRate) + std::ceil(double(r.sampleRate) / r.frequency) + 3.0;
     const double blocks = std::ceil(frames / BLOCK_FRAMES);
-    return blocks * WaveBytesPerBlock(r.nBitWidth) <= double(WAVE_MAX_DATA_BYTES);
+    return blocks * WaveBytesPerBlock(r.bitWidth) <= double(WAVE_MAX_DATA_BYTES);
 }
 
 }  // namespace
@@ -47,17 +47,22 @@ uint32_t MaxAttenuation(int32_t bitWidth)
     }
 }
 
-RequestProblem CheckRequest(const ToneRequest& r)
+RequestRefusal RequestCheck(const ToneRequest& r)
 {
-    if (r.nAttenuation > MaxAttenuation(r.nBitWidth)) return Invalid(AttenuationMessage(r.nBitWidth));
+    if (r.attenuation > MaxAttenuation(r.bitWidth)) return Invalid(AttenuationMessage(r.bitWidth));
     // "Truncates to 0" without converting: a huge or NaN frequency has no int.
-    if (r.nSeconds == 0 || r.nSampleRate == 0 || std::fabs(r.Frequency) < 1.0)
+    if (r.seconds == 0 || r.sampleRate == 0 || std::fabs(r.frequency) < 1.0)
         return Invalid("nSeconds = 0 or nSampleRate = 0 or Frequency = 0");
-    if (std::floor(r.Frequency + 0.5) > double(r.nSampleRate / 2))
+    // At or above half the rate: a tone at exactly half the rate has no
+    // defined level (its samples fall near the zero crossings). The designed
+    // test, the frequency rounded half up above rate / 2 in whole numbers,
+    // let half the rate (and up to half a hertz above it) through at even
+    // rates and is the same test at odd ones.
+    if (r.frequency >= double(r.sampleRate) / 2.0)
         return Invalid("The frequency you requested is greater than the Nyquist rate!");
-    if (!std::isfinite(r.Frequency) || r.Frequency < 0 || r.nSampleRate < 0 || r.nSeconds < 0)
+    if (!std::isfinite(r.frequency) || r.frequency < 0 || r.sampleRate < 0 || r.seconds < 0)
         return Invalid("Sample rate, frequency and duration must be positive numbers.");
-    if (int64_t(r.nSeconds) * r.nSampleRate > INT32_MAX || !FitsRiffSizes(r))
+    if (int64_t(r.seconds) * r.sampleRate > INT32_MAX || !FitsRiffSizes(r))
         return Invalid(
             "The file would be 4 GB or larger. Choose a shorter duration, "
             "a lower sample rate or a smaller bit width.");
@@ -66,7 +71,7 @@ RequestProblem CheckRequest(const ToneRequest& r)
 
 uint32_t RequestBlocks(const ToneRequest& r)
 {
-    const uint32_t frames = uint32_t(r.nSeconds) * uint32_t(r.nSampleRate);
+    const uint32_t frames = uint32_t(r.seconds) * uint32_t(r.sampleRate);
     return frames / BLOCK_FRAMES + (frames % BLOCK_FRAMES > 0 ? 1 : 0);
 }
 

@@ -5,11 +5,11 @@
 
 // What the user asks for; the dialog's members and the command line's options.
 struct ToneRequest {
-    double Frequency = 1000.0;
-    int32_t nSampleRate = 384000;
-    int32_t nSeconds = 30;
-    int32_t nBitWidth = 32;
-    uint32_t nAttenuation = 0;
+    double frequency = 1000.0;
+    int32_t sampleRate = 384000;
+    int32_t seconds = 30;
+    int32_t bitWidth = 32;
+    uint32_t attenuation = 0;
     std::string path;  // the output file
 };
 
@@ -17,7 +17,7 @@ struct ToneRequest {
 inline constexpr size_t PATH_FIELD_CHARS = 255;
 inline constexpr const char* DEFAULT_FILE_NAME = "Test.wav";
 
-struct RequestProblem {
+struct RequestRefusal {
     const char* message = nullptr;  // null: the request passes
     const char* caption = nullptr;
     explicit operator bool() const { return message != nullptr; }
@@ -32,10 +32,10 @@ inline constexpr const char* CAPTION_CREATE = "Create wav file...";
 uint32_t MaxAttenuation(int32_t bitWidth);
 
 // The number checks of "Create file", in their order; the first failure.
-RequestProblem CheckRequest(const ToneRequest& request);
+RequestRefusal RequestCheck(const ToneRequest& request);
 
-// Blocks of 512 frames the request asks for: ceil(seconds x rate / 512).
-// Only meaningful for a request that CheckRequest passed.
+// Blocks (BLOCK_FRAMES frames) the request asks for: ceil(seconds x rate / BLOCK_FRAMES).
+// Only meaningful for a request that RequestCheck passed.
 uint32_t RequestBlocks(const ToneRequest& request);
 
 // The default output: DEFAULT_FILE_NAME in the given working directory, with

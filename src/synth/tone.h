@@ -1,8 +1,8 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
+#include "base/stop.h"
 #include "synth/block_frames.h"
 #include "synth/exact_float.h"
 #include "synth/tone_phase.h"
@@ -15,7 +15,7 @@ inline constexpr double PEAK_0DB_32 = 2147483645.0;  // 2^31 - 3
 inline constexpr double FULL_SCALE_DB_32 = 186.6385973076236;
 inline constexpr double FULL_SCALE_DB_24 = 138.4737969699925;
 
-// Each fade covers the fewest whole cycles lasting more than this, at most half the tone.
+// Each ramp covers the fewest whole cycles lasting more than this, at most half the tone.
 inline constexpr double RAMP_MIN_SECONDS = 0.01;
 // Tones up to this long get a dry run, and with it a DC sum cancelled to zero.
 inline constexpr double DC_CANCEL_MAX_SECONDS = 10.0;
@@ -29,9 +29,9 @@ inline constexpr double FINAL_FRACTION_ROUNDING = 0.1;
 struct ToneGenerator {
     struct Plan {
         uint32_t rampLength = 0;
-        uint32_t tailFrames = 0;         // where the ramp-down starts inside its block
-        uint32_t sustainBlocks = 0;      // the block in which the ramp-down starts
-        uint32_t blockCount = 0;         // blocks the tone fills, the last one padded with zeros
+        uint32_t tailFrames = 0;     // where the ramp-down starts inside its block
+        uint32_t sustainBlocks = 0;  // the block where the ramp-down starts (not a count of sustain blocks)
+        uint32_t blockCount = 0;     // blocks the tone fills, the last one padded with zeros
         uint32_t fullSustainBlocks = 0;  // blocks of sustain alone: they bound the unit corrections
         double amplitude = 0.0;
         double phaseStep = 0.0;
@@ -59,7 +59,7 @@ inline uint32_t ToneRampDownStart(const ToneGenerator::Plan& p)
 inline uint32_t ToneTotalSamples(const ToneGenerator::Plan& p) { return ToneRampDownStart(p) + p.rampLength; }
 
 double ToneAmplitude(int32_t bitWidth, uint32_t attenuation);
-// Gain k of a fade of `length` samples: the falling half of a Blackman window
+// Gain k of a ramp of `length` samples: the falling half of a Blackman window
 // of 2 x length, times the amplitude. Gain 0 is the full gain.
 double ToneRampGain(uint32_t length, uint32_t k, double amplitude);
 // A new run from the start of the tone.
@@ -80,10 +80,10 @@ void ToneRampDownCorrected(ToneGenerator& g, int32_t* out, uint32_t count);
 // the plan calls for; count-only with a null output.
 void ToneMake(ToneGenerator& g, int32_t* out, uint32_t count);
 
-// Leaves g.planned clear when the request cannot be planned, or when going
-// (the job's stop request, when given) is cleared during its dry run.
+// Leaves g.planned clear when the request cannot be planned, or when the
+// stop (the job's, when given) is requested during its dry run.
 void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double sampleRate, double frequency,
-              double duration, const std::atomic<bool>* going = nullptr);
+              double duration, const Stop* stop = nullptr);
 
 // Whether TonePlan plans this request: its layout alone, without the dry run,
 // so it costs next to nothing.
@@ -100,5 +100,6 @@ void ToneChooseCorrection(ToneGenerator::Plan& plan, int64_t dcSum);
 bool ToneSeek(ToneGenerator& g, uint32_t position);
 
 // Fills primary with the next BLOCK_FRAMES samples (zeros after the tone's
-// end) and, when secondary is given, copies them there.
+// end) and, when secondary is given, copies them there. The block with the
+// tone's last sample clears g.planned: the plan is used up.
 void ToneRenderBlock(ToneGenerator& g, int32_t* primary, int32_t* secondary);

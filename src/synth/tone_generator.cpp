@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "base/vector_clones.h"
 #include "synth/tone.h"
 #include "synth/tone_saturate.h"
 #include "synth/tone_math.h"
@@ -18,21 +19,13 @@ namespace {
 
 enum class Gain { Sustain, RampUp, RampDown };
 
-// Where the C library can pick a function's version by the processor (glibc
-// on x86-64), the loops over a chunk are also built for AVX2 and AVX-512:
-// four or eight sines at once instead of two. Every version makes the same
-// values, as the same IEEE operations on each element, without fused
-// multiply-adds. (AVX-512 took the default request from 66 to 60 ms.)
-#if defined(__x86_64__) && defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
-#define VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define VECTOR_CLONES
-#endif
-
+// The loops over a chunk are also built for AVX2 and AVX-512 where the
+// system picks a version by the processor: four or eight sines at once
+// instead of two, the same values from each.
 // Samples of one chunk: gains[i] x sin(phases[i]), truncated toward zero;
 // returns their sum. |x| < 2^31 always (gain <= amplitude), so the
 // conversion truncates safely.
-VECTOR_CLONES int64_t SineChunk(const double* phases, const double* gains, int32_t* v, uint32_t n)
+VECTOR_CLONES_512 int64_t SineChunk(const double* phases, const double* gains, int32_t* v, uint32_t n)
 {
     int64_t sum = 0;
     for (uint32_t i = 0; i < n; ++i) {
@@ -43,7 +36,7 @@ VECTOR_CLONES int64_t SineChunk(const double* phases, const double* gains, int32
 }
 
 // The same at one gain, the sustain's.
-VECTOR_CLONES int64_t SineChunkAt(const double* phases, double gain, int32_t* v, uint32_t n)
+VECTOR_CLONES_512 int64_t SineChunkAt(const double* phases, double gain, int32_t* v, uint32_t n)
 {
     int64_t sum = 0;
     for (uint32_t i = 0; i < n; ++i) {
@@ -53,16 +46,16 @@ VECTOR_CLONES int64_t SineChunkAt(const double* phases, double gain, int32_t* v,
     return sum;
 }
 
-// Fade gains first, first + step, ... of a fade of `length` samples.
-VECTOR_CLONES void RampGains(uint32_t length, uint32_t first, int32_t step, double amplitude, double* gains,
-                             uint32_t n)
+// Ramp gains first, first + step, ... of a ramp of `length` samples.
+VECTOR_CLONES_512 void RampGains(uint32_t length, uint32_t first, int32_t step, double amplitude,
+                                 double* gains, uint32_t n)
 {
     for (uint32_t i = 0; i < n; ++i)
         gains[i] = ToneRampGain(length, first + uint32_t(step) * i, amplitude);
 }
 
-// Phases of n samples of one stretch of the phase table, from its j0-th on.
-VECTOR_CLONES void StretchPhases(const TonePhaseSegment& s, double j0, double* phases, uint32_t n)
+// Phases of n samples of one segment of the phase table, from its j0-th on.
+VECTOR_CLONES_512 void SegmentPhases(const TonePhaseSegment& s, double j0, double* phases, uint32_t n)
 {
     for (uint32_t i = 0; i < n; ++i)
         phases[i] = s.first + (j0 + double(i)) * s.delta;
@@ -74,7 +67,7 @@ VECTOR_CLONES void StretchPhases(const TonePhaseSegment& s, double j0, double* p
 //
 // Samples are made a chunk at a time: first the running phases, from the
 // plan's phase table (or as a serial sum where the chunk is not within one
-// stretch of it), then the sines, which then have no dependency between
+// segment of it), then the sines, which then have no dependency between
 // them and vectorise. The values are those of a sample-by-sample loop.
 template <Gain G, bool Corrected>
 void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
@@ -88,14 +81,14 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
     double phase = run.phase;
     const double step = plan.phaseStep;
     int64_t sum = 0;
-    const TonePhaseSegment* stretch = nullptr;
+    const TonePhaseSegment* segment = nullptr;
     for (uint32_t done = 0; done < count;) {
         const uint32_t n = std::min(CHUNK, count - done);
         const uint32_t at = run.position + done;
-        if (plan.phases.used && (!stretch || at - stretch->start >= stretch->count))
-            stretch = TonePhaseFind(plan.phases, at);
-        if (stretch && at + n - stretch->start <= stretch->count) {
-            StretchPhases(*stretch, double(at - stretch->start), phases, n);
+        if (plan.phases.used && (!segment || at - segment->start >= segment->count))
+            segment = TonePhaseFind(plan.phases, at);
+        if (segment && at + n - segment->start <= segment->count) {
+            SegmentPhases(*segment, double(at - segment->start), phases, n);
         } else {
             for (uint32_t i = 0; i < n; ++i) {
                 phase += step;

@@ -19,8 +19,8 @@ void TonePhaseBuild(TonePhaseTable& table, double step, uint32_t total)
         const double u = std::ldexp(1.0, exponent - 53);
         const double q = step / u;  // exact: u is a power of two
         // A tie (the step an odd number of half units) rounds each sum by the
-        // phase's last bit: such a stretch is summed one sample at a time. It
-        // happens in one stretch at most (each power of two halves the units
+        // phase's last bit: such a segment is summed one sample at a time. It
+        // happens in one segment at most (each power of two halves the units
         // of the step), and for the steps of real tones within a few steps
         // of the start.
         const bool tie = q - std::floor(q) == 0.5;

@@ -13,7 +13,7 @@ uint32_t BlocksFor(uint32_t samples) { return samples / BLOCK_FRAMES + (samples 
 
 // The block layout that follows from where the ramp-down starts. False when
 // the tone would fill fewer than two blocks or outgrow the 32-bit counts.
-bool Layout(ToneGenerator::Plan& p, uint64_t rampDownStart)
+bool PlaceBlocks(ToneGenerator::Plan& p, uint64_t rampDownStart)
 {
     const uint64_t total = rampDownStart + p.rampLength;
     if (total >= COUNT_LIMIT) return false;
@@ -37,10 +37,10 @@ constexpr uint32_t DRY_RUN_SLICE = 1u << 16;
 
 // Counts count samples of the tone, looking at the stop request between
 // slices; false when it was made.
-bool Count(ToneGenerator& g, uint32_t count, const std::atomic<bool>* going)
+bool Count(ToneGenerator& g, uint32_t count, const Stop* stop)
 {
     while (count > 0) {
-        if (going && !going->load(std::memory_order_relaxed)) return false;
+        if (stop && stop->Requested()) return false;
         const uint32_t n = std::min(count, DRY_RUN_SLICE);
         ToneMake(g, nullptr, n);
         count -= n;
@@ -50,16 +50,16 @@ bool Count(ToneGenerator& g, uint32_t count, const std::atomic<bool>* going)
 
 // The sum of the whole tone, counted from the start; when lastTwo is given,
 // it also receives the last two sustain samples. False when stopped.
-bool DrySum(ToneGenerator& g, int32_t* lastTwo, const std::atomic<bool>* going, int64_t& sum)
+bool DrySum(ToneGenerator& g, int32_t* lastTwo, const Stop* stop, int64_t& sum)
 {
     ToneResetRun(g);
     const uint32_t total = ToneTotalSamples(g.plan);
     if (lastTwo) {
         const uint32_t beforeThem = ToneRampDownStart(g.plan) - 2;
-        if (!Count(g, beforeThem, going)) return false;
+        if (!Count(g, beforeThem, stop)) return false;
         ToneMake(g, lastTwo, 2);
-        if (!Count(g, total - beforeThem - 2, going)) return false;
-    } else if (!Count(g, total, going)) {
+        if (!Count(g, total - beforeThem - 2, stop)) return false;
+    } else if (!Count(g, total, stop)) {
         return false;
     }
     sum = g.run.dcSum;
@@ -89,8 +89,8 @@ namespace {
 // Everything TonePlan decides before its dry run: cycles, ramps, layout,
 // amplitude and phase step. False when the request cannot be a tone;
 // whole tells whether its cycles fill a whole number of samples.
-bool LayOut(ToneGenerator::Plan& p, bool& whole, uint32_t attenuation, int32_t bitWidth, double sampleRate,
-            double frequency, double duration)
+bool PlanWithoutDryRun(ToneGenerator::Plan& p, bool& whole, uint32_t attenuation, int32_t bitWidth,
+                       double sampleRate, double frequency, double duration)
 {
     if (!PositiveFinite(sampleRate) || !PositiveFinite(frequency) || !PositiveFinite(duration)) return false;
     const double samplesPerCycle = sampleRate / frequency;
@@ -122,7 +122,7 @@ bool LayOut(ToneGenerator::Plan& p, bool& whole, uint32_t attenuation, int32_t b
     uint64_t rampDownStart = uint64_t(std::floor((cycles - rampCycles) * samplesPerCycle)) + (whole ? 0 : 1);
     if (rampDownStart < uint64_t(p.rampLength) + 2)
         rampDownStart += 1;  // the sustain is never shorter than 2 samples
-    if (!Layout(p, rampDownStart)) return false;
+    if (!PlaceBlocks(p, rampDownStart)) return false;
 
     p.amplitude = ToneAmplitude(bitWidth, attenuation);
     p.phaseStep = 6.28318530718 / (sampleRate / frequency);
@@ -136,16 +136,16 @@ bool TonePlanFits(uint32_t attenuation, int32_t bitWidth, double sampleRate, dou
 {
     ToneGenerator::Plan p;
     bool whole;
-    return LayOut(p, whole, attenuation, bitWidth, sampleRate, frequency, duration);
+    return PlanWithoutDryRun(p, whole, attenuation, bitWidth, sampleRate, frequency, duration);
 }
 
 void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double sampleRate, double frequency,
-              double duration, const std::atomic<bool>* going)
+              double duration, const Stop* stop)
 {
     if (g.planned) return;
     ToneGenerator::Plan p;
     bool whole;
-    if (!LayOut(p, whole, attenuation, bitWidth, sampleRate, frequency, duration)) return;
+    if (!PlanWithoutDryRun(p, whole, attenuation, bitWidth, sampleRate, frequency, duration)) return;
     const uint32_t rampDownStart = ToneRampDownStart(p);
     // One sample more than the layout: the dry run may lengthen the sustain.
     TonePhaseBuild(p.phases, p.phaseStep, ToneTotalSamples(p) + 1);
@@ -155,15 +155,15 @@ void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double s
         int64_t sum = 0;
         if (whole) {
             // End the sustain just after a rising zero crossing, so the
-            // fade-out starts where the fade-in did; if it does not, one more
+            // ramp-down starts where the ramp-up did; if it does not, one more
             // sample of sustain, and the zero crossing is not tested again.
             int32_t last[2];
-            if (!DrySum(g, last, going, sum)) return;
+            if (!DrySum(g, last, stop, sum)) return;
             if (!(last[0] <= 0 && last[1] > 0)) {
-                if (!Layout(g.plan, rampDownStart + 1)) return;
-                if (!DrySum(g, nullptr, going, sum)) return;
+                if (!PlaceBlocks(g.plan, rampDownStart + 1)) return;
+                if (!DrySum(g, nullptr, stop, sum)) return;
             }
-        } else if (!DrySum(g, nullptr, going, sum)) {
+        } else if (!DrySum(g, nullptr, stop, sum)) {
             return;
         }
         ToneChooseCorrection(g.plan, sum);

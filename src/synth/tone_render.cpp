@@ -103,6 +103,9 @@ void ToneRenderBlock(ToneGenerator& g, int32_t* P, int32_t* S)
         } else if (run.dcSteps != 0) {
             PlaceUnits(plan, run, P, first);
         }
+        // As designed, a tone is rendered once: its last sample clears
+        // planned, so the next job must plan again (TonePlan keeps a
+        // planned generator as it is) and starts from a fresh run.
         if (first + count == total) g.planned = 0;
     }
     std::fill(P + count, P + BLOCK_FRAMES, 0);

@@ -55,7 +55,11 @@ public:
     {
         ShowMessageBox(dialog, text, caption);
     }
-    void JobEnded() override { SendMessageA(dialog, WM_JOB_ENDED, 0, 0); }
+    void JobEnded() override
+    {
+        dialog.bBusy = false;
+        SendMessageA(dialog, WM_JOB_ENDED, 0, 0);
+    }
 
 private:
     CCalyxDlg& dialog;
@@ -85,11 +89,11 @@ CCalyxDlg::CCalyxDlg()
     : CDialog(IDD_CALYX_DIALOG), hIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME)))
 {
     const ToneRequest defaults;
-    Frequency = defaults.Frequency;
-    nSampleRate = defaults.nSampleRate;
-    nSeconds = defaults.nSeconds;
-    nBitWidth = defaults.nBitWidth;
-    nAttenuation = defaults.nAttenuation;
+    Frequency = defaults.frequency;
+    nSampleRate = defaults.sampleRate;
+    nSeconds = defaults.seconds;
+    nBitWidth = defaults.bitWidth;
+    nAttenuation = defaults.attenuation;
 }
 
 // The worker's handle is the only thing left; the brushes went with the window.
@@ -207,11 +211,11 @@ void CCalyxDlg::OnDestroy()
 ToneRequest CCalyxDlg::CurrentRequest() const
 {
     ToneRequest request;
-    request.Frequency = Frequency;
-    request.nSampleRate = nSampleRate;
-    request.nSeconds = nSeconds;
-    request.nBitWidth = nBitWidth;
-    request.nAttenuation = nAttenuation;
+    request.frequency = Frequency;
+    request.sampleRate = nSampleRate;
+    request.seconds = nSeconds;
+    request.bitWidth = nBitWidth;
+    request.attenuation = nAttenuation;
     return request;
 }
 
@@ -227,18 +231,19 @@ void CCalyxDlg::OnCreateFile()
     ToneRequest request = CurrentRequest();
     PathRules rules;
     rules.maxChars = PATH_FIELD_CHARS;
-    const CreateCheck check = BeginCreate(request, pathText.c_str(), bBusy, rules);
+    const CreateCheck check = RequestBeginCreate(request, pathText.c_str(), bBusy, rules);
     if (check.alreadyBusy) return;
-    if (check.problem) {
+    if (check.refusal) {
         // Still checking while the message is up: a second click does nothing.
         bBusy = true;
-        ShowMessageBox(m_hWnd, check.problem.message, check.problem.caption);
+        ShowMessageBox(m_hWnd, check.refusal.message, check.refusal.caption);
         bBusy = false;
         return;
     }
 
     ReleaseFinishedWorker();
     jobRequest = request;
+    jobStop.emplace();
     // A disabled button loses the focus to nowhere, and the keyboard with it:
     // Escape could no longer stop the job. "Quit" takes it instead.
     if (GetFocus() == btnCreate.m_hWnd) SendMessageA(m_hWnd, WM_NEXTDLGCTL, WPARAM(btnQuit.m_hWnd), TRUE);
@@ -246,7 +251,7 @@ void CCalyxDlg::OnCreateFile()
     hThread = CreateThread(nullptr, 0, WorkerThread, this, 0, nullptr);
     if (!hThread) {
         DialogJobHost host(*this);
-        JobStartFailed(bBusy, host);
+        JobStartFailed(host);
     }
 }
 
@@ -260,8 +265,8 @@ LRESULT CCalyxDlg::OnJobEnded(WPARAM, LPARAM)
     return 0;
 }
 
-// The previous job has cleared busy, so its thread is at most finishing its
-// last message to this dialog: serve that, then let the handle go.
+// The previous job has ended (busy is clear), so its thread is at most
+// finishing its last message to this dialog: serve that, then let the handle go.
 void CCalyxDlg::ReleaseFinishedWorker()
 {
     if (!hThread) return;
@@ -281,8 +286,8 @@ DWORD WINAPI CCalyxDlg::WorkerThread(LPVOID param)
     _fpreset();
     auto* dialog = static_cast<CCalyxDlg*>(param);
     DialogJobHost host(*dialog);
-    GenerationWorker(dialog->jobRequest, dialog->bBusy, host, dialog->jobIo,
-                     std::max(1u, std::thread::hardware_concurrency()));
+    JobGenerate(dialog->jobRequest, *dialog->jobStop, host, dialog->jobIo,
+                std::max(1u, std::thread::hardware_concurrency()));
     return 0;
 }
 
@@ -290,6 +295,7 @@ void CCalyxDlg::OnQuit()
 {
     UpdateData(true);
     bQuitting = true;
+    if (jobStop) jobStop->Request();
     bBusy = false;
     // The worker sends its progress to this thread: keep serving messages.
     while (WaitForSingleObject(hThread, 50) == WAIT_TIMEOUT) {

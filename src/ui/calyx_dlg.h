@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
+#include "base/stop.h"
 #include "framework/framework.h"
 #include "job/tone_request.h"
 #include "wave/wave_writer.h"
@@ -27,7 +29,7 @@ public:
     int32_t nSeconds;
     int32_t nBitWidth;
     uint32_t nAttenuation;
-    // Set while a request is checked or a job runs; clearing it stops the job.
+    // Set while a request is checked or a job runs.
     std::atomic<bool> bBusy{false};
     CEdit editSampleRate;
     CEdit editFrequency;
@@ -67,6 +69,8 @@ protected:
 private:
     // The running job's own copy of the request, taken before its thread starts.
     ToneRequest jobRequest;
+    // The running job's stop, made afresh for each job; "Quit" requests it.
+    std::optional<Stop> jobStop;
     // Set by "Quit": no job may start while the dialog closes.
     bool bQuitting = false;
 

@@ -10,9 +10,9 @@
 namespace {
 
 #ifdef CALYX_BENCH_NO_RUNNING_SIZES  // bench/running_sizes.sh measures what the running sizes cost
-constexpr uint32_t SIZES_BATCH = UINT32_MAX;
+constexpr bool RUNNING_SIZES = false;
 #else
-constexpr uint32_t SIZES_BATCH = WAVE_SIZES_BATCH;
+constexpr bool RUNNING_SIZES = true;
 #endif
 
 // The error of the last failed stdio call, never 0 (not every C library sets errno).
@@ -85,10 +85,10 @@ int CheckFinished(const WaveWriter& w)
 
 // An existing plain file is replaced by a new one rather than emptied:
 // emptying a large file frees its pages before the first byte is written,
-// and ext4 then flushes the whole new file at close (17 and 22 ms for a
-// 92 MB file, a third of a default job). Only a regular file with a single
-// name is removed, and its permissions are given to the new file; a link, a
-// device or a file that cannot be removed is opened and emptied as before.
+// and ext4 then flushes the whole new file at close. Only a regular file
+// with a single name is removed, and its permissions are given to the new
+// file; a link, a device or a file that cannot be removed is opened and
+// emptied instead.
 std::FILE* OpenReplacing(const std::filesystem::path& path)
 {
     namespace fs = std::filesystem;
@@ -104,12 +104,12 @@ std::FILE* OpenReplacing(const std::filesystem::path& path)
 
 }  // namespace
 
-bool WaveCreate(WaveWriter& w, int32_t bitWidth, const char* path, int32_t sampleRate, uint32_t plannedBytes)
+int WaveCreate(WaveWriter& w, int32_t bitWidth, const char* path, int32_t sampleRate, uint32_t plannedBytes)
 {
-    if (w.isOpen) return false;
-    if (!path || !*path) return false;
-    if (bitWidth != 16 && bitWidth != 24 && bitWidth != 32) return false;
-    if (sampleRate <= 0) return false;
+    if (w.isOpen) return EBUSY;
+    if (!path || !*path) return EINVAL;
+    if (bitWidth != 16 && bitWidth != 24 && bitWidth != 32) return EINVAL;
+    if (sampleRate <= 0) return EINVAL;
 
     WaveWriter::Format& f = w.format;
     f.formatTag = WAVE_FORMAT_PCM;
@@ -129,26 +129,27 @@ bool WaveCreate(WaveWriter& w, int32_t bitWidth, const char* path, int32_t sampl
     std::error_code ec;
     const fs::file_type type = fs::status(w.path, ec).type();
     w.stream = w.io.stream || (type != fs::file_type::regular && type != fs::file_type::not_found);
+    errno = 0;
     if (w.io.stream)
         w.file = w.io.stream;
     else if (w.stream)
         w.file = std::fopen(path, "wb");  // write only: a FIFO waits for its reader
     else
         w.file = w.io.replace ? w.io.replace(w.path) : OpenReplacing(w.path);
-    if (!w.file) return false;
+    if (!w.file) return LastError();
     w.regular = !w.io.stream && fs::is_regular_file(w.path, ec);
     // Unbuffered: each write goes to the file straight from the caller's
     // buffer, and a failure shows at the write that caused it.
     std::setvbuf(w.file, nullptr, _IONBF, 0);
 
     const auto header = Header(f, w.stream ? &plannedBytes : nullptr);
-    if (WriteAll(w.file, header.data(), header.size()) != 0) {
+    if (const int error = WriteAll(w.file, header.data(), header.size())) {
         if (!w.io.stream) std::fclose(w.file);
         w.file = nullptr;
-        return false;
+        return error;
     }
     w.isOpen = 1;
-    return true;
+    return 0;
 }
 
 int WaveWriteBlock(WaveWriter& w, const void* buffer, int32_t size, int32_t* written)
@@ -180,12 +181,18 @@ int WaveWriteBlock(WaveWriter& w, const void* buffer, int32_t size, int32_t* wri
     const uint32_t kept = done / blockBytes * blockBytes;
     w.dataBytes += kept;
     *written = int32_t(kept);
-    // The sizes go into the header once a batch of WAVE_SIZES_BATCH bytes has
-    // been written since they last did: after every run they cost a tenth of
-    // a default job (56 against 50 ms), after every 4 MB nothing measurable.
-    if (error == 0 && !w.stream && w.dataBytes - w.sizedBytes >= SIZES_BATCH) {
-        error = WriteSizes(w);
-        w.sizedBytes = w.dataBytes;
+    // The sizes go into the header after the first write, so that a file
+    // killed early already shows its samples, then after a batch of bytes or
+    // an interval, not after every write (a run of blocks), which would add
+    // a seek and a header to each. The clock is read once a write.
+    if (error == 0 && RUNNING_SIZES && !w.stream && w.dataBytes > w.sizedBytes) {
+        const auto now = std::chrono::steady_clock::now();
+        if (w.sizedBytes == 0 || w.dataBytes - w.sizedBytes >= WAVE_SIZES_BATCH ||
+            now - w.sizedAt >= WAVE_SIZES_INTERVAL) {
+            error = WriteSizes(w);
+            w.sizedBytes = w.dataBytes;
+            w.sizedAt = now;
+        }
     }
     if (error != 0) w.torn = true;
     return error;

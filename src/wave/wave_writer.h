@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -21,9 +22,11 @@ struct WaveIo {
     std::function<std::size_t(const void* bytes, std::size_t size, std::FILE* file)> write;
 };
 
-// The header's sizes are brought up to date after every this many bytes of
-// samples (a few runs of blocks).
+// The header's sizes are brought up to date after the first write of
+// blocks, then once this many bytes of samples or this much time have gone
+// by since they last were, whichever comes first.
 inline constexpr uint32_t WAVE_SIZES_BATCH = 4u << 20;
+inline constexpr std::chrono::milliseconds WAVE_SIZES_INTERVAL{250};
 
 // One output file: a two-channel PCM RIFF/WAVE file with a 140-byte header
 // ("fmt " of 100 bytes with a notice, "fact", "data"). Owned by whoever
@@ -31,7 +34,8 @@ inline constexpr uint32_t WAVE_SIZES_BATCH = 4u << 20;
 //
 // A regular file gets the header with its sizes 0 (and the fact value
 // 0xFFFFFFFF) at creation, and the sizes of the blocks written so far after
-// every batch of writes, so that a file whose writer never finished still
+// its first write and then every WAVE_SIZES_BATCH bytes or
+// WAVE_SIZES_INTERVAL, so that a file whose writer never finished still
 // opens in every reader, with all but its last few blocks; the finish
 // writes them one last time. A pipe, a FIFO or a
 // device cannot be patched: it gets the planned sizes first, and ends short
@@ -50,22 +54,25 @@ struct WaveWriter {
     std::FILE* file = nullptr;  // null when no file is open
     std::filesystem::path path;
     Format format;
-    uint32_t dataBytes = 0;     // sample bytes written, in whole blocks
-    uint32_t sizedBytes = 0;    // the data bytes the header on disk counts
-    uint32_t plannedBytes = 0;  // what a stream's header announces
-    bool stream = false;        // written once, front to back: never patched
-    bool torn = false;          // a write failed: bytes past dataBytes may be on disk
-    bool regular = false;       // a regular file, whose finish can be read back
+    uint32_t dataBytes = 0;                         // sample bytes written, in whole blocks
+    uint32_t sizedBytes = 0;                        // the data bytes the header on disk counts
+    std::chrono::steady_clock::time_point sizedAt;  // when it last counted them
+    uint32_t plannedBytes = 0;                      // what a stream's header announces
+    bool stream = false;                            // written once, front to back: never patched
+    bool torn = false;                              // a write failed: bytes past dataBytes may be on disk
+    bool regular = false;                           // a regular file, whose finish can be read back
     uint8_t isOpen = 0;
 };
 
 // Creates the file at path (replacing a regular file there), or writes to
 // io.stream, with its header written and its data chunk begun; a stream's
-// header announces plannedBytes of data. False when it cannot.
-bool WaveCreate(WaveWriter& writer, int32_t bitWidth, const char* path, int32_t sampleRate,
-                uint32_t plannedBytes);
+// header announces plannedBytes of data. Returns 0 or the platform's
+// non-zero error code (EINVAL for a width, rate or path it cannot write,
+// EBUSY when the writer already has a file open).
+int WaveCreate(WaveWriter& writer, int32_t bitWidth, const char* path, int32_t sampleRate,
+               uint32_t plannedBytes);
 
-// Appends size bytes (one or more whole 512-frame blocks) to the data chunk.
+// Appends size bytes (one or more whole blocks of BLOCK_FRAMES frames) to the data chunk.
 // Returns 0 or the platform's non-zero error code; written is size on
 // success and, on failure, the bytes of the whole blocks that reached the
 // file (0 for a single block). Either way dataBytes counts them.

@@ -14,11 +14,11 @@ int main(int argc, char** argv)
         return 2;
     }
     ToneRequest r;
-    r.nSampleRate = std::atoi(argv[1]);
-    r.Frequency = std::strtod(argv[2], nullptr);
-    r.nAttenuation = uint32_t(std::strtoul(argv[3], nullptr, 10));
-    r.nSeconds = std::atoi(argv[4]);
-    r.nBitWidth = std::atoi(argv[5]);
+    r.sampleRate = std::atoi(argv[1]);
+    r.frequency = std::strtod(argv[2], nullptr);
+    r.attenuation = uint32_t(std::strtoul(argv[3], nullptr, 10));
+    r.seconds = std::atoi(argv[4]);
+    r.bitWidth = std::atoi(argv[5]);
     auto t = std::make_unique<ToneBlocks>();
     if (!ToneBlocksPlan(*t, r)) return 1;
     std::FILE* out = std::fopen(argv[6], "wb");

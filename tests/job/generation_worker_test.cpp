@@ -84,10 +84,10 @@ std::vector<int32_t> Channel(const std::vector<uint8_t>& file, int32_t bits, siz
     return out;
 }
 
-class GenerationWorkerTest : public ::testing::Test {
+class JobGenerateTest : public ::testing::Test {
 protected:
     fs::path dir;
-    std::atomic<bool> busy{true};  // as "Create file" leaves it
+    Stop stop;
     RecordingHost host;
 
     void SetUp() override
@@ -103,33 +103,28 @@ protected:
     ToneRequest Request(int32_t rate, double freq, int32_t seconds, int32_t bits, const char* name = "t.wav")
     {
         ToneRequest r;
-        r.nSampleRate = rate;
-        r.Frequency = freq;
-        r.nSeconds = seconds;
-        r.nBitWidth = bits;
+        r.sampleRate = rate;
+        r.frequency = freq;
+        r.seconds = seconds;
+        r.bitWidth = bits;
         r.path = (dir / name).string();
         return r;
     }
 
-    // The ending every job has unless stopped: busy clear, "Create file" back.
-    void ExpectEndedNormally()
-    {
-        EXPECT_FALSE(busy.load());
-        EXPECT_EQ(host.ended, 1);
-    }
+    // The ending every job has unless stopped: "Create file" back.
+    void ExpectEndedNormally() { EXPECT_EQ(host.ended, 1); }
 };
 
 // Range 0 ... blocks + 1, position 0 first, every block k, then blocks + 1;
 // the file holds exactly the request's blocks. Swept over the bit widths.
-TEST_F(GenerationWorkerTest, ProgressAndFileFollowTheBlocks)
+TEST_F(JobGenerateTest, ProgressAndFileFollowTheBlocks)
 {
     for (int32_t bits : {16, 24, 32}) {
         SCOPED_TRACE(bits);
         host = {};
-        busy = true;
         // 1 s at 44100 Hz: 86 whole blocks and a part, so 87.
         const ToneRequest r = Request(44100, 1000.0, 1, bits);
-        ASSERT_EQ(GenerationWorker(r, busy, host).end, JobEnd::Done);
+        ASSERT_EQ(JobGenerate(r, stop, host).end, JobEnd::Done);
         ExpectEndedNormally();
         EXPECT_TRUE(host.messages.empty());
         ASSERT_EQ(host.ranges, std::vector<uint32_t>{88});
@@ -145,14 +140,13 @@ TEST_F(GenerationWorkerTest, ProgressAndFileFollowTheBlocks)
 // 2.5 cycles round up to 3: at 5120 Hz the tone fills 12 blocks, two more
 // than the 10 the request asks for. All of it is written: the two extra
 // blocks carry the fade-out, which ends close to zero instead of in a click.
-TEST_F(GenerationWorkerTest, PlanLongerThanRequestIsWrittenWhole)
+TEST_F(JobGenerateTest, PlanLongerThanRequestIsWrittenWhole)
 {
     for (int32_t bits : {24, 32}) {
         SCOPED_TRACE(bits);
         host = {};
-        busy = true;
         const ToneRequest r = Request(5120, 2.5, 1, bits);
-        ASSERT_EQ(GenerationWorker(r, busy, host).end, JobEnd::Done);
+        ASSERT_EQ(JobGenerate(r, stop, host).end, JobEnd::Done);
         ExpectEndedNormally();
         ASSERT_FALSE(host.ranges.empty());
         EXPECT_EQ(host.ranges.back(), 13u);
@@ -171,7 +165,7 @@ TEST_F(GenerationWorkerTest, PlanLongerThanRequestIsWrittenWhole)
 
 // Planning refuses fewer than two cycles and a tone of one block: no file,
 // the message, and the ending of a failed creation.
-TEST_F(GenerationWorkerTest, RefusedPlanMakesNoFile)
+TEST_F(JobGenerateTest, RefusedPlanMakesNoFile)
 {
     struct Case {
         int32_t rate;
@@ -180,9 +174,8 @@ TEST_F(GenerationWorkerTest, RefusedPlanMakesNoFile)
     for (const Case c : {Case{44100, 1.0}, Case{500, 2.0}}) {
         SCOPED_TRACE(c.rate);
         host = {};
-        busy = true;
         const ToneRequest r = Request(c.rate, c.freq, 1, 32);
-        ASSERT_EQ(GenerationWorker(r, busy, host).end, JobEnd::PlanRefused);
+        ASSERT_EQ(JobGenerate(r, stop, host).end, JobEnd::PlanRefused);
         ExpectEndedNormally();
         EXPECT_FALSE(fs::exists(r.path));
         ASSERT_EQ(host.messages.size(), 1u);
@@ -194,10 +187,10 @@ TEST_F(GenerationWorkerTest, RefusedPlanMakesNoFile)
     }
 }
 
-TEST_F(GenerationWorkerTest, FailedCreationIsReportedAndProgressStaysAtZero)
+TEST_F(JobGenerateTest, FailedCreationIsReportedAndProgressStaysAtZero)
 {
     const ToneRequest r = Request(44100, 1000.0, 1, 32, "missing/t.wav");
-    ASSERT_EQ(GenerationWorker(r, busy, host).end, JobEnd::CreateFailed);
+    ASSERT_EQ(JobGenerate(r, stop, host).end, JobEnd::CreateFailed);
     ExpectEndedNormally();
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, "Sorry, can't do this. Something's wrong");
@@ -210,23 +203,22 @@ TEST_F(GenerationWorkerTest, FailedCreationIsReportedAndProgressStaysAtZero)
 // One maker has the first run under way; two at most four (they take up to
 // twice their number ahead of the runs reported), and the file is the whole
 // job's file as far as it goes.
-TEST_F(GenerationWorkerTest, StopFinishesTheFileWithTheRunsUnderWay)
+TEST_F(JobGenerateTest, StopFinishesTheFileWithTheRunsUnderWay)
 {
     for (int32_t bits : {16, 24, 32}) {
         host = {};
-        busy = true;
         const ToneRequest whole = Request(44100, 1000.0, 5, bits, "whole.wav");
-        ASSERT_EQ(GenerationWorker(whole, busy, host).end, JobEnd::Done);
+        ASSERT_EQ(JobGenerate(whole, stop, host).end, JobEnd::Done);
         const auto all = ReadFile(whole.path);
         for (const unsigned makers : {1u, 2u}) {
             SCOPED_TRACE(testing::Message() << bits << " bits, " << makers << " makers");
             host = {};
-            busy = true;
+            Stop quit;
             host.onPos = [&](uint32_t pos) {
-                if (host.positions.size() > 1 && pos == 3) busy = false;
+                if (host.positions.size() > 1 && pos == 3) quit.Request();
             };
             const ToneRequest r = Request(44100, 1000.0, 5, bits);
-            ASSERT_EQ(GenerationWorker(r, busy, host, {}, makers).end, JobEnd::Stopped);
+            ASSERT_EQ(JobGenerate(r, quit, host, {}, makers).end, JobEnd::Stopped);
             EXPECT_EQ(host.ended, 0);
             EXPECT_TRUE(host.messages.empty());
             EXPECT_EQ(host.positions.back(), 3u);
@@ -235,7 +227,8 @@ TEST_F(GenerationWorkerTest, StopFinishesTheFileWithTheRunsUnderWay)
             if (makers == 1) {
                 EXPECT_EQ(blocks, BlockRuns::RUN_BLOCKS);
             }
-            EXPECT_TRUE(blocks >= BlockRuns::RUN_BLOCKS && blocks <= 2 * makers * BlockRuns::RUN_BLOCKS) << blocks;
+            EXPECT_TRUE(blocks >= BlockRuns::RUN_BLOCKS && blocks <= 2 * makers * BlockRuns::RUN_BLOCKS)
+                << blocks;
             ExpectFinished(file, bits, blocks);
             EXPECT_TRUE(std::equal(file.begin() + 140, file.end(), all.begin() + 140));
         }
@@ -244,7 +237,7 @@ TEST_F(GenerationWorkerTest, StopFinishesTheFileWithTheRunsUnderWay)
 
 // RLIMIT_FSIZE makes the write of block 5 fail: the file keeps five blocks,
 // is finished, and the failure is reported rather than passed over.
-TEST_F(GenerationWorkerTest, WriteFailureIsReportedAndLeavesAFinishedFile)
+TEST_F(JobGenerateTest, WriteFailureIsReportedAndLeavesAFinishedFile)
 {
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit saved{};
@@ -252,13 +245,12 @@ TEST_F(GenerationWorkerTest, WriteFailureIsReportedAndLeavesAFinishedFile)
     for (int32_t bits : {16, 24, 32}) {
         SCOPED_TRACE(bits);
         host = {};
-        busy = true;
         const rlim_t blockBytes = 512 * 2 * rlim_t(bits / 8);
         rlimit limit = saved;
         limit.rlim_cur = 140 + 5 * blockBytes;
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
         const ToneRequest r = Request(44100, 1000.0, 1, bits);
-        const JobEnd end = GenerationWorker(r, busy, host).end;
+        const JobEnd end = JobGenerate(r, stop, host).end;
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
         ASSERT_EQ(end, JobEnd::WriteFailed);
         ExpectEndedNormally();
@@ -275,7 +267,7 @@ TEST_F(GenerationWorkerTest, WriteFailureIsReportedAndLeavesAFinishedFile)
 // A write that falls short (here the first run of blocks, half written and
 // the last block of that half torn) ends the job like a failed one:
 // reported, and finished with the whole blocks that reached the file.
-TEST_F(GenerationWorkerTest, ShortWriteIsReportedAndLeavesWholeBlocks)
+TEST_F(JobGenerateTest, ShortWriteIsReportedAndLeavesWholeBlocks)
 {
     const auto halfFirstRun = [calls = 0](const void* bytes, std::size_t size, std::FILE* file) mutable {
         return std::fwrite(bytes, 1, ++calls == 1 ? size / 2 - 100 : size, file);
@@ -283,7 +275,7 @@ TEST_F(GenerationWorkerTest, ShortWriteIsReportedAndLeavesWholeBlocks)
     const ToneRequest r = Request(44100, 1000.0, 1, 32);
     WaveIo io;
     io.write = halfFirstRun;
-    ASSERT_EQ(GenerationWorker(r, busy, host, io).end, JobEnd::WriteFailed);
+    ASSERT_EQ(JobGenerate(r, stop, host, io).end, JobEnd::WriteFailed);
     ExpectEndedNormally();
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text,
@@ -293,13 +285,13 @@ TEST_F(GenerationWorkerTest, ShortWriteIsReportedAndLeavesWholeBlocks)
 }
 
 // A file that is not there as finished after the job is a failure too.
-TEST_F(GenerationWorkerTest, FileLostBeforeFinishIsReported)
+TEST_F(JobGenerateTest, FileLostBeforeFinishIsReported)
 {
     const ToneRequest r = Request(44100, 1000.0, 1, 32);
     host.onPos = [&](uint32_t pos) {
         if (pos == 2) fs::remove(r.path);
     };
-    ASSERT_EQ(GenerationWorker(r, busy, host).end, JobEnd::WriteFailed);
+    ASSERT_EQ(JobGenerate(r, stop, host).end, JobEnd::WriteFailed);
     ExpectEndedNormally();
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].caption, "Create wav file...");
@@ -307,17 +299,16 @@ TEST_F(GenerationWorkerTest, FileLostBeforeFinishIsReported)
 
 // Each job starts its dither afresh; and a change to the starter's request
 // during a job does not reach that job.
-TEST_F(GenerationWorkerTest, JobsOfOneRequestGiveIdenticalFiles)
+TEST_F(JobGenerateTest, JobsOfOneRequestGiveIdenticalFiles)
 {
     ToneRequest shared = Request(44100, 997.0, 1, 16, "a.wav");
-    ASSERT_EQ(GenerationWorker(shared, busy, host).end, JobEnd::Done);
+    ASSERT_EQ(JobGenerate(shared, stop, host).end, JobEnd::Done);
     const auto first = ReadFile(shared.path);
 
     shared = Request(44100, 997.0, 1, 16, "b.wav");
-    busy = true;
     host = {};
-    host.onPos = [&](uint32_t) { shared.nBitWidth = 32; };
-    ASSERT_EQ(GenerationWorker(shared, busy, host).end, JobEnd::Done);
+    host.onPos = [&](uint32_t) { shared.bitWidth = 32; };
+    ASSERT_EQ(JobGenerate(shared, stop, host).end, JobEnd::Done);
     const auto second = ReadFile(shared.path);
     ExpectFinished(first, 16, 87);
     EXPECT_EQ(first, second);
@@ -325,21 +316,19 @@ TEST_F(GenerationWorkerTest, JobsOfOneRequestGiveIdenticalFiles)
 
 TEST(JobStartFailed, ReportsAndLeavesTheStarterReady)
 {
-    std::atomic<bool> busy{true};
     RecordingHost host;
-    JobStartFailed(busy, host);
-    EXPECT_FALSE(busy.load());
+    JobStartFailed(host);
     EXPECT_EQ(host.ended, 1);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, "Sorry, can't do this. Something's wrong");
     EXPECT_EQ(host.messages[0].caption, "Create wav file...");
 }
 
-class BeginCreateTest : public GenerationWorkerTest {};
+class RequestBeginCreateTest : public JobGenerateTest {};
 
 // The path test never changes what is already there, and never leaves a
 // file where there was none.
-TEST_F(BeginCreateTest, PathTestLeavesFilesAsTheyWere)
+TEST_F(RequestBeginCreateTest, PathTestLeavesFilesAsTheyWere)
 {
     const fs::path existing = dir / "keep.wav";
     {
@@ -348,18 +337,18 @@ TEST_F(BeginCreateTest, PathTestLeavesFilesAsTheyWere)
     const auto before = fs::last_write_time(existing);
 
     ToneRequest r;
-    r.nAttenuation = 500;  // fails after the path test
+    r.attenuation = 500;  // fails after the path test
     std::atomic<bool> flag{false};
-    CreateCheck check = BeginCreate(r, existing.string(), flag);
-    EXPECT_STREQ(check.problem.message, "At bit width of 32 maximum attenuation is 186 dB");
+    CreateCheck check = RequestBeginCreate(r, existing.string(), flag);
+    EXPECT_STREQ(check.refusal.message, "At bit width of 32 maximum attenuation is 186 dB");
     EXPECT_FALSE(flag.load());
     EXPECT_EQ(ReadFile(existing), (std::vector<uint8_t>{'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
     EXPECT_EQ(fs::last_write_time(existing), before);
 
     r = ToneRequest{};
     const fs::path fresh = dir / "fresh.wav";
-    check = BeginCreate(r, fresh.string(), flag);
-    EXPECT_FALSE(check.problem);
+    check = RequestBeginCreate(r, fresh.string(), flag);
+    EXPECT_FALSE(check.refusal);
     EXPECT_TRUE(flag.load());  // stays set for the job
     EXPECT_FALSE(fs::exists(fresh));
     EXPECT_EQ(r.path, fresh.string());
@@ -368,7 +357,7 @@ TEST_F(BeginCreateTest, PathTestLeavesFilesAsTheyWere)
 // Paths that cannot be written, and paths too long for the dialog's field,
 // get the path message before any number is looked at; longer paths are
 // the system's to judge elsewhere.
-TEST_F(BeginCreateTest, PathProblemsComeFirst)
+TEST_F(RequestBeginCreateTest, PathProblemsComeFirst)
 {
     std::string deep = (dir / "d").string();
     fs::create_directories(deep);
@@ -383,14 +372,14 @@ TEST_F(BeginCreateTest, PathProblemsComeFirst)
     for (const std::string& path : paths) {
         SCOPED_TRACE(path);
         ToneRequest r;
-        r.nSampleRate = 0;  // would fail the numbers
+        r.sampleRate = 0;  // would fail the numbers
         std::atomic<bool> flag{false};
-        const CreateCheck check = BeginCreate(r, path, flag, dialog);
+        const CreateCheck check = RequestBeginCreate(r, path, flag, dialog);
         EXPECT_FALSE(check.alreadyBusy);
-        EXPECT_STREQ(check.problem.message,
+        EXPECT_STREQ(check.refusal.message,
                      "Something wrong with the path or filename, or maybe you don't have "
                      "permission to put it there.");
-        EXPECT_STREQ(check.problem.caption, "Can't create that file...");
+        EXPECT_STREQ(check.refusal.caption, "Can't create that file...");
         EXPECT_FALSE(flag.load());
     }
     EXPECT_TRUE(fs::is_directory(dir));
@@ -398,26 +387,26 @@ TEST_F(BeginCreateTest, PathProblemsComeFirst)
 
     ToneRequest r;
     std::atomic<bool> flag{false};
-    EXPECT_FALSE(BeginCreate(r, justFits, flag, dialog).problem);
+    EXPECT_FALSE(RequestBeginCreate(r, justFits, flag, dialog).refusal);
     flag = false;
-    EXPECT_FALSE(BeginCreate(r, tooLong, flag).problem);
+    EXPECT_FALSE(RequestBeginCreate(r, tooLong, flag).refusal);
     EXPECT_FALSE(fs::exists(tooLong));
 }
 
 // A link to nowhere: the test makes (and removes again) the file it leads to,
 // and leaves the link.
-TEST_F(BeginCreateTest, DanglingLinkKeepsItsLink)
+TEST_F(RequestBeginCreateTest, DanglingLinkKeepsItsLink)
 {
     const fs::path link = dir / "link.wav", target = dir / "target.wav";
     fs::create_symlink("target.wav", link);
     ToneRequest r;
     std::atomic<bool> flag{false};
-    EXPECT_FALSE(BeginCreate(r, link.string(), flag).problem);
+    EXPECT_FALSE(RequestBeginCreate(r, link.string(), flag).refusal);
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_FALSE(fs::exists(target));
 }
 
-TEST_F(BeginCreateTest, ReadOnlyFileFailsThePathTest)
+TEST_F(RequestBeginCreateTest, ReadOnlyFileFailsThePathTest)
 {
     if (geteuid() == 0) GTEST_SKIP() << "root may write anywhere";
     const fs::path locked = dir / "locked.wav";
@@ -427,16 +416,16 @@ TEST_F(BeginCreateTest, ReadOnlyFileFailsThePathTest)
     fs::permissions(locked, fs::perms::owner_read);
     ToneRequest r;
     std::atomic<bool> flag{false};
-    EXPECT_STREQ(BeginCreate(r, locked.string(), flag).problem.caption, "Can't create that file...");
+    EXPECT_STREQ(RequestBeginCreate(r, locked.string(), flag).refusal.caption, "Can't create that file...");
 }
 
-TEST_F(BeginCreateTest, BusyRequestDoesNothing)
+TEST_F(RequestBeginCreateTest, BusyRequestDoesNothing)
 {
     ToneRequest r;
     std::atomic<bool> flag{true};
-    const CreateCheck check = BeginCreate(r, "/no/such/dir/t.wav", flag);
+    const CreateCheck check = RequestBeginCreate(r, "/no/such/dir/t.wav", flag);
     EXPECT_TRUE(check.alreadyBusy);
-    EXPECT_FALSE(check.problem);
+    EXPECT_FALSE(check.refusal);
     EXPECT_TRUE(flag.load());
 }
 

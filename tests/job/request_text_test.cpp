@@ -6,7 +6,7 @@
 
 // One grammar for every field, typed or given on the command line: each text
 // either converts to exactly this value or does not convert at all.
-TEST(ParseNumber, OneGrammarForEveryField)
+TEST(RequestParseNumber, OneGrammarForEveryField)
 {
     struct Whole {
         const char* text;
@@ -38,8 +38,8 @@ TEST(ParseNumber, OneGrammarForEveryField)
         SCOPED_TRACE(c.text);
         int32_t i = 123;
         uint32_t u = 123;
-        EXPECT_EQ(ParseNumber(c.text, i), c.isInt32);
-        EXPECT_EQ(ParseNumber(c.text, u), c.isUInt32);
+        EXPECT_EQ(RequestParseNumber(c.text, i), c.isInt32);
+        EXPECT_EQ(RequestParseNumber(c.text, u), c.isUInt32);
         EXPECT_EQ(i, c.isInt32 ? int32_t(c.value) : 123) << "a refusal leaves the value alone";
         EXPECT_EQ(u, c.isUInt32 ? uint32_t(c.value) : 123u);
     }
@@ -58,19 +58,19 @@ TEST(ParseNumber, OneGrammarForEveryField)
     for (const Decimal& c : decimals) {
         SCOPED_TRACE(c.text);
         double d = 123.0;
-        EXPECT_EQ(ParseNumber(c.text, d), c.converts);
+        EXPECT_EQ(RequestParseNumber(c.text, d), c.converts);
         EXPECT_EQ(d, c.converts ? c.value : 123.0);
     }
 }
 
-TEST(FormatNumber, ReadsBackTheSame)
+TEST(RequestFormatNumber, ReadsBackTheSame)
 {
     for (double v : {1000.0, 997.5, 0.1, 19999.7, 1e-5}) {
         double back = 0;
-        ASSERT_TRUE(ParseNumber(FormatNumber(v), back)) << FormatNumber(v);
+        ASSERT_TRUE(RequestParseNumber(RequestFormatNumber(v), back)) << RequestFormatNumber(v);
         EXPECT_EQ(back, v);
     }
-    EXPECT_EQ(FormatNumber(1000.0), "1000");
-    EXPECT_EQ(FormatNumber(int32_t(-5)), "-5");
-    EXPECT_EQ(FormatNumber(uint32_t(4294967295u)), "4294967295");
+    EXPECT_EQ(RequestFormatNumber(1000.0), "1000");
+    EXPECT_EQ(RequestFormatNumber(int32_t(-5)), "-5");
+    EXPECT_EQ(RequestFormatNumber(uint32_t(4294967295u)), "4294967295");
 }

@@ -21,11 +21,11 @@ constexpr const char* TOO_BIG =
 ToneRequest Request(int32_t rate, double freq, int32_t seconds, int32_t bits = 32, uint32_t atten = 0)
 {
     ToneRequest r;
-    r.nSampleRate = rate;
-    r.Frequency = freq;
-    r.nSeconds = seconds;
-    r.nBitWidth = bits;
-    r.nAttenuation = atten;
+    r.sampleRate = rate;
+    r.frequency = freq;
+    r.seconds = seconds;
+    r.bitWidth = bits;
+    r.attenuation = atten;
     return r;
 }
 
@@ -34,16 +34,16 @@ ToneRequest Request(int32_t rate, double freq, int32_t seconds, int32_t bits = 3
 TEST(ToneRequest, Defaults)
 {
     const ToneRequest r;
-    EXPECT_EQ(r.Frequency, 1000.0);
-    EXPECT_EQ(r.nSampleRate, 384000);
-    EXPECT_EQ(r.nSeconds, 30);
-    EXPECT_EQ(r.nBitWidth, 32);
-    EXPECT_EQ(r.nAttenuation, 0u);
-    EXPECT_FALSE(CheckRequest(r));
+    EXPECT_EQ(r.frequency, 1000.0);
+    EXPECT_EQ(r.sampleRate, 384000);
+    EXPECT_EQ(r.seconds, 30);
+    EXPECT_EQ(r.bitWidth, 32);
+    EXPECT_EQ(r.attenuation, 0u);
+    EXPECT_FALSE(RequestCheck(r));
     EXPECT_EQ(RequestBlocks(r), 22500u);
 }
 
-TEST(CheckRequest, FirstFailingCheckInOrder)
+TEST(RequestCheck, FirstFailingCheckInOrder)
 {
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -66,11 +66,15 @@ TEST(CheckRequest, FirstFailingCheckInOrder)
         {Request(44100, 0.9, 1), ZERO},
         {Request(44100, -0.9, 1), ZERO},
         {Request(44100, 1.0, 1), nullptr},
-        // Nyquist: the frequency rounded half up against half the rate.
-        {Request(384000, 192000, 1), nullptr},
-        {Request(384000, 192000.49, 1), nullptr},
+        // Nyquist: at or above half the rate is refused, just below it passes.
+        {Request(384000, 191999.99, 1), nullptr},
+        {Request(384000, 192000, 1), NYQUIST},
+        {Request(384000, 192000.49, 1), NYQUIST},
         {Request(384000, 192000.5, 1), NYQUIST},
+        {Request(24000, 12000, 1, 32), NYQUIST},
+        {Request(22050, 11025, 1, 16), NYQUIST},
         {Request(44101, 22050, 1), nullptr},
+        {Request(44101, 22050.49, 1), nullptr},
         {Request(44101, 22050.5, 1), NYQUIST},
         {Request(44100, 1e12, 1), NYQUIST},
         {Request(44100, inf, 1), NYQUIST},
@@ -91,9 +95,9 @@ TEST(CheckRequest, FirstFailingCheckInOrder)
     };
     for (const Case& c : cases) {
         const ToneRequest& r = c.request;
-        SCOPED_TRACE(testing::Message() << r.nSampleRate << " Hz, " << r.Frequency << " Hz, " << r.nSeconds
-                                        << " s, " << r.nBitWidth << " bits, " << r.nAttenuation << " dB");
-        const RequestProblem p = CheckRequest(r);
+        SCOPED_TRACE(testing::Message() << r.sampleRate << " Hz, " << r.frequency << " Hz, " << r.seconds
+                                        << " s, " << r.bitWidth << " bits, " << r.attenuation << " dB");
+        const RequestRefusal p = RequestCheck(r);
         if (!c.message) {
             EXPECT_FALSE(p) << p.message;
             continue;
@@ -104,16 +108,16 @@ TEST(CheckRequest, FirstFailingCheckInOrder)
     }
 }
 
-TEST(CheckRequest, AcceptedRequestsFitTheFile)
+TEST(RequestCheck, AcceptedRequestsFitTheFile)
 {
     // The largest accepted durations still leave room for one more cycle.
     for (int32_t bits : {16, 24, 32}) {
         for (int32_t rate : {8000, 44100, 96000, 384000, 768000}) {
             int32_t seconds = 1;
-            while (!CheckRequest(Request(rate, 1, seconds * 2, bits)))
+            while (!RequestCheck(Request(rate, 1, seconds * 2, bits)))
                 seconds *= 2;
             for (int32_t step = seconds / 2; step > 0; step /= 2)
-                if (!CheckRequest(Request(rate, 1, seconds + step, bits))) seconds += step;
+                if (!RequestCheck(Request(rate, 1, seconds + step, bits))) seconds += step;
             const double frames = double(seconds) * rate + rate + 3;  // one cycle of 1 Hz more
             const double bytes = 140 + std::ceil(frames / 512) * 512 * 2 * (bits / 8);
             EXPECT_LE(bytes - 8, 4294967295.0) << bits << " bits at " << rate;

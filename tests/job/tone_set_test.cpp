@@ -1,14 +1,15 @@
-#include "job/tone_set.h"
+#include "job/tone_set_check.h"
+#include "job/tone_set_expand.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-std::vector<ToneSetMember> Expand(const ToneSetOptions& o, std::string* problem = nullptr)
+std::vector<ToneSetMember> Expand(const ToneSetOptions& o, std::string* refusal = nullptr)
 {
     std::vector<ToneSetMember> members;
     const std::string p = ToneSetExpand(o, "/work", members);
-    if (problem) *problem = p;
+    if (refusal) *refusal = p;
     return members;
 }
 
@@ -26,9 +27,9 @@ TEST(ToneSetExpand, EveryCombinationNamedByItsValues)
     ASSERT_EQ(members.size(), 8u);
     EXPECT_EQ(members[0].request.path, "tone-44100sps-0dB-16bit.wav");
     EXPECT_EQ(members[1].request.path, "tone-44100sps-0dB-+24bit.wav");  // as written
-    EXPECT_EQ(members[1].request.nBitWidth, 24);
+    EXPECT_EQ(members[1].request.bitWidth, 24);
     EXPECT_EQ(members[7].request.path, "tone-48000sps-20dB-+24bit.wav");
-    EXPECT_EQ(members[7].request.nAttenuation, 20u);
+    EXPECT_EQ(members[7].request.attenuation, 20u);
 
     struct Case {
         const char* freq;
@@ -61,30 +62,30 @@ TEST(ToneSetExpand, RefusesValuesThatAreNotNumbers)
     for (const char* bits : {"16,", "16,20", "0x10", "16;24"}) {
         ToneSetOptions o;
         o.bits = bits;
-        std::string problem;
-        EXPECT_TRUE(Expand(o, &problem).empty() || !problem.empty()) << bits;
-        EXPECT_NE(problem.find("--bits"), std::string::npos) << bits;
+        std::string refusal;
+        EXPECT_TRUE(Expand(o, &refusal).empty() || !refusal.empty()) << bits;
+        EXPECT_NE(refusal.find("--bits"), std::string::npos) << bits;
     }
 }
 
-// The whole set is checked before anything is made, and the problem names
+// The whole set is checked before anything is made, and the refusal names
 // its member.
 TEST(ToneSetCheck, NamesTheFirstRefusedMember)
 {
     ToneSetOptions o;
     o.freq = "1000,200000";
     o.out = "/tmp/t-{freq}.wav";
-    std::string problem = ToneSetCheck(Expand(o));
-    EXPECT_NE(problem.find("/tmp/t-200000.wav (--rate 384000 --freq 200000"), std::string::npos) << problem;
-    EXPECT_NE(problem.find("Nyquist"), std::string::npos);
+    std::string refusal = ToneSetCheck(Expand(o));
+    EXPECT_NE(refusal.find("/tmp/t-200000.wav (--rate 384000 --freq 200000"), std::string::npos) << refusal;
+    EXPECT_NE(refusal.find("Nyquist"), std::string::npos);
 
     o.out = "/tmp/same.wav";
-    problem = ToneSetCheck(Expand(o));
-    EXPECT_NE(problem.find("would repeat"), std::string::npos) << problem;
+    refusal = ToneSetCheck(Expand(o));
+    EXPECT_NE(refusal.find("would repeat"), std::string::npos) << refusal;
 
     o.freq = "1,1000";  // one cycle cannot be planned
     o.seconds = "1";
     o.out = "/tmp/p-{freq}.wav";
-    problem = ToneSetCheck(Expand(o));
-    EXPECT_NE(problem.find("too short"), std::string::npos) << problem;
+    refusal = ToneSetCheck(Expand(o));
+    EXPECT_NE(refusal.find("too short"), std::string::npos) << refusal;
 }

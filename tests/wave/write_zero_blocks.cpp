@@ -18,7 +18,7 @@ int main(int argc, char** argv)
     const long blocks = std::atol(argv[4]);
     WaveWriter writer;
     const int32_t size = 512 * 2 * (bits / 8);
-    if (!WaveCreate(writer, bits, argv[1], rate, uint32_t(blocks * size))) return 1;
+    if (WaveCreate(writer, bits, argv[1], rate, uint32_t(blocks * size)) != 0) return 1;
     const std::vector<unsigned char> zeros(static_cast<size_t>(size), 0);
     for (long k = 0; k < blocks; ++k) {
         int32_t written = 0;

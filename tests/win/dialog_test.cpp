@@ -625,11 +625,11 @@ void TestJobs()
         CHECK(boxes.seen.empty());
 
         ToneRequest request;
-        request.nSampleRate = std::atoi(job.rate);
-        request.Frequency = std::atof(job.frequency);
-        request.nAttenuation = uint32_t(std::atoi(job.attenuation));
-        request.nSeconds = std::atoi(job.seconds);
-        request.nBitWidth = job.bits;
+        request.sampleRate = std::atoi(job.rate);
+        request.frequency = std::atof(job.frequency);
+        request.attenuation = uint32_t(std::atoi(job.attenuation));
+        request.seconds = std::atoi(job.seconds);
+        request.bitWidth = job.bits;
         const uint32_t blocks = RequestBlocks(request);
         CHECK_EQ(d.ProgressLow(), 0);
         CHECK_EQ(d.ProgressHigh(), blocks + 1);
@@ -638,9 +638,9 @@ void TestJobs()
         // The same request without the dialog: the file must be the same.
         const std::string direct = WorkPath("direct" + std::to_string(job.bits) + ".wav");
         request.path = direct;
-        std::atomic<bool> busy{true};
+        Stop stop;
         RecordingHost host;
-        GenerationWorker(request, busy, host);
+        JobGenerate(request, stop, host);
         const std::string made = ReadFile(path);
         CHECK(made.size() > 140);
         CHECK(made == ReadFile(direct));

@@ -14,7 +14,7 @@ inline constexpr int EXIT_STOPPED = 130;
 // One request to the file at path ("-": standard output), as the dialog's
 // "Create file" makes it: the checks, the job, a progress bar on a terminal
 // and a summary. Returns the exit status.
-int RunOne(ToneRequest request, const std::string& path, bool quiet);
+int CliCreateOne(ToneRequest request, const std::string& path, bool quiet);
 
-// A set, members checked first, up to jobs files at once. Returns the exit status.
-int RunSet(const std::vector<ToneSetMember>& members, unsigned jobs, bool quiet);
+// A set, members checked first, up to atOnce files at once. Returns the exit status.
+int CliCreateSet(const std::vector<ToneSetMember>& members, unsigned atOnce, bool quiet);

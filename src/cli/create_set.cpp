@@ -5,9 +5,11 @@
 #include <vector>
 
 #include "cli/replace_file.h"
-#include "cli/runs.h"
+#include "cli/create.h"
 #include "cli/stop_signal.h"
 #include "cli/terminal.h"
+#include "job/tone_set_check.h"
+#include "job/tone_set_create.h"
 #include "wave/wave_format.h"
 
 namespace {
@@ -22,7 +24,7 @@ public:
         : members(members), bytes(members.size(), 0), showProgress(showProgress)
     {
         for (const ToneSetMember& m : members)
-            planned += uint64_t(RequestBlocks(m.request)) * WaveBytesPerBlock(m.request.nBitWidth);
+            planned += uint64_t(RequestBlocks(m.request)) * WaveBytesPerBlock(m.request.bitWidth);
     }
 
     void MemberProgress(size_t member, uint64_t made) override
@@ -87,11 +89,11 @@ private:
 
 }  // namespace
 
-int RunSet(const std::vector<ToneSetMember>& members, unsigned jobs, bool quiet)
+int CliCreateSet(const std::vector<ToneSetMember>& members, unsigned atOnce, bool quiet)
 {
-    const std::string problem = ToneSetCheck(members);
-    if (!problem.empty()) {
-        std::fprintf(stderr, "%s\n", problem.c_str());
+    const std::string refusal = ToneSetCheck(members);
+    if (!refusal.empty()) {
+        std::fprintf(stderr, "%s\n", refusal.c_str());
         return EXIT_REFUSED;
     }
 
@@ -101,7 +103,7 @@ int RunSet(const std::vector<ToneSetMember>& members, unsigned jobs, bool quiet)
 #endif
     SetHost host(members, !quiet && StderrIsTerminal());
     const auto started = std::chrono::steady_clock::now();
-    const std::vector<JobResult> results = ToneSetRun(members, jobs, stopRequested, host, io);
+    const std::vector<JobResult> results = ToneSetCreate(members, atOnce, signalStop, host, io);
     host.EndLine();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
@@ -123,7 +125,7 @@ int RunSet(const std::vector<ToneSetMember>& members, unsigned jobs, bool quiet)
                         whole                      ? ""
                         : r.end == JobEnd::Stopped ? "stopped, "
                                                    : "failed, ",
-                        (unsigned long long)(r.dataBytes / WaveBytesPerFrame(members[i].request.nBitWidth)),
+                        (unsigned long long)(r.dataBytes / WaveBytesPerFrame(members[i].request.bitWidth)),
                         (unsigned long long)r.dataBytes + WAVE_HEADER_BYTES);
     }
     if (!quiet) {

@@ -17,7 +17,7 @@
 #endif
 
 #include "cli/replace_file.h"
-#include "cli/runs.h"
+#include "cli/create.h"
 #include "cli/stop_signal.h"
 #include "cli/terminal.h"
 #include "job/create_check.h"
@@ -30,6 +30,8 @@ namespace {
 // does not read holds the last write for ever; the process then ends
 // without it, the reader keeping whole blocks (each write is one).
 constexpr auto STREAM_STOP_GRACE = std::chrono::milliseconds(200);
+// How often a job writing a stream is looked at for a stop.
+constexpr auto STOP_LOOK = std::chrono::milliseconds(10);
 
 // Whether the file at path is where standard output goes (/dev/stdout, or
 // the FIFO it was sent to): then the summary goes elsewhere.
@@ -112,27 +114,52 @@ void PrintSummary(const ToneRequest& request, const JobResult& result, double se
 {
     std::FILE* out = fileOnStdout ? stderr : stdout;
     const int printed = std::fprintf(out, "%s: %llu frames, %llu bytes, %.3f s\n", request.path.c_str(),
-                                     Frames(result.dataBytes, request.nBitWidth),
+                                     Frames(result.dataBytes, request.bitWidth),
                                      (unsigned long long)result.dataBytes + WAVE_HEADER_BYTES, seconds);
     if (printed < 0 || std::fflush(out) != 0)
         std::fprintf(stderr, "The summary could not be written to standard output.\n");
 }
 
+// Waits for a job writing a stream. A stopped job ends by itself within the
+// runs of blocks under way, unless it is blocked writing to a reader that
+// reads no more (or never came). A signal cannot wake a waiting thread
+// portably, so this thread looks for the stop between short waits, and once
+// the grace is over ends the process, leaving the stream as it is.
+void AwaitStream(std::future<JobResult>& outcome, CliHost& host)
+{
+    std::chrono::steady_clock::time_point stopped{};
+    while (outcome.wait_for(STOP_LOOK) != std::future_status::ready) {
+        if (!signalStop.Requested()) continue;
+        const auto now = std::chrono::steady_clock::now();
+        if (stopped == decltype(stopped){}) stopped = now;
+        if (now - stopped > STREAM_STOP_GRACE) {
+            host.EndLine();
+            std::fprintf(stderr,
+                         "Stopped: the stream ends early; its data is shorter than its header announces.\n");
+            std::fflush(stderr);
+            std::_Exit(EXIT_STOPPED);
+        }
+    }
+}
+
 }  // namespace
 
-int RunOne(ToneRequest request, const std::string& path, bool quiet)
+int CliCreateOne(ToneRequest request, const std::string& path, bool quiet)
 {
     std::error_code ec;
     const bool toStdout = path == "-";
-    std::atomic<bool> busy{false};
+    std::atomic<bool> busy{false};  // a front end's busy flag: here only the check reads it
     PathRules rules;
     rules.toStream = toStdout;
-    const CreateCheck check = BeginCreate(request, path, busy, rules);
-    if (check.problem) {
-        std::fprintf(stderr, "%s %s\n", check.problem.caption, check.problem.message);
+    const CreateCheck check = RequestBeginCreate(request, path, busy, rules);
+    if (check.refusal) {
+        std::fprintf(stderr, "%s %s\n", check.refusal.caption, check.refusal.message);
         return EXIT_REFUSED;
     }
 
+    namespace fs = std::filesystem;
+    const fs::file_type type = fs::status(path, ec).type();
+    const bool stream = toStdout || (type != fs::file_type::regular && type != fs::file_type::not_found);
     WaveIo io;
     if (toStdout) io.stream = BinaryStdout();
 #ifndef _WIN32
@@ -148,33 +175,15 @@ int RunOne(ToneRequest request, const std::string& path, bool quiet)
 #ifdef _WIN32
             _fpreset();  // every job computes in the same floating-point state
 #endif
-            ended.set_value(
-                GenerationWorker(request, busy, host, io, std::max(1u, std::thread::hardware_concurrency())));
+            ended.set_value(JobGenerate(request, signalStop, host, io,
+                                        std::max(1u, std::thread::hardware_concurrency())));
         });
     } catch (const std::system_error&) {
-        JobStartFailed(busy, host);
+        JobStartFailed(host);
         return EXIT_FAILED;
     }
 
-    // Like the dialog's Quit: pass a stop on to the job and wait for it. A
-    // stream that stays blocked after a stop (its reader reads no more, or
-    // never came) is left as it is.
-    std::chrono::steady_clock::time_point stopped{};
-    while (outcome.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
-        if (!stopRequested) continue;
-        busy.store(false);
-        const auto now = std::chrono::steady_clock::now();
-        if (stopped == decltype(stopped){}) stopped = now;
-        const std::filesystem::file_type type = std::filesystem::status(path, ec).type();
-        const bool stream = toStdout || (type != std::filesystem::file_type::regular);
-        if (stream && now - stopped > STREAM_STOP_GRACE) {
-            host.EndLine();
-            std::fprintf(stderr,
-                         "Stopped: the stream ends early; its data is shorter than its header announces.\n");
-            std::fflush(stderr);
-            std::_Exit(EXIT_STOPPED);
-        }
-    }
+    if (stream) AwaitStream(outcome, host);
     worker.join();
     const JobResult result = outcome.get();
     host.EndLine();
@@ -192,10 +201,10 @@ int RunOne(ToneRequest request, const std::string& path, bool quiet)
                 std::fprintf(stderr,
                              "Stopped: the stream ends after %llu frames; its data is shorter than its "
                              "header announces.\n",
-                             Frames(result.dataBytes, request.nBitWidth));
+                             Frames(result.dataBytes, request.bitWidth));
             else
                 std::fprintf(stderr, "Stopped: %s holds %llu frames, %llu bytes\n", request.path.c_str(),
-                             Frames(result.dataBytes, request.nBitWidth),
+                             Frames(result.dataBytes, request.bitWidth),
                              (unsigned long long)result.dataBytes + WAVE_HEADER_BYTES);
             return EXIT_STOPPED;
         case JobEnd::PlanRefused:

@@ -1,0 +1,54 @@
+#include "job/tone_set_check.h"
+
+#include <algorithm>
+#include <set>
+#include <string_view>
+
+#include "job/create_check.h"
+#include "job/generation_worker.h"
+#include "synth/tone.h"
+
+namespace {
+
+// A character no file name on Windows can hold, or the blank or dot at the
+// end of a name that Windows drops: the same set must work on both systems.
+bool UnfitForWindows(const std::string& value)
+{
+    const bool badChar = std::any_of(value.begin(), value.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 ||
+               std::string_view("<>:\"/\\|?*").find(c) != std::string_view::npos;
+    });
+    return badChar || value.empty() || value.back() == '.' || value.back() == ' ';
+}
+
+std::string Describe(const ToneSetMember& m)
+{
+    return "--rate " + m.rate + " --freq " + m.freq + " --atten " + m.atten + " --seconds " + m.seconds +
+           " --bits " + m.bits;
+}
+
+}  // namespace
+
+std::string ToneSetCheck(const std::vector<ToneSetMember>& members)
+{
+    std::set<std::string> names;
+    for (const ToneSetMember& m : members) {
+        const std::string who = m.request.path + " (" + Describe(m) + "): ";
+        if (!names.insert(m.request.path).second)
+            return who +
+                   "the files' names would repeat. Give --out a placeholder for every option with more "
+                   "than one value: {rate} {freq} {atten} {seconds} {bits}.";
+        for (const std::string* value : {&m.rate, &m.freq, &m.atten, &m.seconds, &m.bits})
+            if (UnfitForWindows(*value))
+                return who + "the value '" + *value + "' cannot be part of a file name on Windows.";
+    }
+    for (const ToneSetMember& m : members) {
+        const std::string who = m.request.path + " (" + Describe(m) + "): ";
+        const ToneRequest& r = m.request;
+        if (const RequestRefusal p = RequestCheck(r)) return who + p.caption + " " + p.message;
+        if (!TonePlanFits(r.attenuation, r.bitWidth, double(r.sampleRate), r.frequency, double(r.seconds)))
+            return who + CAPTION_CREATE + " " + MESSAGE_TOO_SHORT;
+        if (!RequestPathCanBeCreated(r.path)) return who + CAPTION_PATH + " " + MESSAGE_PATH;
+    }
+    return {};
+}
