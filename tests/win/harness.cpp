@@ -33,26 +33,25 @@ void StartWatchdog(DWORD seconds)
     CloseHandle(CreateThread(nullptr, 0, Watchdog, reinterpret_cast<LPVOID>(UINT_PTR(seconds)), 0, nullptr));
 }
 
+void PumpPending(HWND dialog)
+{
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (dialog && IsWindow(dialog) && IsDialogMessageA(dialog, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
 bool PumpUntil(HWND dialog, const std::function<bool()>& done, DWORD milliseconds)
 {
     const DWORD start = GetTickCount();
     while (!done()) {
         if (GetTickCount() - start > milliseconds) return false;
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (dialog && IsWindow(dialog) && IsDialogMessageA(dialog, &msg)) continue;
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
+        PumpPending(dialog);
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     }
     return true;
-}
-
-void Pump(HWND dialog, DWORD milliseconds)
-{
-    PumpUntil(
-        dialog, [] { return false; }, milliseconds);
 }
 
 // ---- modal windows

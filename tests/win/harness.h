@@ -41,7 +41,9 @@ void StartWatchdog(DWORD seconds);
 // Dispatches this thread's messages (dialog keys through the dialog) until
 // done() holds; false when the time limit passed first.
 bool PumpUntil(HWND dialog, const std::function<bool()>& done, DWORD milliseconds);
-void Pump(HWND dialog, DWORD milliseconds);
+// Dispatches the messages already waiting, those they make included, and
+// returns when none is left.
+void PumpPending(HWND dialog);
 
 // A modal window seen by the watcher: its caption, its static texts, its
 // buttons, whether it showed an icon, its owner.
