@@ -1,6 +1,7 @@
 // Drives Calyx's real main dialog under Wine: the templates, a fresh dialog,
-// its colours read back from the screen, jobs against files made without the
-// dialog, every refusal, Quit during a job, the system menu and clean-up.
+// its colours read back from the screen, the number fields and every
+// refusal, jobs against files made without the dialog, Quit during a job,
+// the keyboard, the system menu and clean-up.
 //
 // dialog_test WORKDIR [REFDIR]: WORKDIR takes the files; REFDIR, when given,
 // holds cli16.wav, cli24.wav and cli32.wav made by calyx-cli from the same
@@ -40,6 +41,7 @@ int main(int argc, char** argv)
         {"jobs", TestJobs},
         {"progress messages", TestProgressMessages},
         {"refusals", TestRefusals},
+        {"unread fields", TestUnreadFields},
         {"quit during a job", TestQuitDuringJob},
         {"close ways", TestCloseWays},
         {"keys around jobs", TestKeysAroundJobs},

@@ -1,6 +1,7 @@
 // The number fields: the request's one grammar, the reports of a field that
 // does not convert, and the refusals of "Create file".
 
+#include <cstring>
 #include <fstream>
 
 #include "dialog_fixture.h"
@@ -149,30 +150,56 @@ void TestRefusals()
         CHECK(!d.dlg.bBusy);
         CHECK(d.CreateEnabled());
     }
+}
 
-    // Letters in the frequency: the framework's report, then the checks with
-    // the new sample rate and the old frequency, attenuation and duration.
-    d.SetText(IDC_SAMPLE_RATE, "44100");
-    d.SetText(IDC_FREQUENCY, "12 Hz");
-    d.SetText(IDC_ATTENUATION, "5");
-    d.SetText(IDC_DURATION, "1");
-    d.SetText(IDC_PATH, WorkPath("no such folder\\x.wav"));
-    const double frequency = d.dlg.Frequency;
-    const uint32_t attenuation = d.dlg.nAttenuation;
-    const int32_t seconds = d.dlg.nSeconds;
-    ModalWatcher boxes(d.hwnd);
-    d.Click(IDOK);
-    CHECK_EQ(boxes.seen.size(), size_t(2));
-    if (boxes.seen.size() == 2) {
-        CHECK_EQ(boxes.seen[0].caption, "Calyx");
-        CHECK_EQ(boxes.seen[0].Text(), "Enter a number, such as 1000 or 997.5.");
-        CHECK(!boxes.seen[0].icon);
-        CHECK_EQ(boxes.seen[1].Text(), PATH_MESSAGE);
+// ---- a field that does not convert ends the click: it is reported with its
+// name and the values it takes, it gets the focus with its text selected,
+// and no job starts from the value its member still holds.
+
+void TestUnreadFields()
+{
+    constexpr const char* RATE = "Sample rate: enter a whole number from 1 to 2147483647.";
+    constexpr const char* SECONDS = "Duration seconds: enter a whole number from 1 to 2147483647.";
+    constexpr const char* FREQUENCY =
+        "Frequency Hz: enter a number of at least 1 and below half the sample rate, such as 997.5.";
+    const struct {
+        int field;
+        int radio;
+        const char* text;
+        const char* message;
+    } cases[] = {
+        {IDC_SAMPLE_RATE, IDC_BITS32, "", RATE},
+        {IDC_SAMPLE_RATE, IDC_BITS32, "99999999999", RATE},
+        {IDC_SAMPLE_RATE, IDC_BITS32, "12abc", RATE},
+        {IDC_FREQUENCY, IDC_BITS32, "12 Hz", FREQUENCY},
+        {IDC_ATTENUATION, IDC_BITS16, "-1", "Attenuation dB: enter a whole number from 0 to 90."},
+        {IDC_ATTENUATION, IDC_BITS24, "99999999999", "Attenuation dB: enter a whole number from 0 to 138."},
+        {IDC_ATTENUATION, IDC_BITS32, "", "Attenuation dB: enter a whole number from 0 to 186."},
+        {IDC_DURATION, IDC_BITS32, "1.5", SECONDS},
+    };
+    const std::string path = WorkPath("unread.wav");
+    for (const auto& c : cases) {
+        Dialog d;
+        d.SetText(IDC_SAMPLE_RATE, "8000");
+        d.SetText(IDC_DURATION, "1");
+        d.SetText(IDC_PATH, path);
+        d.Click(c.radio);
+        d.SetText(c.field, c.text);
+        DeleteFileA(path.c_str());
+        ModalWatcher boxes(d.hwnd);
+        d.Click(IDOK);
+        CHECK_EQ(boxes.seen.size(), size_t(1));
+        if (!boxes.seen.empty()) {
+            CHECK_EQ(boxes.seen[0].Text(), c.message);
+            CHECK_EQ(boxes.seen[0].caption, "Calyx");
+        }
+        CHECK(d.dlg.hThread == nullptr);
+        CHECK(!d.dlg.bBusy);
+        CHECK(!FileExists(path));
+        CHECK(GetFocus() == d.Item(c.field));
+        DWORD from = 1, to = 0;
+        SendMessageA(d.Item(c.field), EM_GETSEL, WPARAM(&from), LPARAM(&to));
+        CHECK_EQ(from, DWORD(0));
+        CHECK_EQ(to, DWORD(std::strlen(c.text)));
     }
-    CHECK_EQ(d.dlg.nSampleRate, 44100);
-    CHECK(d.dlg.Frequency == frequency);
-    CHECK_EQ(d.dlg.nAttenuation, attenuation);
-    CHECK_EQ(d.dlg.nSeconds, seconds);
-    CHECK(GetFocus() == d.Item(IDC_FREQUENCY));
-    CHECK(!d.dlg.bBusy);
 }

@@ -25,6 +25,8 @@ struct TemplateTable {
     std::vector<ItemRow> items;
 };
 
+// Beyond the design's table: ids on the labels that name the number fields
+// in their reports.
 const TemplateTable MAIN_TEMPLATE = {102,
                                      0x90C800C8,
                                      0x00040000,
@@ -34,10 +36,10 @@ const TemplateTable MAIN_TEMPLATE = {102,
                                      {
                                          {1, "#128", "Create file", 0x50010001, 46, 126, 50, 14},
                                          {2, "#128", "Quit", 0x50010000, 101, 126, 50, 14},
-                                         {0xFFFFFFFF, "#130", "Sample rate", 0x50020000, 19, 12, 52, 8},
-                                         {0xFFFFFFFF, "#130", "Attenuation dB", 0x50020000, 135, 12, 55, 8},
-                                         {0xFFFFFFFF, "#130", "Frequency Hz", 0x50020000, 16, 48, 51, 8},
-                                         {0xFFFFFFFF, "#130", "Duration seconds", 0x50020000, 131, 48, 62, 8},
+                                         {1010, "#130", "Sample rate", 0x50020000, 19, 12, 52, 8},
+                                         {1011, "#130", "Attenuation dB", 0x50020000, 135, 12, 55, 8},
+                                         {1012, "#130", "Frequency Hz", 0x50020000, 16, 48, 51, 8},
+                                         {1013, "#130", "Duration seconds", 0x50020000, 131, 48, 62, 8},
                                          {0xFFFFFFFF, "#130", "Path\\filename", 0x50020000, 77, 85, 51, 8},
                                          {1000, "#129", "", 0x50812080, 18, 24, 40, 14},
                                          {1001, "#129", "", 0x50810080, 18, 60, 40, 14},
