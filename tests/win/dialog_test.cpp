@@ -45,6 +45,7 @@ int main(int argc, char** argv)
         {"quit during a job", TestQuitDuringJob},
         {"close ways", TestCloseWays},
         {"keys around jobs", TestKeysAroundJobs},
+        {"Enter on the buttons", TestEnterOnButtons},
         {"system commands", TestSystemCommands},
         {"iconic paint and destroy", TestIconicAndDestroy},
         {"default path", TestDefaultPath},

@@ -1,6 +1,8 @@
 // The keyboard: around a job, Enter on the buttons, the arrows in the
 // bit-width group.
 
+#include <vector>
+
 #include "dialog_fixture.h"
 
 using namespace harness;
@@ -106,4 +108,83 @@ void TestKeysAroundJobs()
     CHECK(ValidWholeBlocks(ReadFile(path), 32, blocks));
     CHECK(blocks >= 64);
     CHECK(blocks < 938);
+}
+
+// ---- Enter presses the button with the focus, wherever Tab, Shift+Tab or
+// the mouse took it; in a field it presses the designed default, "Create
+// file". Both buttons stay owner-drawn as the default moves between them.
+
+namespace {
+
+// The mouse's left button, pressed or released at a point of the dialog.
+void MouseButton(HWND dialog, POINT at, bool down)
+{
+    ClientToScreen(dialog, &at);
+    INPUT i{};
+    i.type = INPUT_MOUSE;
+    i.mi.dx = LONG(at.x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1));
+    i.mi.dy = LONG(at.y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1));
+    i.mi.dwFlags =
+        MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE | (down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP);
+    SendInput(1, &i, sizeof i);
+}
+
+}  // namespace
+
+void TestEnterOnButtons()
+{
+    const struct {
+        const char* name;
+        std::vector<bool> tabs;  // from "Create file": true for Shift+Tab
+        bool mouse;              // then pressed on "Quit" and released off it
+        int focus;               // where Enter is pressed
+        bool job;                // Enter starts a job; otherwise it quits
+    } cases[] = {
+        {"on Create file", {}, false, IDOK, true},
+        {"on Quit", {false}, false, IDCANCEL, false},
+        {"in the sample rate, after Quit", {false, false}, false, IDC_SAMPLE_RATE, true},
+        {"on Create file, after Quit", {false, true}, false, IDOK, true},
+        {"on Quit, from the sample rate", {false, false, true}, false, IDCANCEL, false},
+        {"on Quit, pressed with the mouse and left", {}, true, IDCANCEL, false},
+        {"in the sample rate, after the mouse on Quit", {}, true, IDC_SAMPLE_RATE, true},
+    };
+    const std::string path = WorkPath("enter.wav");
+    for (const auto& c : cases) {
+        std::printf("  Enter %s\n", c.name);
+        Dialog d;
+        HeldJob hold(d.dlg);
+        d.SetText(IDC_SAMPLE_RATE, "8000");
+        d.SetText(IDC_DURATION, "1");
+        d.SetText(IDC_PATH, path);
+        DeleteFileA(path.c_str());
+        for (bool back : c.tabs) {
+            const HWND from = GetFocus();
+            PressKey(VK_TAB, back);
+            CHECK(PumpUntil(
+                d.hwnd, [&] { return GetFocus() != from; }, 2000));
+        }
+        if (c.mouse) {
+            const RECT quit = ChildRect(d.hwnd, d.Item(IDCANCEL));
+            MouseButton(d.hwnd, {(quit.left + quit.right) / 2, (quit.top + quit.bottom) / 2}, true);
+            CHECK(PumpUntil(
+                d.hwnd, [&] { return GetFocus() == d.Item(IDCANCEL); }, 2000));
+            MouseButton(d.hwnd, {2, 2}, false);
+            CHECK(PumpUntil(
+                d.hwnd, [&] { return GetCapture() == nullptr; }, 2000));
+            if (c.focus != IDCANCEL) {
+                PressKey(VK_TAB);
+                CHECK(PumpUntil(
+                    d.hwnd, [&] { return GetFocus() != d.Item(IDCANCEL); }, 2000));
+            }
+        }
+        CHECK(GetFocus() == d.Item(c.focus));
+        CHECK_EQ(GetWindowLongA(d.Item(IDOK), GWL_STYLE) & BS_TYPEMASK, BS_OWNERDRAW);
+        CHECK_EQ(GetWindowLongA(d.Item(IDCANCEL), GWL_STYLE) & BS_TYPEMASK, BS_OWNERDRAW);
+        PressKey(VK_RETURN);
+        CHECK(PumpUntil(
+            d.hwnd, [&] { return hold.writes > 0 || d.dlg.Result() == IDCANCEL; }, 5000));
+        CHECK_EQ(hold.writes > 0, c.job);
+        CHECK_EQ(d.dlg.Result() == IDCANCEL, !c.job);
+        if (!c.job) CHECK(!FileExists(path));
+    }
 }
