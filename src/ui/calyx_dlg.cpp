@@ -311,6 +311,15 @@ void CCalyxDlg::OnQuit()
     CDialog::OnCancel();
 }
 
-void CCalyxDlg::OnBitWidth16() { nBitWidth = 16; }
-void CCalyxDlg::OnBitWidth24() { nBitWidth = 24; }
-void CCalyxDlg::OnBitWidth32() { nBitWidth = 32; }
+void CCalyxDlg::OnBitWidth16() { ChooseBitWidth(16, IDC_BITS16); }
+void CCalyxDlg::OnBitWidth24() { ChooseBitWidth(24, IDC_BITS24); }
+void CCalyxDlg::OnBitWidth32() { ChooseBitWidth(32, IDC_BITS32); }
+
+// An arrow key focuses a bit-width button and clicks it; under Wine the
+// click's partial repaints leave its focus rectangle drawn an even number of
+// times (invisible) until the button is painted whole, so it is.
+void CCalyxDlg::ChooseBitWidth(int32_t bits, int buttonId)
+{
+    nBitWidth = bits;
+    InvalidateRect(GetDlgItem(buttonId), nullptr, TRUE);
+}

@@ -46,6 +46,7 @@ int main(int argc, char** argv)
         {"close ways", TestCloseWays},
         {"keys around jobs", TestKeysAroundJobs},
         {"Enter on the buttons", TestEnterOnButtons},
+        {"arrows in the bit-width group", TestBitWidthArrows},
         {"system commands", TestSystemCommands},
         {"iconic paint and destroy", TestIconicAndDestroy},
         {"default path", TestDefaultPath},

@@ -133,9 +133,10 @@ COLORREF Grab::At(int x, int y) const
     return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
 }
 
-Grab GrabClient(HWND window)
+Grab GrabClient(HWND window, bool redraw)
 {
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    if (redraw)
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     Grab g;
     RECT rc;
     GetClientRect(window, &rc);

@@ -82,7 +82,9 @@ struct Grab {
     std::vector<uint32_t> pixels;  // 0x00RRGGBB
     COLORREF At(int x, int y) const;
 };
-Grab GrabClient(HWND window);
+// Painted whole first unless redraw is false: then as the window's own
+// paints left it.
+Grab GrabClient(HWND window, bool redraw = true);
 // A control's rectangle in its dialog's client coordinates.
 RECT ChildRect(HWND dialog, HWND control);
 

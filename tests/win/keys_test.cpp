@@ -188,3 +188,47 @@ void TestEnterOnButtons()
         if (!c.job) CHECK(!FileExists(path));
     }
 }
+
+// ---- the arrows move the focus and the choice within the three bit-width
+// buttons, round from the last to the first and back, the focus shown; Tab
+// enters the group on the chosen one.
+
+void TestBitWidthArrows()
+{
+    const struct {
+        int from;
+        WORD key;
+        int to;
+        int bits;
+    } cases[] = {
+        {IDC_BITS32, VK_DOWN, IDC_BITS16, 16}, {IDC_BITS32, VK_RIGHT, IDC_BITS16, 16},
+        {IDC_BITS16, VK_UP, IDC_BITS32, 32},   {IDC_BITS16, VK_DOWN, IDC_BITS24, 24},
+        {IDC_BITS24, VK_LEFT, IDC_BITS16, 16},
+    };
+    for (const auto& c : cases) {
+        Dialog d;
+        d.Click(c.from);
+        d.Focus(c.from);
+        PressKey(c.key);
+        CHECK(PumpUntil(
+            d.hwnd, [&] { return GetFocus() == d.Item(c.to); }, 2000));
+        CHECK_EQ(IsDlgButtonChecked(d.hwnd, c.to), UINT(BST_CHECKED));
+        CHECK_EQ(d.dlg.nBitWidth, c.bits);
+        // What the arrow left on screen, its focus rectangle included, is
+        // what a whole repaint draws.
+        PumpPending(d.hwnd);
+        const Grab left = GrabClient(d.hwnd, false);
+        const Grab whole = GrabClient(d.hwnd);
+        const RECT r = ChildRect(d.hwnd, d.Item(c.to));
+        int differ = 0;
+        for (int y = r.top; y < r.bottom; ++y)
+            for (int x = r.left; x < r.right; ++x)
+                differ += left.At(x, y) != whole.At(x, y);
+        CHECK_EQ(differ, 0);
+        d.Focus(IDC_PATH);
+        PressKey(VK_TAB);
+        CHECK(PumpUntil(
+            d.hwnd, [&] { return GetFocus() != d.Item(IDC_PATH); }, 2000));
+        CHECK(GetFocus() == d.Item(c.to));
+    }
+}

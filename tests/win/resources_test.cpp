@@ -25,8 +25,9 @@ struct TemplateTable {
     std::vector<ItemRow> items;
 };
 
-// Beyond the design's table: ids on the labels that name the number fields
-// in their reports.
+// Beyond the design's table: WS_GROUP on "Create file" and on "16", so that
+// the bit-width buttons are one group for the arrow keys, and ids on the
+// labels that name the number fields in their reports.
 const TemplateTable MAIN_TEMPLATE = {102,
                                      0x90C800C8,
                                      0x00040000,
@@ -34,7 +35,7 @@ const TemplateTable MAIN_TEMPLATE = {102,
                                      182,
                                      "Calyx",
                                      {
-                                         {1, "#128", "Create file", 0x50010001, 46, 126, 50, 14},
+                                         {1, "#128", "Create file", 0x50030001, 46, 126, 50, 14},
                                          {2, "#128", "Quit", 0x50010000, 101, 126, 50, 14},
                                          {1010, "#130", "Sample rate", 0x50020000, 19, 12, 52, 8},
                                          {1011, "#130", "Attenuation dB", 0x50020000, 135, 12, 55, 8},
@@ -48,7 +49,7 @@ const TemplateTable MAIN_TEMPLATE = {102,
                                          {1004, "#129", "", 0x50810080, 18, 97, 162, 14},
                                          {1005, "msctls_progress32", "", 0x50800001, 18, 153, 162, 14},
                                          {0xFFFFFFFF, "#128", "Bit width", 0x50000007, 75, 12, 48, 63},
-                                         {1007, "#128", "16", 0x50000009, 89, 24, 24, 10},
+                                         {1007, "#128", "16", 0x50020009, 89, 24, 24, 10},
                                          {1008, "#128", "24", 0x50000009, 89, 42, 24, 10},
                                          {1009, "#128", "32", 0x50000009, 89, 60, 24, 10},
                                      }};
