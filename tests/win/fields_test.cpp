@@ -180,9 +180,7 @@ void TestUnreadFields()
     const std::string path = WorkPath("unread.wav");
     for (const auto& c : cases) {
         Dialog d;
-        d.SetText(IDC_SAMPLE_RATE, "8000");
-        d.SetText(IDC_DURATION, "1");
-        d.SetText(IDC_PATH, path);
+        d.SetShortJob(path);
         d.Click(c.radio);
         d.SetText(c.field, c.text);
         DeleteFileA(path.c_str());

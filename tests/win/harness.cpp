@@ -54,6 +54,33 @@ bool PumpUntil(HWND dialog, const std::function<bool()>& done, DWORD millisecond
     return true;
 }
 
+// ---- counting messages
+
+namespace {
+
+constexpr const char* COUNTER_PROP = "CalyxMessageCounter";
+
+}  // namespace
+
+MessageCounter::MessageCounter(HWND window, UINT message) : window(window), message(message)
+{
+    SetPropA(window, COUNTER_PROP, this);
+    previous = WNDPROC(SetWindowLongPtrA(window, GWLP_WNDPROC, LONG_PTR(Count)));
+}
+
+MessageCounter::~MessageCounter()
+{
+    SetWindowLongPtrA(window, GWLP_WNDPROC, LONG_PTR(previous));
+    RemovePropA(window, COUNTER_PROP);
+}
+
+LRESULT CALLBACK MessageCounter::Count(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* counter = static_cast<MessageCounter*>(GetPropA(hwnd, COUNTER_PROP));
+    if (message == counter->message) ++counter->count;
+    return CallWindowProcA(counter->previous, hwnd, message, wParam, lParam);
+}
+
 // ---- modal windows
 
 namespace {

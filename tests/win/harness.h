@@ -45,6 +45,23 @@ bool PumpUntil(HWND dialog, const std::function<bool()>& done, DWORD millisecond
 // returns when none is left.
 void PumpPending(HWND dialog);
 
+// Counts the times one message reaches a window while the counter lives,
+// by putting a counting window procedure in front of the window's own.
+class MessageCounter {
+public:
+    MessageCounter(HWND window, UINT message);
+    ~MessageCounter();
+    MessageCounter(const MessageCounter&) = delete;
+    MessageCounter& operator=(const MessageCounter&) = delete;
+    unsigned count = 0;
+
+private:
+    static LRESULT CALLBACK Count(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    HWND window;
+    UINT message;
+    WNDPROC previous;
+};
+
 // A modal window seen by the watcher: its caption, its static texts, its
 // buttons, whether it showed an icon, its owner.
 struct ModalWindow {

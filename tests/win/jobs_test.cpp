@@ -95,36 +95,21 @@ void TestJobs()
 // ---- progress: a position reaches the bar only when it changes the
 // filled length, so a long job sends at most one per pixel, not one per block.
 
-namespace {
-
-WNDPROC progressProc = nullptr;
-uint32_t progressPositions = 0;
-
-LRESULT CALLBACK CountingProgressProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
-{
-    if (msg == PBM_SETPOS) ++progressPositions;
-    return CallWindowProcA(progressProc, hwnd, msg, wp, lp);
-}
-
-}  // namespace
-
 void TestProgressMessages()
 {
     Dialog d;
     const HWND bar = d.Item(IDC_PROGRESS);
     RECT area{};
     GetClientRect(bar, &area);
-    progressPositions = 0;
-    progressProc = WNDPROC(SetWindowLongPtrA(bar, GWLP_WNDPROC, LONG_PTR(CountingProgressProc)));
+    MessageCounter positions(bar, PBM_SETPOS);
     d.SetText(IDC_DURATION, "4");  // 3000 blocks at 384000 Hz
     d.SetText(IDC_PATH, WorkPath("progress.wav"));
     d.Click(IDOK);
     CHECK(d.WaitForJob(20000));
-    SetWindowLongPtrA(bar, GWLP_WNDPROC, LONG_PTR(progressProc));
-    CHECK(progressPositions >= 2);
-    CHECK(progressPositions <= uint32_t(area.right - area.left) + 2);
+    CHECK(positions.count >= 2);
+    CHECK(positions.count <= unsigned(area.right - area.left) + 2);
     CHECK_EQ(d.ProgressPos(), 3001u);
-    std::printf("progress: %u positions for 3000 blocks on a bar of %ld px\n", progressPositions,
+    std::printf("progress: %u positions for 3000 blocks on a bar of %ld px\n", positions.count,
                 long(area.right - area.left));
 }
 
@@ -187,9 +172,7 @@ void TestCloseWays()
     {
         // "Quit" after a finished job closes at once.
         Dialog d;
-        d.SetText(IDC_SAMPLE_RATE, "8000");
-        d.SetText(IDC_DURATION, "1");
-        d.SetText(IDC_PATH, WorkPath("after.wav"));
+        d.SetShortJob(WorkPath("after.wav"));
         d.Click(IDOK);
         CHECK(d.WaitForJob(10000));
         d.Click(IDCANCEL);

@@ -28,9 +28,7 @@ void TestKeysAroundJobs()
         std::printf("  keys: %s\n", c.name);
         Dialog d;
         HeldJob hold(d.dlg);
-        d.SetText(IDC_SAMPLE_RATE, "8000");
-        d.SetText(IDC_DURATION, "1");
-        d.SetText(IDC_PATH, WorkPath("keys1.wav"));
+        d.SetShortJob(WorkPath("keys1.wav"));
         SendMessageA(d.hwnd, WM_NEXTDLGCTL, WPARAM(d.Item(c.enterIn)), TRUE);
         PressKey(VK_RETURN);
         CHECK(PumpUntil(
@@ -69,9 +67,7 @@ void TestKeysAroundJobs()
     {
         Dialog d;
         HeldJob hold(d.dlg);
-        d.SetText(IDC_SAMPLE_RATE, "8000");
-        d.SetText(IDC_DURATION, "1");
-        d.SetText(IDC_PATH, WorkPath("keys1.wav"));
+        d.SetShortJob(WorkPath("keys1.wav"));
         PressKey(VK_RETURN);
         CHECK(PumpUntil(
             d.hwnd, [&] { return hold.writes > 0; }, 5000));
@@ -153,9 +149,7 @@ void TestEnterOnButtons()
         std::printf("  Enter %s\n", c.name);
         Dialog d;
         HeldJob hold(d.dlg);
-        d.SetText(IDC_SAMPLE_RATE, "8000");
-        d.SetText(IDC_DURATION, "1");
-        d.SetText(IDC_PATH, path);
+        d.SetShortJob(path);
         DeleteFileA(path.c_str());
         for (bool back : c.tabs) {
             const HWND from = GetFocus();
