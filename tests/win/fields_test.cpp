@@ -93,6 +93,11 @@ const Refusal REFUSALS[] = {
     {"frequency -0.9", false, IDC_BITS32, "8000", "-0.9", "0", "1", ZERO_MESSAGE, "Invalid parameter..."},
     {"192000.5 at 384000", false, IDC_BITS32, "384000", "192000.5", "0", "1", NYQUIST_MESSAGE,
      "Invalid parameter..."},
+    // Exactly half the rate has no defined level: refused by the Nyquist
+    // check's "at or above", which comes with the engine's branch (this row
+    // fails until that is merged).
+    {"192000 at 384000", false, IDC_BITS32, "384000", "192000", "0", "1", NYQUIST_MESSAGE,
+     "Invalid parameter..."},
     {"1e12", false, IDC_BITS32, "384000", "1e12", "0", "1", NYQUIST_MESSAGE, "Invalid parameter..."},
     {"22051 at 44101", false, IDC_BITS32, "44101", "22051", "0", "1", NYQUIST_MESSAGE,
      "Invalid parameter..."},
