@@ -12,6 +12,7 @@ import sys
 BUTTON, EDIT, STATIC = 0x80, 0x81, 0x82  # predefined class atoms
 STATIC_ID = 0xFFFFFFFF
 CHILD_VISIBLE = 0x50000000
+WS_GROUP = 0x00020000
 FONT = (8, 0, 0, 1, "MS Shell Dlg")  # points, weight, italic, DEFAULT_CHARSET, face
 
 # (id, class, text, style, x, y, w, h); a class or text given as an int is an ordinal.
@@ -19,18 +20,21 @@ FONT = (8, 0, 0, 1, "MS Shell Dlg")  # points, weight, italic, DEFAULT_CHARSET, 
 # line, so each label is wide enough for its whole text in the dialog's font
 # (Tahoma 8 at 6 x 13 base units): "Attenuation dB" needs 80 px, "Duration
 # seconds" 91 px. The copyright line is short for the same reason.
+# The three bit-width buttons are one group for the arrow keys: WS_GROUP on
+# the first, and on the control after the last, which is the first control
+# ("Create file"), since the group ends the template.
 def templates(ids):
     """The two templates; ids maps resource.h's names to their values."""
     IDOK, IDCANCEL = 1, 2
     main = dict(
         style=0x90C800C8, ex_style=0x00040000, size=(201, 182), caption="Calyx",
         controls=[
-            (IDOK, BUTTON, "Create file", 0x50010001, 46, 126, 50, 14),
+            (IDOK, BUTTON, "Create file", 0x50010001 | WS_GROUP, 46, 126, 50, 14),
             (IDCANCEL, BUTTON, "Quit", 0x50010000, 101, 126, 50, 14),
-            (STATIC_ID, STATIC, "Sample rate", 0x50020000, 19, 12, 52, 8),
-            (STATIC_ID, STATIC, "Attenuation dB", 0x50020000, 135, 12, 55, 8),
-            (STATIC_ID, STATIC, "Frequency Hz", 0x50020000, 16, 48, 51, 8),
-            (STATIC_ID, STATIC, "Duration seconds", 0x50020000, 131, 48, 62, 8),
+            (ids["IDC_SAMPLE_RATE_LABEL"], STATIC, "Sample rate", 0x50020000, 19, 12, 52, 8),
+            (ids["IDC_ATTENUATION_LABEL"], STATIC, "Attenuation dB", 0x50020000, 135, 12, 55, 8),
+            (ids["IDC_FREQUENCY_LABEL"], STATIC, "Frequency Hz", 0x50020000, 16, 48, 51, 8),
+            (ids["IDC_DURATION_LABEL"], STATIC, "Duration seconds", 0x50020000, 131, 48, 62, 8),
             (STATIC_ID, STATIC, "Path\\filename", 0x50020000, 77, 85, 51, 8),
             (ids["IDC_SAMPLE_RATE"], EDIT, "", 0x50812080, 18, 24, 40, 14),
             (ids["IDC_FREQUENCY"], EDIT, "", 0x50810080, 18, 60, 40, 14),
@@ -39,7 +43,7 @@ def templates(ids):
             (ids["IDC_PATH"], EDIT, "", 0x50810080, 18, 97, 162, 14),
             (ids["IDC_PROGRESS"], "msctls_progress32", "", 0x50800001, 18, 153, 162, 14),
             (STATIC_ID, BUTTON, "Bit width", 0x50000007, 75, 12, 48, 63),
-            (ids["IDC_BITS16"], BUTTON, "16", 0x50000009, 89, 24, 24, 10),
+            (ids["IDC_BITS16"], BUTTON, "16", 0x50000009 | WS_GROUP, 89, 24, 24, 10),
             (ids["IDC_BITS24"], BUTTON, "24", 0x50000009, 89, 42, 24, 10),
             (ids["IDC_BITS32"], BUTTON, "32", 0x50000009, 89, 60, 24, 10),
         ])

@@ -16,6 +16,11 @@
 #define IDC_BITS16 1007
 #define IDC_BITS24 1008
 #define IDC_BITS32 1009
+// The labels of the four number fields, which name them in the dialog's reports.
+#define IDC_SAMPLE_RATE_LABEL 1010
+#define IDC_ATTENUATION_LABEL 1011
+#define IDC_FREQUENCY_LABEL 1012
+#define IDC_DURATION_LABEL 1013
 
 // The system-menu command that opens the About box.
 #define IDM_ABOUTBOX 0x0010

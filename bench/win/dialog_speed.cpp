@@ -8,20 +8,8 @@
 #include <cstdio>
 
 #include "res/resource.h"
+#include "tests/win/harness.h"
 #include "ui/calyx_dlg.h"
-
-namespace {
-
-WNDPROC barProc = nullptr;
-unsigned positions = 0;
-
-LRESULT CALLBACK CountingBarProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
-{
-    if (msg == PBM_SETPOS) ++positions;
-    return CallWindowProcA(barProc, hwnd, msg, wp, lp);
-}
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -36,8 +24,7 @@ int main(int argc, char** argv)
     const HWND hwnd = dlg.m_hWnd;
     SetDlgItemTextA(hwnd, 1004, argv[1]);
     if (argc > 2) SetDlgItemTextA(hwnd, 1003, argv[2]);
-    const HWND bar = GetDlgItem(hwnd, IDC_PROGRESS);
-    barProc = WNDPROC(SetWindowLongPtrA(bar, GWLP_WNDPROC, LONG_PTR(CountingBarProc)));
+    harness::MessageCounter positions(GetDlgItem(hwnd, IDC_PROGRESS), PBM_SETPOS);
 
     LARGE_INTEGER freq, start, end;
     QueryPerformanceFrequency(&freq);
@@ -55,7 +42,7 @@ int main(int argc, char** argv)
     }
     QueryPerformanceCounter(&end);
     std::printf("dialog: %.3f s, %u progress positions\n",
-                double(end.QuadPart - start.QuadPart) / double(freq.QuadPart), positions);
+                double(end.QuadPart - start.QuadPart) / double(freq.QuadPart), positions.count);
     DestroyWindow(hwnd);
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "framework/framework.h"
 
+#include <algorithm>
 #include <string>
 
 #include "job/request_text.h"
@@ -9,24 +10,33 @@ namespace {
 // The window property that leads from an HWND to its attached object.
 constexpr const char* WND_PROP = "CalyxWnd";
 
-// A field's whole text.
-std::string FieldText(CDataExchange* dx, int controlId)
+// A control's whole text.
+std::string ItemText(CDataExchange* dx, int controlId)
 {
-    HWND field = GetDlgItem(dx->dialog->m_hWnd, controlId);
-    std::string text(size_t(GetWindowTextLengthA(field)) + 1, '\0');
-    text.resize(size_t(GetWindowTextA(field, text.data(), int(text.size()))));
+    HWND item = GetDlgItem(dx->dialog->m_hWnd, controlId);
+    std::string text(size_t(GetWindowTextLengthA(item)) + 1, '\0');
+    text.resize(size_t(GetWindowTextA(item, text.data(), int(text.size()))));
     return text;
+}
+
+// The report names the field as the user reads it: its label without the
+// mnemonic's ampersand.
+std::string FailureText(CDataExchange* dx, const FieldHint& hint)
+{
+    std::string label = ItemText(dx, hint.labelId);
+    label.erase(std::remove(label.begin(), label.end(), '&'), label.end());
+    return label + ": enter " + hint.values + ".";
 }
 
 // One numeric field, either way, in the request's number grammar.
 template <class T>
-void ExchangeNumber(CDataExchange* dx, int controlId, T& value, const char* failure)
+void ExchangeNumber(CDataExchange* dx, int controlId, T& value, const FieldHint& hint)
 {
     if (dx->failed) return;
     if (!dx->saveAndValidate)
         SetDlgItemTextA(dx->dialog->m_hWnd, controlId, RequestFormatNumber(value).c_str());
-    else if (!RequestParseNumber(FieldText(dx, controlId), value))
-        dx->Fail(controlId, failure);
+    else if (!RequestParseNumber(ItemText(dx, controlId), value))
+        dx->Fail(controlId, FailureText(dx, hint).c_str());
 }
 
 }  // namespace
@@ -208,19 +218,19 @@ void DDX_Control(CDataExchange* dx, int controlId, CWnd& control)
     control.SubclassWindow(GetDlgItem(dx->dialog->m_hWnd, controlId));
 }
 
-void DDX_Text(CDataExchange* dx, int controlId, int32_t& value)
+void DDX_Text(CDataExchange* dx, int controlId, int32_t& value, const FieldHint& hint)
 {
-    ExchangeNumber(dx, controlId, value, "Enter a whole number from -2147483648 to 2147483647.");
+    ExchangeNumber(dx, controlId, value, hint);
 }
 
-void DDX_Text(CDataExchange* dx, int controlId, uint32_t& value)
+void DDX_Text(CDataExchange* dx, int controlId, uint32_t& value, const FieldHint& hint)
 {
-    ExchangeNumber(dx, controlId, value, "Enter a whole number from 0 to 4294967295.");
+    ExchangeNumber(dx, controlId, value, hint);
 }
 
-void DDX_Text(CDataExchange* dx, int controlId, double& value)
+void DDX_Text(CDataExchange* dx, int controlId, double& value, const FieldHint& hint)
 {
-    ExchangeNumber(dx, controlId, value, "Enter a number, such as 1000 or 997.5.");
+    ExchangeNumber(dx, controlId, value, hint);
 }
 
 // ---- message boxes and the application

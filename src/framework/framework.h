@@ -9,6 +9,7 @@
 #include <commctrl.h>
 
 #include <cstdint>
+#include <string>
 
 class CWnd;
 class CDataExchange;
@@ -205,10 +206,18 @@ public:
     void Fail(int controlId, const char* message);
 };
 
+// What the report of a numeric field whose text does not convert says:
+// "<the label's text>: enter <values>." The values are those the program
+// accepts in the field, not merely those its type holds.
+struct FieldHint {
+    int labelId;  // the static text that names the field on the dialog
+    std::string values;
+};
+
 void DDX_Control(CDataExchange* dx, int controlId, CWnd& control);
-void DDX_Text(CDataExchange* dx, int controlId, int32_t& value);
-void DDX_Text(CDataExchange* dx, int controlId, uint32_t& value);
-void DDX_Text(CDataExchange* dx, int controlId, double& value);
+void DDX_Text(CDataExchange* dx, int controlId, int32_t& value, const FieldHint& hint);
+void DDX_Text(CDataExchange* dx, int controlId, uint32_t& value, const FieldHint& hint);
+void DDX_Text(CDataExchange* dx, int controlId, double& value, const FieldHint& hint);
 
 // A modal message box owned by the window: one OK button, no icon.
 int ShowMessageBox(HWND owner, const char* text, const char* caption);

@@ -37,11 +37,11 @@ public:
         sent = {};
         dialog.progressBar.SetRange32(0, int(upper));
     }
-    // Each position is a round trip to the dialog's thread and a repaint of
-    // about 1 ms: the 22,500 of a default job took 15 s under Wine, against
-    // 0.12 s for the file itself. So a position goes to the bar only when it
-    // changes the filled length in pixels, at most 50 times a second; the
-    // end of the range always goes.
+    // Each position is a round trip to the dialog's thread and a repaint,
+    // which costs far more than the block it reports (bench/win/dialog_speed
+    // measures it). So a position goes to the bar only when it changes the
+    // filled length in pixels, at most 50 times a second; the end of the
+    // range always goes.
     void SetProgressPos(uint32_t pos) override
     {
         const uint32_t length = range ? uint32_t(uint64_t(pos < range ? pos : range) * width / range) : 0;
@@ -112,10 +112,17 @@ void CCalyxDlg::DoDataExchange(CDataExchange* dx)
     DDX_Control(dx, IDC_ATTENUATION, editAttenuation);
     DDX_Control(dx, IDC_DURATION, editDuration);
     DDX_Control(dx, IDC_PROGRESS, progressBar);
-    DDX_Text(dx, IDC_SAMPLE_RATE, nSampleRate);
-    DDX_Text(dx, IDC_FREQUENCY, Frequency);
-    DDX_Text(dx, IDC_ATTENUATION, nAttenuation);
-    DDX_Text(dx, IDC_DURATION, nSeconds);
+    // A report names the values the request's checks accept: counts from 1
+    // (no zero, nothing negative) up to what the field holds, since the
+    // checks' size limit depends on the other fields; the attenuation up to
+    // the chosen width's maximum.
+    const std::string count = "a whole number from 1 to " + std::to_string(INT32_MAX);
+    const std::string attenuation = "a whole number from 0 to " + std::to_string(MaxAttenuation(nBitWidth));
+    DDX_Text(dx, IDC_SAMPLE_RATE, nSampleRate, {IDC_SAMPLE_RATE_LABEL, count});
+    DDX_Text(dx, IDC_FREQUENCY, Frequency,
+             {IDC_FREQUENCY_LABEL, "a number of at least 1 and below half the sample rate, such as 997.5"});
+    DDX_Text(dx, IDC_ATTENUATION, nAttenuation, {IDC_ATTENUATION_LABEL, attenuation});
+    DDX_Text(dx, IDC_DURATION, nSeconds, {IDC_DURATION_LABEL, count});
 }
 
 BOOL CCalyxDlg::OnInitDialog()
@@ -221,7 +228,9 @@ ToneRequest CCalyxDlg::CurrentRequest() const
 
 void CCalyxDlg::OnCreateFile()
 {
-    UpdateData(true);  // a field that did not convert keeps its old value
+    // A field that did not convert has been reported and holds the focus;
+    // its member still has the old value, so nothing may start from it.
+    if (!UpdateData(true)) return;
     if (bBusy || bQuitting) return;
     // The whole text: a path too long for szPath is refused, not cut short.
     HWND pathField = GetDlgItem(IDC_PATH);
@@ -308,6 +317,15 @@ void CCalyxDlg::OnQuit()
     CDialog::OnCancel();
 }
 
-void CCalyxDlg::OnBitWidth16() { nBitWidth = 16; }
-void CCalyxDlg::OnBitWidth24() { nBitWidth = 24; }
-void CCalyxDlg::OnBitWidth32() { nBitWidth = 32; }
+void CCalyxDlg::OnBitWidth16() { ChooseBitWidth(16, IDC_BITS16); }
+void CCalyxDlg::OnBitWidth24() { ChooseBitWidth(24, IDC_BITS24); }
+void CCalyxDlg::OnBitWidth32() { ChooseBitWidth(32, IDC_BITS32); }
+
+// An arrow key focuses a bit-width button and clicks it; under Wine the
+// click's partial repaints leave its focus rectangle drawn an even number of
+// times (invisible) until the button is painted whole, so it is.
+void CCalyxDlg::ChooseBitWidth(int32_t bits, int buttonId)
+{
+    nBitWidth = bits;
+    InvalidateRect(GetDlgItem(buttonId), nullptr, TRUE);
+}

@@ -75,6 +75,7 @@ private:
     bool bQuitting = false;
 
     void SetDefaultPath();
+    void ChooseBitWidth(int32_t bits, int buttonId);
     ToneRequest CurrentRequest() const;
     void ReleaseFinishedWorker();
     static DWORD WINAPI WorkerThread(LPVOID param);

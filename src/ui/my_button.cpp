@@ -5,6 +5,8 @@
 #include "ui/colors.h"
 
 BEGIN_MESSAGE_MAP(CMyButton, CButton)
+    ON_MESSAGE(WM_GETDLGCODE, OnGetDlgCode)
+    ON_MESSAGE(BM_SETSTYLE, OnSetStyle)
 END_MESSAGE_MAP()
 
 // Becomes owner-drawn before the first paint; both push-button types turn
@@ -14,6 +16,22 @@ void CMyButton::PreSubclassWindow()
     CButton::PreSubclassWindow();
     SetWindowLongA(m_hWnd, GWL_STYLE, GetWindowLongA(m_hWnd, GWL_STYLE) | BS_OWNERDRAW);
 }
+
+// An owner-drawn button answers DLGC_BUTTON alone, so the dialog manager
+// sent Enter on it to the dialog's default ("Create file"). A push button
+// answers DLGC_DEFPUSHBUTTON while it is the one Enter presses; this one
+// says so while it has the focus, however the focus came: the manager moves
+// its default with the focus it moves itself (Tab), not with a mouse press
+// released off the button. Elsewhere Enter goes to the dialog's default id.
+LRESULT CMyButton::OnGetDlgCode(WPARAM, LPARAM)
+{
+    return DLGC_BUTTON | (GetFocus() == m_hWnd ? DLGC_DEFPUSHBUTTON : DLGC_UNDEFPUSHBUTTON);
+}
+
+// The dialog manager moving its default: the system's handling would write
+// the push-button type over BS_OWNERDRAW and leave a plain button. The face
+// shows no default state, so nothing changes.
+LRESULT CMyButton::OnSetStyle(WPARAM, LPARAM) { return 0; }
 
 void CMyButton::DrawItem(DRAWITEMSTRUCT* item)
 {

@@ -11,6 +11,11 @@ public:
 
 protected:
     void PreSubclassWindow() override;
+    // Tells the dialog manager this is a push button, the one Enter presses
+    // while it has the focus.
+    LRESULT OnGetDlgCode(WPARAM, LPARAM);
+    // Keeps the button owner-drawn when the dialog manager moves its default.
+    LRESULT OnSetStyle(WPARAM, LPARAM);
 
     DECLARE_MESSAGE_MAP(CMyButton)
 };

@@ -38,8 +38,8 @@ print(round(l + (x + cw / 2) * w / 201), round(t + (y + ch / 2) * h / 182))" \
 }
 
 read -r x y < <(at 139 60 40 14)  # duration field
+# The click and the keys reach the program in the order they were made.
 xdotool mousemove "$x" "$y" click 1
-sleep 0.2
 xdotool key End BackSpace BackSpace BackSpace BackSpace BackSpace
 xdotool type 1
 read -r x y < <(at 46 126 50 14)  # "Create file"

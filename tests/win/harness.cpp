@@ -33,26 +33,52 @@ void StartWatchdog(DWORD seconds)
     CloseHandle(CreateThread(nullptr, 0, Watchdog, reinterpret_cast<LPVOID>(UINT_PTR(seconds)), 0, nullptr));
 }
 
+void PumpPending(HWND dialog)
+{
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (dialog && IsWindow(dialog) && IsDialogMessageA(dialog, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
 bool PumpUntil(HWND dialog, const std::function<bool()>& done, DWORD milliseconds)
 {
     const DWORD start = GetTickCount();
     while (!done()) {
         if (GetTickCount() - start > milliseconds) return false;
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (dialog && IsWindow(dialog) && IsDialogMessageA(dialog, &msg)) continue;
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
+        PumpPending(dialog);
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     }
     return true;
 }
 
-void Pump(HWND dialog, DWORD milliseconds)
+// ---- counting messages
+
+namespace {
+
+constexpr const char* COUNTER_PROP = "CalyxMessageCounter";
+
+}  // namespace
+
+MessageCounter::MessageCounter(HWND window, UINT message) : window(window), message(message)
 {
-    PumpUntil(
-        dialog, [] { return false; }, milliseconds);
+    SetPropA(window, COUNTER_PROP, this);
+    previous = WNDPROC(SetWindowLongPtrA(window, GWLP_WNDPROC, LONG_PTR(Count)));
+}
+
+MessageCounter::~MessageCounter()
+{
+    SetWindowLongPtrA(window, GWLP_WNDPROC, LONG_PTR(previous));
+    RemovePropA(window, COUNTER_PROP);
+}
+
+LRESULT CALLBACK MessageCounter::Count(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* counter = static_cast<MessageCounter*>(GetPropA(hwnd, COUNTER_PROP));
+    if (message == counter->message) ++counter->count;
+    return CallWindowProcA(counter->previous, hwnd, message, wParam, lParam);
 }
 
 // ---- modal windows
@@ -134,9 +160,10 @@ COLORREF Grab::At(int x, int y) const
     return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
 }
 
-Grab GrabClient(HWND window)
+Grab GrabClient(HWND window, bool redraw)
 {
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    if (redraw)
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     Grab g;
     RECT rc;
     GetClientRect(window, &rc);

@@ -41,7 +41,26 @@ void StartWatchdog(DWORD seconds);
 // Dispatches this thread's messages (dialog keys through the dialog) until
 // done() holds; false when the time limit passed first.
 bool PumpUntil(HWND dialog, const std::function<bool()>& done, DWORD milliseconds);
-void Pump(HWND dialog, DWORD milliseconds);
+// Dispatches the messages already waiting, those they make included, and
+// returns when none is left.
+void PumpPending(HWND dialog);
+
+// Counts the times one message reaches a window while the counter lives,
+// by putting a counting window procedure in front of the window's own.
+class MessageCounter {
+public:
+    MessageCounter(HWND window, UINT message);
+    ~MessageCounter();
+    MessageCounter(const MessageCounter&) = delete;
+    MessageCounter& operator=(const MessageCounter&) = delete;
+    unsigned count = 0;
+
+private:
+    static LRESULT CALLBACK Count(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    HWND window;
+    UINT message;
+    WNDPROC previous;
+};
 
 // A modal window seen by the watcher: its caption, its static texts, its
 // buttons, whether it showed an icon, its owner.
@@ -80,7 +99,9 @@ struct Grab {
     std::vector<uint32_t> pixels;  // 0x00RRGGBB
     COLORREF At(int x, int y) const;
 };
-Grab GrabClient(HWND window);
+// Painted whole first unless redraw is false: then as the window's own
+// paints left it.
+Grab GrabClient(HWND window, bool redraw = true);
 // A control's rectangle in its dialog's client coordinates.
 RECT ChildRect(HWND dialog, HWND control);
 
