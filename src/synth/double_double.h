@@ -10,6 +10,9 @@ struct ToneDoubleDouble {
     double lo;
 };
 
+// pi / 2 to 106 bits.
+inline constexpr ToneDoubleDouble TONE_HALF_PI = {0x1.921fb54442d18p+0, 0x1.1a62633145c07p-54};
+
 // a * b exactly, by splitting both into 26-bit halves (no fused multiply-add).
 inline ToneDoubleDouble ToneTwoProduct(double a, double b)
 {

@@ -76,7 +76,7 @@ bool ToneExactPhasePlan(ToneExactPhase& p, double frequency, uint32_t rate)
     p.rate = rate;
     p.wholeModRate = uint32_t(uint64_t(whole) % rate);
     p.fraction = (uint64_t(high) << 32) + uint64_t(low);
-    p.radiansPerUnit = ToneDoubleDoubleDiv({0x1.921fb54442d18p+0, 0x1.1a62633145c07p-54}, double(rate));
+    p.radiansPerUnit = ToneDoubleDoubleDiv(TONE_HALF_PI, double(rate));
     return true;
 }
 
