@@ -89,10 +89,10 @@ ToneCyclePoint ToneExactPhaseAt(const ToneExactPhase& p, uint64_t n)
     return {uint32_t((n * p.wholeModRate + carry) % p.rate), n * p.fraction};
 }
 
-double ToneExactPhaseSin(const ToneExactPhase& p, ToneCyclePoint point)
+double ToneExactPhaseSin(const ToneExactPhase& p, ToneCyclePoint point, uint64_t quarterTurns)
 {
     const QuarterAngle qa = ToQuarterAngle(p, point);
-    return ToneSinQuarterShifted(qa.angle, qa.quarters);
+    return ToneSinQuarterShifted(qa.angle, qa.quarters + quarterTurns);
 }
 
 void ToneExactPhaseSines(const ToneExactPhase& p, uint32_t first, uint32_t count, double* sines)

@@ -31,8 +31,9 @@ bool ToneExactPhasePlan(ToneExactPhase& p, double frequency, uint32_t rate);
 // Where sample n (up to 2^32) stands in its cycle.
 ToneCyclePoint ToneExactPhaseAt(const ToneExactPhase& p, uint64_t n);
 
-// The sine of 2 pi times that point, within one unit in the last place.
-double ToneExactPhaseSin(const ToneExactPhase& p, ToneCyclePoint point);
+// The sine of 2 pi times that point plus quarterTurns quarter turns (1: its
+// cosine), within one unit in the last place.
+double ToneExactPhaseSin(const ToneExactPhase& p, ToneCyclePoint point, uint64_t quarterTurns = 0);
 
 // The sines of samples first ... first + count - 1: the values of
 // ToneExactPhaseSin for each, however a range is split.
