@@ -6,6 +6,7 @@
 #include <new>
 
 #include "synth/exact_phase.h"
+#include "synth/signal_counts.h"
 #include "synth/tone.h"
 #include "synth/tone_math.h"
 #include "synth/tone_saturate.h"
@@ -21,12 +22,6 @@ constexpr double CLIP_LEVEL = 1.4;
 std::unique_ptr<double[]> Doubles(uint32_t n)
 {
     return std::unique_ptr<double[]>(new (std::nothrow) double[n]);
-}
-
-double RoundHalfAway(double v)
-{
-    const double f = std::floor(v);
-    return v - f >= 0.5 ? f + 1.0 : f;
 }
 
 // Everything the phase search works on: the period's cosines and sines,
@@ -161,7 +156,7 @@ bool ToneMultitonePlan(ToneMultitone& p, const double* frequencies, const double
     p.count = count;
     p.amplitude = amplitude;
     for (uint32_t i = 0; i < count; ++i) {
-        const double bin = RoundHalfAway(frequencies[i] * period / rate);
+        const double bin = ToneRoundHalfAway(frequencies[i] * period / rate);
         if (!(bin >= 1.0) || !(2.0 * bin < period))
             return Refuse(p, "%g Hz is outside the bins above 0 Hz and below half the rate", frequencies[i]);
         p.bins[i] = uint32_t(bin);
@@ -172,7 +167,8 @@ bool ToneMultitonePlan(ToneMultitone& p, const double* frequencies, const double
     }
     const double frames = std::ceil(seconds * rate);
     p.periods = uint32_t(std::max(4.0, std::ceil(frames / period)));
-    if (!(seconds > 0.0) || !(double(p.periods) * period < 0x1p32)) return Refuse(p, "the file is too long");
+    if (!(seconds > 0.0) || !(double(p.periods) * period < TONE_FRAMES_LIMIT))
+        return Refuse(p, "the file is too long");
 
     Search s;
     s.cosines = Doubles(period);

@@ -4,13 +4,13 @@
 #include <bit>
 #include <cmath>
 
+#include "synth/signal_counts.h"
 #include "synth/tone.h"
 #include "synth/tone_math.h"
 
 namespace {
 
 constexpr double ROUND = 0x1.8p52;  // added, rounds a double below 2^51 to an integer
-constexpr double COUNT_LIMIT = 0x1p32;
 
 ToneDoubleDouble Dd(double v) { return {v, 0.0}; }
 
@@ -72,7 +72,7 @@ bool AtLeast(ToneDoubleDouble c, double whole) { return c.hi > whole || (c.hi ==
 uint32_t FirstReaching(const ToneSweep& p, double whole)
 {
     const double estimate = std::ceil(ToneLog(1.0 + whole / p.wholeK) / p.perSample.hi);
-    uint32_t n = uint32_t(std::min(std::max(estimate, 0.0), COUNT_LIMIT - 1.0));
+    uint32_t n = uint32_t(std::min(std::max(estimate, 0.0), TONE_FRAMES_LIMIT - 1.0));
     while (n > 0 && AtLeast(ToneSweepCycles(p, n - 1), whole))
         --n;
     while (n < 0xffffffffu && !AtLeast(ToneSweepCycles(p, n), whole))
@@ -92,12 +92,6 @@ double Ceil(ToneDoubleDouble c)
     return f == c.hi && c.lo > 0.0 ? f + 1.0 : f;
 }
 
-double RoundHalfAway(double v)
-{
-    const double f = std::floor(v);
-    return v - f >= 0.5 ? f + 1.0 : f;
-}
-
 }  // namespace
 
 ToneDoubleDouble ToneSweepCycles(const ToneSweep& p, uint32_t n)
@@ -113,19 +107,19 @@ const char* ToneSweepPlan(ToneSweep& p, double from, double to, double seconds, 
     if (!(from > 0.0) || !std::isfinite(from)) return "the sweep must start above 0 Hz";
     if (!(to > from)) return "the sweep must rise: its end above its start";
     if (!(to * 2.0 < double(rate))) return "the sweep must end below half the sample rate";
-    if (!(seconds > 0.0) || !(silence >= 0.0) || !(seconds + silence < COUNT_LIMIT))
+    if (!(seconds > 0.0) || !(silence >= 0.0) || !(seconds + silence < TONE_FRAMES_LIMIT))
         return "the sweep's length and silence must be positive and finite";
     p = {};
     p.rate = rate;
     p.amplitude = amplitude;
     const double lnRatio = ToneLog(to / from);
-    p.wholeK = RoundHalfAway(from * seconds / lnRatio);
+    p.wholeK = ToneRoundHalfAway(from * seconds / lnRatio);
     if (p.wholeK < 1.0) return "the sweep is too short for one cycle of its start frequency";
     // The sweep's nominal end, rate L ln(f2/f1) samples, must fit the counts.
     const double rateK = double(rate) * p.wholeK;
     const double end = rateK / from * lnRatio;
-    const double silenceFrames = RoundHalfAway(silence * rate);
-    if (!(end + silenceFrames < COUNT_LIMIT - 1.0) || !(rateK < 0x1p53)) return "the sweep is too long";
+    const double silenceFrames = ToneRoundHalfAway(silence * rate);
+    if (!(end + silenceFrames < TONE_FRAMES_LIMIT - 1.0) || !(rateK < 0x1p53)) return "the sweep is too long";
     p.perSample = ToneDoubleDoubleDiv(Dd(from), rateK);
     for (uint32_t i = 0; i < BLOCK_FRAMES; ++i)
         p.steps[i] = ExpDoubleDouble(ToneDoubleDoubleMul(Dd(double(i)), p.perSample));
