@@ -36,13 +36,14 @@ std::vector<Complex> Dft(const std::vector<Complex>& x)
         parts[r] = m > 1 ? Dft(sub) : sub;
     }
     const long double twoPi = 6.283185307179586476925286766559L;
+    std::vector<Complex> twiddles(n);
+    for (size_t j = 0; j < n; ++j)
+        twiddles[j] = Complex(cosl(twoPi * j / n), -sinl(twoPi * j / n));
     std::vector<Complex> out(n);
     for (size_t k = 0; k < n; ++k) {
         Complex sum = 0;
-        for (size_t r = 0; r < factor; ++r) {
-            const long double angle = -twoPi * static_cast<long double>(r * k % n) / n;
-            sum += parts[r][k % m] * Complex(cosl(angle), sinl(angle));
-        }
+        for (size_t r = 0; r < factor; ++r)
+            sum += parts[r][k % m] * twiddles[r * k % n];
         out[k] = sum;
     }
     return out;
