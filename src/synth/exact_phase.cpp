@@ -1,6 +1,7 @@
 #include "synth/exact_phase.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "base/vector_clones.h"
 #include "synth/block_frames.h"
@@ -30,15 +31,18 @@ ToneCyclePoint Step(const ToneExactPhase& p, ToneCyclePoint point)
     return {uint32_t(units), fraction};
 }
 
-// The point as quarter turns plus an angle of at most pi/4 either way.
-struct QuarterAngle {
+// The point as whole quarter turns and the rest, rest + high / 2^32 + low /
+// 2^64 units, the rest in [-rate/2, rate/2]: integers only, so that the
+// chunk's serial loop is short.
+struct QuarterParts {
     uint64_t quarters;
-    double angle;
+    int32_t rest;
+    uint32_t high, low;
 };
 
-QuarterAngle ToQuarterAngle(const ToneExactPhase& p, ToneCyclePoint point)
+QuarterParts Split(const ToneExactPhase& p, ToneCyclePoint point)
 {
-    // 4 x point = quarters x rate + rest, rest in [-rate/2, rate/2] units.
+    // 4 x point = quarters x rate + rest + the fraction's quarter4 / 2^64.
     const uint64_t rate = p.rate;
     const uint64_t four = 4 * uint64_t(point.units) + (point.fraction >> 62);
     const uint64_t quarter4 = point.fraction << 2;
@@ -48,19 +52,31 @@ QuarterAngle ToQuarterAngle(const ToneExactPhase& p, ToneCyclePoint point)
         quarters += 1;
         rest -= int64_t(rate);
     }
-    // rest + quarter4 / 2^64 as a normalised double-double: the fraction's
-    // two 32-bit halves are exact doubles.
-    const ToneDoubleDouble part =
-        ToneTwoSum(double(uint32_t(quarter4 >> 32)) * 0x1p-32, double(uint32_t(quarter4)) * 0x1p-64);
-    const ToneDoubleDouble sum = ToneTwoSum(double(rest), part.hi);
-    const ToneDoubleDouble v = ToneQuickTwoSum(sum.hi, sum.lo + part.lo);
-    return {quarters, ToneDoubleDoubleMul(v, p.radiansPerUnit).hi};
+    return {quarters, int32_t(rest), uint32_t(quarter4 >> 32), uint32_t(quarter4)};
 }
 
-VECTOR_CLONES void Sines(const uint64_t* quarters, const double* angles, double* sines, uint32_t n)
+// A 32-bit integer as a double, exactly, in operations that vectorise.
+inline double FromUnsigned(uint32_t u) { return std::bit_cast<double>(0x4330000000000000ull | u) - 0x1p52; }
+
+// The angle of the parts, (rest + high / 2^32 + low / 2^64) (pi/2) / rate:
+// the sum as a normalised double-double (each part is an exact double),
+// times the constant as one.
+inline double Angle(int32_t rest, uint32_t high, uint32_t low, double radiansHi, double radiansLo)
+{
+    const ToneDoubleDouble part = ToneTwoSum(FromUnsigned(high) * 0x1p-32, FromUnsigned(low) * 0x1p-64);
+    const ToneDoubleDouble sum = ToneTwoSum(double(rest), part.hi);
+    const ToneDoubleDouble v = ToneQuickTwoSum(sum.hi, sum.lo + part.lo);
+    return ToneDoubleDoubleMul(v, {radiansHi, radiansLo}).hi;
+}
+
+// The sines of a chunk's parts: no dependency between samples.
+VECTOR_CLONES_512 void Sines(const uint64_t* quarters, const int32_t* rests, const uint32_t* highs,
+                             const uint32_t* lows, double radiansHi, double radiansLo, double* sines,
+                             uint32_t n)
 {
     for (uint32_t i = 0; i < n; ++i)
-        sines[i] = ToneSinQuarterShifted(angles[i], quarters[i]);
+        sines[i] =
+            ToneSinQuarterShifted(Angle(rests[i], highs[i], lows[i], radiansHi, radiansLo), quarters[i]);
 }
 
 }  // namespace
@@ -91,24 +107,28 @@ ToneCyclePoint ToneExactPhaseAt(const ToneExactPhase& p, uint64_t n)
 
 double ToneExactPhaseSin(const ToneExactPhase& p, ToneCyclePoint point, uint64_t quarterTurns)
 {
-    const QuarterAngle qa = ToQuarterAngle(p, point);
-    return ToneSinQuarterShifted(qa.angle, qa.quarters + quarterTurns);
+    const QuarterParts q = Split(p, point);
+    const double angle = Angle(q.rest, q.high, q.low, p.radiansPerUnit.hi, p.radiansPerUnit.lo);
+    return ToneSinQuarterShifted(angle, q.quarters + quarterTurns);
 }
 
 void ToneExactPhaseSines(const ToneExactPhase& p, uint32_t first, uint32_t count, double* sines)
 {
     uint64_t quarters[BLOCK_FRAMES];
-    double angles[BLOCK_FRAMES];
+    int32_t rests[BLOCK_FRAMES];
+    uint32_t highs[BLOCK_FRAMES], lows[BLOCK_FRAMES];
     ToneCyclePoint point = ToneExactPhaseAt(p, first);
     for (uint32_t done = 0; done < count;) {
         const uint32_t n = std::min<uint32_t>(BLOCK_FRAMES, count - done);
         for (uint32_t i = 0; i < n; ++i) {
-            const QuarterAngle qa = ToQuarterAngle(p, point);
-            quarters[i] = qa.quarters;
-            angles[i] = qa.angle;
+            const QuarterParts q = Split(p, point);
+            quarters[i] = q.quarters;
+            rests[i] = q.rest;
+            highs[i] = q.high;
+            lows[i] = q.low;
             point = Step(p, point);
         }
-        Sines(quarters, angles, sines + done, n);
+        Sines(quarters, rests, highs, lows, p.radiansPerUnit.hi, p.radiansPerUnit.lo, sines + done, n);
         done += n;
     }
 }

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 
+#include "base/vector_clones.h"
 #include "synth/signal_counts.h"
 #include "synth/tone.h"
 #include "synth/tone_math.h"
@@ -47,22 +48,30 @@ ToneDoubleDouble GroupScale(const ToneSweep& p, uint32_t group)
 }
 
 // K e^(n / (rate L)) - K from the group's scale and the step within it.
-ToneDoubleDouble Cycles(const ToneSweep& p, ToneDoubleDouble groupScale, uint32_t within)
+inline ToneDoubleDouble Cycles(ToneDoubleDouble groupScale, ToneDoubleDouble step, double wholeK)
 {
-    const ToneDoubleDouble e = ToneDoubleDoubleMul(groupScale, p.steps[within]);
-    const ToneDoubleDouble d = ToneTwoSum(e.hi, -p.wholeK);
+    const ToneDoubleDouble e = ToneDoubleDoubleMul(groupScale, step);
+    const ToneDoubleDouble d = ToneTwoSum(e.hi, -wholeK);
     return ToneQuickTwoSum(d.hi, d.lo + e.lo);
 }
 
 // sin(2 pi c) for c >= 0 below 2^49 cycles: the nearest quarter turn is
 // taken off exactly, the rest (at most an eighth of a turn) becomes the angle.
-double SinOfCycles(ToneDoubleDouble c)
+inline double SinOfCycles(ToneDoubleDouble c)
 {
     const double four = c.hi * 4.0;
     const double rounded = four + ROUND;
     const double t = (four - (rounded - ROUND)) + c.lo * 4.0;
     const double angle = t * TONE_HALF_PI.hi + t * TONE_HALF_PI.lo;
     return ToneSinQuarterShifted(angle, std::bit_cast<uint64_t>(rounded));
+}
+
+// Samples of a stretch of one group: no dependency between them.
+VECTOR_CLONES_512 void Samples(const ToneDoubleDouble* steps, ToneDoubleDouble groupScale, double wholeK,
+                               const double* gains, int32_t* out, uint32_t n)
+{
+    for (uint32_t i = 0; i < n; ++i)
+        out[i] = int32_t(SinOfCycles(Cycles(groupScale, steps[i], wholeK)) * gains[i]);
 }
 
 bool AtLeast(ToneDoubleDouble c, double whole) { return c.hi > whole || (c.hi == whole && c.lo >= 0.0); }
@@ -96,7 +105,7 @@ double Ceil(ToneDoubleDouble c)
 
 ToneDoubleDouble ToneSweepCycles(const ToneSweep& p, uint32_t n)
 {
-    return Cycles(p, GroupScale(p, n / BLOCK_FRAMES), n % BLOCK_FRAMES);
+    return Cycles(GroupScale(p, n / BLOCK_FRAMES), p.steps[n % BLOCK_FRAMES], p.wholeK);
 }
 
 double ToneSweepSin(const ToneSweep& p, uint32_t n) { return SinOfCycles(ToneSweepCycles(p, n)); }
@@ -152,18 +161,15 @@ void ToneSweepMake(const ToneSweep& p, uint32_t first, uint32_t count, int32_t* 
             done += run;
             continue;
         }
-        const ToneDoubleDouble scale = GroupScale(p, group);
+        double gains[BLOCK_FRAMES];
         for (uint32_t i = 0; i < run; ++i) {
             const uint32_t at = n + i;
-            double gain = p.amplitude;
-            if (at >= p.sweepFrames)
-                gain = 0.0;
-            else if (at < p.rampIn)
-                gain = ToneRampGain(p.rampIn, p.rampIn - 1 - at, p.amplitude);
-            else if (at >= p.rampOutStart)
-                gain = ToneRampGain(rampOut, at - p.rampOutStart, p.amplitude);
-            out[done + i] = int32_t(SinOfCycles(Cycles(p, scale, within + i)) * gain);
+            gains[i] = at >= p.sweepFrames    ? 0.0
+                       : at < p.rampIn        ? ToneRampGain(p.rampIn, p.rampIn - 1 - at, p.amplitude)
+                       : at >= p.rampOutStart ? ToneRampGain(rampOut, at - p.rampOutStart, p.amplitude)
+                                              : p.amplitude;
         }
+        Samples(p.steps + within, GroupScale(p, group), p.wholeK, gains, out + done, run);
         done += run;
     }
 }
