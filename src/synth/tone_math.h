@@ -83,3 +83,9 @@ inline double ToneCos(double x) { return ToneSinQuarterShifted(x, 1); }
 
 // 10^y, for |y| <= 300. The amplitude is computed as TonePow10((C - A) / 20).
 double TonePow10(double y);
+
+// e^x, for |x| <= 700: the synchronised sweep's frequency and time constants.
+double ToneExp(double x);
+// ln x, for normal positive x: Newton's steps on ToneExp, within a unit or
+// two in the last place (the sweep's length and fades need no more).
+double ToneLog(double x);

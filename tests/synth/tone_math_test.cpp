@@ -3,10 +3,12 @@
 // place away from it.
 
 #include "synth/tone_math.h"
+#include "ulp_distance.h"
 
 #include <gtest/gtest.h>
 #include <mpfr.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -16,7 +18,7 @@
 
 namespace {
 
-enum class Fn { Sin, Cos, Exp10 };
+enum class Fn { Sin, Cos, Exp10, Exp };
 
 // Correctly rounded reference values.
 class Reference {
@@ -39,6 +41,9 @@ public:
             case Fn::Exp10:
                 mpfr_exp10(val, arg, MPFR_RNDN);
                 break;
+            case Fn::Exp:
+                mpfr_exp(val, arg, MPFR_RNDN);
+                break;
         }
         return mpfr_get_d(val, MPFR_RNDN);
     }
@@ -46,17 +51,6 @@ public:
 private:
     mpfr_t arg, val;
 };
-
-// Representable doubles between a and b (0 when equal; -0 and +0 are equal).
-uint64_t UlpDistance(double a, double b)
-{
-    auto ordered = [](double d) {
-        const int64_t i = std::bit_cast<int64_t>(d);
-        return i < 0 ? INT64_MIN - i : i;
-    };
-    const int64_t ia = ordered(a), ib = ordered(b);
-    return ia > ib ? uint64_t(ia) - uint64_t(ib) : uint64_t(ib) - uint64_t(ia);
-}
 
 double Ours(Fn fn, double x)
 {
@@ -67,6 +61,8 @@ double Ours(Fn fn, double x)
             return ToneCos(x);
         case Fn::Exp10:
             return TonePow10(x);
+        case Fn::Exp:
+            return ToneExp(x);
     }
     return 0.0;
 }
@@ -245,4 +241,32 @@ TEST(ToneMathAccuracy, PowerOfTenOfTheAmplitudes)
     Sweep wide("10^y, random |y| in 2^-40 ... 2^8", Fn::Exp10);
     for (int i = 0; i < 100000; ++i)
         wide.Check(RandomDouble(rng, -40, 8, true) * (300.0 / 256.0));
+}
+
+TEST(ToneMathAccuracy, ExponentialOfTheSweepsArguments)
+{
+    // The sweep takes e^x for 0 <= x <= ln(f2/f1), about 10 for 1 Hz ... 20 kHz.
+    std::mt19937_64 rng(5);
+    Sweep sweep("e^x, random x in 0 ... 16", Fn::Exp);
+    for (int i = 0; i < 400000; ++i)
+        sweep.Check(std::uniform_real_distribution<double>(0.0, 16.0)(rng));
+    Sweep small("e^x, random |x| in 2^-40 ... 2^4", Fn::Exp);
+    for (int i = 0; i < 100000; ++i)
+        small.Check(RandomDouble(rng, -40, 4, true));
+    // The logarithm is Newton's steps on it: within two units of the last
+    // place of max(|ln x|, 1) (near x = 1 the error is absolute, which is
+    // all that the sweep's counts need).
+    mpfr_t arg, val;
+    mpfr_inits2(53, arg, val, static_cast<mpfr_ptr>(nullptr));
+    double worst = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const double x = std::ldexp(1.0 + double(rng() >> 12) * 0x1p-52, int(rng() % 40) - 20);
+        mpfr_set_d(arg, x, MPFR_RNDN);
+        mpfr_log(val, arg, MPFR_RNDN);
+        const double y = mpfr_get_d(val, MPFR_RNDN);
+        worst = std::max(worst, std::fabs(ToneLog(x) - y) / (std::max(std::fabs(y), 1.0) * 0x1p-52));
+    }
+    mpfr_clears(arg, val, static_cast<mpfr_ptr>(nullptr));
+    std::printf("ln x, random x in 2^-20 ... 2^20: worst %.2f units\n", worst);
+    EXPECT_LE(worst, 2.0);
 }
