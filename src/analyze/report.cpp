@@ -52,7 +52,7 @@ std::string Frequency(double hz)
     return Format("%.*f", std::clamp(9 - int(std::floor(std::log10(hz))), 0, 12), hz);
 }
 
-std::string SumText(const ChannelAnalysis& c)
+std::string SumText(const AnalyzeChannelResult& c)
 {
     return c.integerSum ? std::to_string(c.sum) : Format("%.17g", c.sumFloat);
 }
@@ -66,7 +66,7 @@ const char* YesNo(bool v) { return v ? "yes" : "no"; }
 
 }  // namespace
 
-std::string AnalyzeReportText(const FileAnalysis& file)
+std::string AnalyzeReportText(const AnalyzeFileResult& file)
 {
     const WaveInfo& info = file.info;
     std::string out = file.path + "\n";
@@ -83,13 +83,13 @@ std::string AnalyzeReportText(const FileAnalysis& file)
                   double(info.frames) / info.rate, (unsigned long long)info.dataOffset);
     for (const std::string& p : info.problems)
         out += "  problem    " + p + "\n";
-    const CalyxChecks& k = file.calyx;
+    const AnalyzeCalyxChecks& k = file.calyx;
     out += std::string("  Calyx      header ") +
            (k.header ? "as designed (140 bytes)" : "differs: " + k.headerWhy) + "; whole cycles " +
            YesNo(k.wholeCycles) + "; fades over whole cycles " + YesNo(k.fadesWholeCycles) +
            "; sum exactly 0 " + YesNo(k.zeroSum) + "\n";
     for (size_t i = 0; i < file.channels.size(); ++i) {
-        const ChannelAnalysis& c = file.channels[i];
+        const AnalyzeChannelResult& c = file.channels[i];
         out += Format("  channel %-2zu sum %s, peak %s dBFS, RMS %s dBFS\n", i + 1, SumText(c).c_str(),
                       Db(c.peakDbfs, 2).c_str(), Db(c.rmsDbfs, 2).c_str());
         if (!c.toneFound) {
@@ -117,7 +117,7 @@ std::string AnalyzeReportText(const FileAnalysis& file)
     return out;
 }
 
-std::string AnalyzeReportJson(const FileAnalysis& file)
+std::string AnalyzeReportJson(const AnalyzeFileResult& file)
 {
     const WaveInfo& info = file.info;
     const bool ok = file.open == WaveOpenResult::Ok;
@@ -141,7 +141,7 @@ std::string AnalyzeReportJson(const FileAnalysis& file)
     out += info.problems.empty() ? "] },\n" : " ] },\n";
     out += "  \"channels\": [";
     for (size_t i = 0; i < file.channels.size(); ++i) {
-        const ChannelAnalysis& c = file.channels[i];
+        const AnalyzeChannelResult& c = file.channels[i];
         const bool t = c.toneFound;
         const auto tone = [&](const std::string& v) { return t ? v : std::string("null"); };
         out += i ? ",\n    " : " ";
@@ -169,7 +169,7 @@ std::string AnalyzeReportJson(const FileAnalysis& file)
     return out;
 }
 
-std::string AnalyzeReportJsonDocument(const std::vector<FileAnalysis>& files)
+std::string AnalyzeReportJsonDocument(const std::vector<AnalyzeFileResult>& files)
 {
     if (files.size() == 1) return AnalyzeReportJson(files[0]) + "\n";
     std::string out = "[\n";

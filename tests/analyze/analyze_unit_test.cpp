@@ -2,6 +2,7 @@
 // compensated sum, the FFT, and the reader's frame arithmetic past 2 GiB.
 
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -10,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
-#include "analyze/analyze_internal.h"
-#include "analyze/plot.h"
+#include "analyze/fft.h"
+#include "analyze/sine_phase.h"
+#include "analyze/sums.h"
+#include "wave/wave_reader.h"
 
 namespace {
 
@@ -25,14 +28,16 @@ double ExactCycles(double nu, int64_t t)
     const unsigned __int128 product = mant * static_cast<unsigned __int128>(t);
     const unsigned __int128 mask = (static_cast<unsigned __int128>(1) << shift) - 1;
     const int drop = shift > 63 ? shift - 63 : 0;  // bits below 2^-63 do not matter
-    const double frac = std::ldexp(static_cast<double>(static_cast<uint64_t>((product & mask) >> drop)), drop - shift);
+    const double frac =
+        std::ldexp(static_cast<double>(static_cast<uint64_t>((product & mask) >> drop)), drop - shift);
     return frac >= 0.5 ? frac - 1.0 : frac;
 }
 
 TEST(AnalyzeExact, PhaseOfFarFramesIsExactToTheLastBits)
 {
     for (double nu : {1000.0 / 384000, 997.0 / 44100, 19999.7 / 44100, 2.0 / 768000, 0.4999})
-        for (int64_t t : {int64_t(1), int64_t(12345), int64_t(11520000), int64_t(1) << 31, (int64_t(1) << 32) - 7}) {
+        for (int64_t t :
+             {int64_t(1), int64_t(12345), int64_t(11520000), int64_t(1) << 31, (int64_t(1) << 32) - 7}) {
             const double got = AnalyzeCycles(AnalyzeSplitRate(nu), t);
             const double want = ExactCycles(nu, t);
             double diff = std::fabs(got - want);
@@ -43,7 +48,7 @@ TEST(AnalyzeExact, PhaseOfFarFramesIsExactToTheLastBits)
 
 TEST(AnalyzeExact, CompensatedSumKeepsWhatPlainSumsLose)
 {
-    CompensatedSum s;
+    AnalyzeCompensatedSum s;
     for (double v : {1e16, 1.0, -1e16, 3.0})
         s.Add(v);
     EXPECT_EQ(s.Value(), 4.0);  // a plain sum gives 3
@@ -54,18 +59,21 @@ TEST(AnalyzeExact, FftMatchesTheDefinition)
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> u(-1, 1);
     for (uint32_t n : {2u, 8u, 64u, 1024u}) {
-        std::vector<double> re(n), im(n), x(n), y(n);
-        for (uint32_t i = 0; i < n; ++i) re[i] = x[i] = u(rng), im[i] = y[i] = u(rng);
-        AnalyzeFft(re.data(), im.data(), n);
-        for (uint32_t k = 0; k < n; k += std::max(1u, n / 16)) {
+        std::vector<double> x(n);
+        for (double& v : x)
+            v = u(rng);
+        const std::vector<std::complex<double>> bins = AnalyzeFft(x);
+        ASSERT_EQ(bins.size(), n / 2 + 1);
+        for (uint32_t k = 0; k <= n / 2; k += std::max(1u, n / 16)) {
             long double sr = 0, si = 0;
             for (uint32_t i = 0; i < n; ++i) {
-                const long double a = -2.0L * 3.14159265358979323846264338327950288L * ((uint64_t(i) * k) % n) / n;
-                sr += x[i] * std::cos(a) - y[i] * std::sin(a);
-                si += x[i] * std::sin(a) + y[i] * std::cos(a);
+                const long double a =
+                    -2.0L * 3.14159265358979323846264338327950288L * ((uint64_t(i) * k) % n) / n;
+                sr += x[i] * std::cos(a);
+                si += x[i] * std::sin(a);
             }
-            EXPECT_NEAR(re[k], double(sr), 1e-12 * n);
-            EXPECT_NEAR(im[k], double(si), 1e-12 * n);
+            EXPECT_NEAR(bins[k].real(), double(sr), 1e-12 * n);
+            EXPECT_NEAR(bins[k].imag(), double(si), 1e-12 * n);
         }
     }
 }
@@ -80,11 +88,49 @@ TEST(AnalyzeReader, FramesPastTwoGibibytes)
         std::FILE* f = std::fopen(path.string().c_str(), "wb");
         ASSERT_NE(f, nullptr);
         const uint32_t data = uint32_t(frames * 2);
-        const unsigned char head[44] = {'R', 'I', 'F', 'F', (unsigned char)(data + 36), (unsigned char)((data + 36) >> 8),
-                                        (unsigned char)((data + 36) >> 16), (unsigned char)((data + 36) >> 24),
-                                        'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 1, 0,
-                                        0x80, 0xBB, 0, 0, 0, 0x77, 1, 0, 2, 0, 16, 0, 'd', 'a', 't', 'a',
-                                        (unsigned char)data, (unsigned char)(data >> 8), (unsigned char)(data >> 16),
+        const unsigned char head[44] = {'R',
+                                        'I',
+                                        'F',
+                                        'F',
+                                        (unsigned char)(data + 36),
+                                        (unsigned char)((data + 36) >> 8),
+                                        (unsigned char)((data + 36) >> 16),
+                                        (unsigned char)((data + 36) >> 24),
+                                        'W',
+                                        'A',
+                                        'V',
+                                        'E',
+                                        'f',
+                                        'm',
+                                        't',
+                                        ' ',
+                                        16,
+                                        0,
+                                        0,
+                                        0,
+                                        1,
+                                        0,
+                                        1,
+                                        0,
+                                        0x80,
+                                        0xBB,
+                                        0,
+                                        0,
+                                        0,
+                                        0x77,
+                                        1,
+                                        0,
+                                        2,
+                                        0,
+                                        16,
+                                        0,
+                                        'd',
+                                        'a',
+                                        't',
+                                        'a',
+                                        (unsigned char)data,
+                                        (unsigned char)(data >> 8),
+                                        (unsigned char)(data >> 16),
                                         (unsigned char)(data >> 24)};
         std::fwrite(head, 1, sizeof head, f);
         std::fclose(f);
