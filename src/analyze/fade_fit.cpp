@@ -14,6 +14,7 @@
 
 #include "analyze/pass.h"
 #include "analyze/sine_phase.h"
+#include "base/checked_index.h"
 
 namespace {
 
@@ -209,7 +210,7 @@ AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first,
     const double amp = std::hypot(sine.a, sine.b);
     // (Or a sixteenth of the region, where a fade may be a single cycle.)
     const double smooth = std::min(1.0 / sine.nu, double(count) / 16);
-    const size_t window = size_t(std::max(1.0, std::round(smooth / double(q))));
+    const size_t window = std::max<size_t>(1, IndexClamped(std::round(smooth / double(q)), pts.size() + 1));
     double sp = 0, sw = 0;
     double t10 = pts.front().n, t90 = pts.back().n;
     bool seen10 = false, seen90 = false;

@@ -293,9 +293,8 @@ std::string SpectrumPanel(const AnalyzeFileResult& file, uint32_t channel)
     for (size_t i = 1; i < spectrum.db.size(); ++i) {
         const double hz = double(i) * spectrum.binHz;
         if (hz < f0) continue;
-        const size_t x = size_t(X(hz) - left);
-        column[std::min(x, column.size() - 1)] =
-            std::max(column[std::min(x, column.size() - 1)], spectrum.db[i]);
+        const size_t x = IndexClamped(X(hz) - left, column.size());
+        column[x] = std::max(column[x], spectrum.db[i]);
     }
     std::string path;
     for (size_t x = 0; x < column.size(); ++x)
@@ -334,10 +333,12 @@ bool AnalyzeWritePlot(const AnalyzeFileResult& file, uint32_t channel, const std
     const double margin0 = span0 * 0.15, margin1 = span1 * 0.15;
     const double start = c.toneFound ? c.toneStart : 0.0;
     const double end = c.toneFound ? c.toneEnd : double(frames);
-    const uint64_t a0 = uint64_t(std::max(0.0, std::floor(start - margin0)));
-    const uint64_t a1 = std::min<uint64_t>(frames, uint64_t(std::ceil(start + span0 + margin0)) + 1);
-    const uint64_t b0 = uint64_t(std::max(0.0, std::floor(end - span1 - margin1)));
-    const uint64_t b1 = std::min<uint64_t>(frames, uint64_t(std::ceil(end + margin1)) + 1);
+    // Frames 0 ... frames: a fit far off (a frequency near 0) puts the ends anywhere.
+    const uint64_t a0 = IndexClamped(std::floor(start - margin0), frames + 1);
+    const uint64_t a1 =
+        std::max(a0, uint64_t(IndexClamped(std::ceil(start + span0 + margin0) + 1, frames + 1)));
+    const uint64_t b0 = IndexClamped(std::floor(end - span1 - margin1), frames + 1);
+    const uint64_t b1 = std::max(b0, uint64_t(IndexClamped(std::ceil(end + margin1) + 1, frames + 1)));
     const double panelWidth = (WIDTH - PANEL_LEFT - 30 - PANEL_GAP) / 2;
 
     std::string svg =

@@ -154,7 +154,7 @@ bool AnalyzeFitFadeOnly(WaveReader& reader, uint32_t channel, std::vector<double
                         AnalyzeChannelWork& w)
 {
     const AnalyzeEnvelope& env = w.env;
-    const size_t half = size_t(std::ceil(0.25 / (w.nu * double(env.block))));
+    const size_t half = IndexClamped(std::ceil(0.25 / (w.nu * double(env.block))), env.low.size());
     std::vector<double> low(env.low.size());
     for (size_t b = 0; b < low.size(); ++b)
         low[b] = -env.low[b];
@@ -168,7 +168,7 @@ bool AnalyzeFitFadeOnly(WaveReader& reader, uint32_t channel, std::vector<double
     const double centre = double(env.block) / 2;
     const auto gain = [&](double n) {
         const double at = std::clamp((n - centre) / double(env.block), 0.0, double(amp.size() - 1));
-        const size_t b = std::min(size_t(at), amp.size() - 1);
+        const size_t b = IndexClamped(at, amp.size());
         const size_t next = std::min(b + 1, amp.size() - 1);
         const double f = at - double(b);
         return ((1 - f) * amp[b] + f * amp[next]) / top;
@@ -234,8 +234,8 @@ void AnalyzeFindFades(WaveReader& reader, uint32_t channel, std::vector<double>&
     w.fitCount = w.r1 - w.r0;
     w.enveloped = !(s1 - s0 >= std::max(16.0, cycle));
     if (!w.enveloped) {
-        w.fitFirst = uint64_t(s0);
-        w.fitCount = uint64_t(s1 - s0);
+        w.fitFirst = IndexClamped(s0, frames + 1);
+        w.fitCount = IndexClamped(s1, frames + 1) - w.fitFirst;
     }
 }
 
@@ -246,8 +246,8 @@ void AnalyzeFitUnderFades(WaveReader& reader, uint32_t channel, std::vector<doub
 {
     int full = 0;
     for (int round = 0; round < ENVELOPED_ROUNDS && full < 2; ++round) {
-        const uint64_t first = uint64_t(std::max(0.0, std::floor(w.start)));
-        const uint64_t end = std::min<uint64_t>(reader.info.frames, uint64_t(std::ceil(w.end)));
+        const uint64_t first = IndexClamped(std::floor(w.start), reader.info.frames + 1);
+        const uint64_t end = IndexClamped(std::ceil(w.end), reader.info.frames + 1);
         if (end <= first) return;
         const uint32_t stride =
             full > 0 ? 1u : uint32_t(std::max<uint64_t>(1, (end - first) / ENVELOPED_THINNED_FRAMES));

@@ -5,13 +5,16 @@
 #include <complex>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <filesystem>
 #include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "analyze/analyze.h"
 #include "analyze/fft.h"
+#include "analyze/plot.h"
 #include "analyze/sine_phase.h"
 #include "analyze/sums.h"
 #include "wave/wave_reader.h"
@@ -152,6 +155,98 @@ TEST(AnalyzeReader, FramesPastTwoGibibytes)
     EXPECT_EQ(x[2], 32767);
     reader.file.close();
     std::filesystem::remove(path);
+}
+
+// Fitted values far off (a frequency near 0, ends at infinity, not a
+// number) still make a picture: every position they give is held to the
+// file's frames and the picture's columns, never converted unchecked.
+TEST(AnalyzePlot, ExtremeFitsStillDraw)
+{
+    const std::filesystem::path dir = std::filesystem::temp_directory_path();
+    const std::filesystem::path wav = dir / "calyx-analyze-extreme.wav",
+                                svg = dir / "calyx-analyze-extreme.svg";
+    {
+        const uint32_t frames = 4800, data = frames * 2;
+        std::FILE* f = std::fopen(wav.string().c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        const unsigned char head[44] = {'R',
+                                        'I',
+                                        'F',
+                                        'F',
+                                        (unsigned char)(data + 36),
+                                        (unsigned char)((data + 36) >> 8),
+                                        0,
+                                        0,
+                                        'W',
+                                        'A',
+                                        'V',
+                                        'E',
+                                        'f',
+                                        'm',
+                                        't',
+                                        ' ',
+                                        16,
+                                        0,
+                                        0,
+                                        0,
+                                        1,
+                                        0,
+                                        1,
+                                        0,
+                                        0x80,
+                                        0xBB,
+                                        0,
+                                        0,
+                                        0,
+                                        0x77,
+                                        1,
+                                        0,
+                                        2,
+                                        0,
+                                        16,
+                                        0,
+                                        'd',
+                                        'a',
+                                        't',
+                                        'a',
+                                        (unsigned char)data,
+                                        (unsigned char)(data >> 8),
+                                        0,
+                                        0};
+        std::fwrite(head, 1, sizeof head, f);
+        for (uint32_t i = 0; i < frames; ++i) {
+            const auto v = int16_t(std::lround(16000 * std::sin(6.283185307179586 * 1000 * i / 48000)));
+            std::fwrite(&v, 2, 1, f);
+        }
+        std::fclose(f);
+    }
+    const AnalyzeFileResult file = AnalyzeFile(wav.string(), 1);
+    ASSERT_TRUE(file.channels.at(0).toneFound);
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+    struct Case {
+        const char* what;
+        double nu, start, end, fadeIn, fadeOut, frequencyHz;
+    };
+    const Case cases[] = {
+        {"a frequency near 0", 1e-30, 0, 4800, 0, 0, 1e-30 * 48000},
+        {"ends far outside", 1000.0 / 48000, -5.39e23, 5.39e23, 1e23, 1e23, 1000},
+        {"ends at infinity", 1000.0 / 48000, -inf, inf, inf, inf, 1000},
+        {"not a number", nan, nan, nan, nan, nan, nan},
+        {"a negative frequency", -0.25, 4800, 0, -10, -10, -12000},
+    };
+    for (const Case& c : cases) {
+        AnalyzeFileResult bent = file;
+        AnalyzeChannelResult& ch = bent.channels[0];
+        ch.sine.nu = c.nu;
+        ch.toneStart = c.start;
+        ch.toneEnd = c.end;
+        ch.fadeInFrames = c.fadeIn;
+        ch.fadeOutFrames = c.fadeOut;
+        ch.frequencyHz = c.frequencyHz;
+        EXPECT_TRUE(AnalyzeWritePlot(bent, 0, svg.string())) << c.what;
+    }
+    std::filesystem::remove(wav);
+    std::filesystem::remove(svg);
 }
 
 }  // namespace
