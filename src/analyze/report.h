@@ -9,8 +9,5 @@
 
 std::string AnalyzeReportText(const AnalyzeFileResult& file);
 
-// One file's JSON object.
-std::string AnalyzeReportJson(const AnalyzeFileResult& file);
-
 // One object for one file, an array for several; ends with a newline.
 std::string AnalyzeReportJsonDocument(const std::vector<AnalyzeFileResult>& files);
