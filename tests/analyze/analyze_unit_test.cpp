@@ -8,6 +8,7 @@
 #include <limits>
 #include <filesystem>
 #include <random>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 #include "analyze/plot.h"
 #include "analyze/sine_phase.h"
 #include "analyze/sums.h"
+#include "wave/wave_format.h"
 #include "wave/wave_reader.h"
 
 namespace {
@@ -34,6 +36,17 @@ double ExactCycles(double nu, int64_t t)
     const double frac =
         std::ldexp(static_cast<double>(static_cast<uint64_t>((product & mask) >> drop)), drop - shift);
     return frac >= 0.5 ? frac - 1.0 : frac;
+}
+
+// The 44-byte header of a mono 16-bit 48 kHz file of `data` bytes of samples.
+void WriteMonoHeader(std::FILE* f, uint32_t data)
+{
+    std::string head(
+        "RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x80\xBB\0\0\0\x77\x01\0\x02\0\x10\0data\0\0\0\0", 44);
+    auto* bytes = reinterpret_cast<uint8_t*>(head.data());
+    WavePut32(bytes + 4, data + 36);
+    WavePut32(bytes + 40, data);
+    std::fwrite(head.data(), 1, head.size(), f);
 }
 
 TEST(AnalyzeExact, PhaseOfFarFramesIsExactToTheLastBits)
@@ -90,52 +103,7 @@ TEST(AnalyzeReader, FramesPastTwoGibibytes)
     {
         std::FILE* f = std::fopen(path.string().c_str(), "wb");
         ASSERT_NE(f, nullptr);
-        const uint32_t data = uint32_t(frames * 2);
-        const unsigned char head[44] = {'R',
-                                        'I',
-                                        'F',
-                                        'F',
-                                        (unsigned char)(data + 36),
-                                        (unsigned char)((data + 36) >> 8),
-                                        (unsigned char)((data + 36) >> 16),
-                                        (unsigned char)((data + 36) >> 24),
-                                        'W',
-                                        'A',
-                                        'V',
-                                        'E',
-                                        'f',
-                                        'm',
-                                        't',
-                                        ' ',
-                                        16,
-                                        0,
-                                        0,
-                                        0,
-                                        1,
-                                        0,
-                                        1,
-                                        0,
-                                        0x80,
-                                        0xBB,
-                                        0,
-                                        0,
-                                        0,
-                                        0x77,
-                                        1,
-                                        0,
-                                        2,
-                                        0,
-                                        16,
-                                        0,
-                                        'd',
-                                        'a',
-                                        't',
-                                        'a',
-                                        (unsigned char)data,
-                                        (unsigned char)(data >> 8),
-                                        (unsigned char)(data >> 16),
-                                        (unsigned char)(data >> 24)};
-        std::fwrite(head, 1, sizeof head, f);
+        WriteMonoHeader(f, uint32_t(frames * 2));
         std::fclose(f);
         std::filesystem::resize_file(path, 44 + frames * 2 - 6);
         f = std::fopen(path.string().c_str(), "ab");
@@ -169,51 +137,7 @@ TEST(AnalyzePlot, ExtremeFitsStillDraw)
         const uint32_t frames = 4800, data = frames * 2;
         std::FILE* f = std::fopen(wav.string().c_str(), "wb");
         ASSERT_NE(f, nullptr);
-        const unsigned char head[44] = {'R',
-                                        'I',
-                                        'F',
-                                        'F',
-                                        (unsigned char)(data + 36),
-                                        (unsigned char)((data + 36) >> 8),
-                                        0,
-                                        0,
-                                        'W',
-                                        'A',
-                                        'V',
-                                        'E',
-                                        'f',
-                                        'm',
-                                        't',
-                                        ' ',
-                                        16,
-                                        0,
-                                        0,
-                                        0,
-                                        1,
-                                        0,
-                                        1,
-                                        0,
-                                        0x80,
-                                        0xBB,
-                                        0,
-                                        0,
-                                        0,
-                                        0x77,
-                                        1,
-                                        0,
-                                        2,
-                                        0,
-                                        16,
-                                        0,
-                                        'd',
-                                        'a',
-                                        't',
-                                        'a',
-                                        (unsigned char)data,
-                                        (unsigned char)(data >> 8),
-                                        0,
-                                        0};
-        std::fwrite(head, 1, sizeof head, f);
+        WriteMonoHeader(f, data);
         for (uint32_t i = 0; i < frames; ++i) {
             const auto v = int16_t(std::lround(16000 * std::sin(6.283185307179586 * 1000 * i / 48000)));
             std::fwrite(&v, 2, 1, f);
