@@ -50,16 +50,58 @@ bool WaveReadAt(std::ifstream& file, uint64_t offset, unsigned char* out, size_t
     return size_t(file.gcount()) == size;
 }
 
+namespace {
+
+// The data chunk at pos, its body of `left` bytes to the end of the file.
+void NoteData(WaveInfo& info, WaveChunks& found, uint64_t pos, uint32_t size, uint64_t left)
+{
+    if (found.haveData) {
+        info.problems.push_back("a second data chunk at offset " + std::to_string(pos) + " is left out");
+        return;
+    }
+    found.haveData = true;
+    info.dataSizeField = size;
+    found.dataStart = pos + 8;
+    if ((size == 0 && left > 0) || size == WAVE_SIZE_UNKNOWN) {
+        found.dataToEnd = true;
+        found.dataLength = left;
+        info.problems.push_back("the data size is " + std::string(size ? "0xFFFFFFFF" : "0") +
+                                ", as a stream or an unfinished file leaves it: the " + std::to_string(left) +
+                                " bytes to the end of the file are read");
+    } else if (size > left) {
+        found.dataLength = left;
+        info.problems.push_back("the data chunk says " + std::to_string(size) + " bytes but " +
+                                std::to_string(left) + " are there: the file was cut short");
+    } else {
+        found.dataLength = size;
+    }
+}
+
+// Where the chunk after one whose body ends at `end` starts: RIFF pads odd
+// chunks to an even length; some writers forget.
+uint64_t NextChunk(WaveReader& reader, const unsigned char* id, uint32_t size, uint64_t end)
+{
+    WaveInfo& info = reader.info;
+    if (size % 2 == 0) return end;
+    unsigned char next[4];
+    const bool padded =
+        end + 4 < info.fileBytes && WaveReadAt(reader.file, end + 1, next, 4) && PlausibleId(next);
+    const bool unpadded =
+        end + 4 <= info.fileBytes && WaveReadAt(reader.file, end, next, 4) && PlausibleId(next);
+    if (!padded && unpadded) {
+        info.problems.push_back("the chunk " + IdText(id) + " of odd size " + std::to_string(size) +
+                                " has no pad byte");
+        return end;
+    }
+    return end + 1;
+}
+
+}  // namespace
+
 WaveChunks WaveWalkChunks(WaveReader& reader, uint64_t riffEnd)
 {
     WaveInfo& info = reader.info;
     WaveChunks found;
-    bool& haveFormat = found.haveFormat;
-    bool& haveData = found.haveData;
-    bool& dataToEnd = found.dataToEnd;
-    uint64_t& dataStart = found.dataStart;
-    uint64_t& dataLength = found.dataLength;
-    WaveOpenResult& formatResult = found.formatResult;
     uint64_t pos = WAVE_RIFF_HEADER_BYTES;
     while (pos + 8 <= info.fileBytes) {
         unsigned char ch[8];
@@ -73,34 +115,14 @@ WaveChunks WaveWalkChunks(WaveReader& reader, uint64_t riffEnd)
         const uint64_t body = pos + 8;
         const uint64_t left = info.fileBytes - body;
         if (std::memcmp(ch, "data", 4) == 0) {
-            if (haveData) {
-                info.problems.push_back("a second data chunk at offset " + std::to_string(pos) +
-                                        " is left out");
-            } else {
-                haveData = true;
-                info.dataSizeField = size;
-                dataStart = body;
-                if ((size == 0 && left > 0) || size == WAVE_SIZE_UNKNOWN) {
-                    dataToEnd = true;
-                    dataLength = left;
-                    info.problems.push_back("the data size is " + std::string(size ? "0xFFFFFFFF" : "0") +
-                                            ", as a stream or an unfinished file leaves it: the " +
-                                            std::to_string(left) + " bytes to the end of the file are read");
-                } else if (size > left) {
-                    dataLength = left;
-                    info.problems.push_back("the data chunk says " + std::to_string(size) + " bytes but " +
-                                            std::to_string(left) + " are there: the file was cut short");
-                } else {
-                    dataLength = size;
-                }
-            }
-            if (dataToEnd || size >= left) break;
-        } else if (std::memcmp(ch, "fmt ", 4) == 0 && !haveFormat) {
+            NoteData(info, found, pos, size, left);
+            if (found.dataToEnd || size >= left) break;
+        } else if (std::memcmp(ch, "fmt ", 4) == 0 && !found.haveFormat) {
             unsigned char f[40] = {};
             const uint32_t take = uint32_t(std::min<uint64_t>({size, sizeof f, left}));
             if (!WaveReadAt(reader.file, body, f, take)) break;
-            haveFormat = true;
-            formatResult = WaveParseFormat(f, std::min<uint32_t>(size, take), info);
+            found.haveFormat = true;
+            found.formatResult = WaveParseFormat(f, std::min<uint32_t>(size, take), info);
         } else if (std::memcmp(ch, "fact", 4) == 0 && size >= 4 && left >= 4) {
             unsigned char v[4];
             if (WaveReadAt(reader.file, body, v, 4)) {
@@ -112,36 +134,21 @@ WaveChunks WaveWalkChunks(WaveReader& reader, uint64_t riffEnd)
                                     " bytes at offset " + std::to_string(pos) + " is skipped");
         }
         if (size > left) {
-            if (std::memcmp(ch, "data", 4) != 0)
-                info.problems.push_back("the chunk " + IdText(ch) + " at offset " + std::to_string(pos) +
-                                        " runs " + std::to_string(size - left) +
-                                        " bytes past the end of the file");
+            info.problems.push_back("the chunk " + IdText(ch) + " at offset " + std::to_string(pos) +
+                                    " runs " + std::to_string(size - left) +
+                                    " bytes past the end of the file");
             break;
         }
-        uint64_t next = body + size;
-        if (size % 2 == 1) {
-            // RIFF pads odd chunks to an even length; some writers forget.
-            unsigned char id[4];
-            const bool padded =
-                next + 4 < info.fileBytes && WaveReadAt(reader.file, next + 1, id, 4) && PlausibleId(id);
-            const bool unpadded =
-                next + 4 <= info.fileBytes && WaveReadAt(reader.file, next, id, 4) && PlausibleId(id);
-            if (!padded && unpadded)
-                info.problems.push_back("the chunk " + IdText(ch) + " of odd size " + std::to_string(size) +
-                                        " has no pad byte");
-            else
-                next += 1;
-        }
-        pos = next;
-        if (haveData && pos >= riffEnd && riffEnd >= WAVE_RIFF_HEADER_BYTES && pos < info.fileBytes &&
+        pos = NextChunk(reader, ch, size, body + size);
+        if (found.haveData && pos >= riffEnd && riffEnd >= WAVE_RIFF_HEADER_BYTES && pos < info.fileBytes &&
             info.riffSize != 0 && info.riffSize != WAVE_SIZE_UNKNOWN) {
             info.problems.push_back(std::to_string(info.fileBytes - pos) +
                                     " bytes follow the RIFF chunk and are left out");
             break;
         }
     }
-    if (pos + 8 > info.fileBytes && pos < info.fileBytes && !dataToEnd &&
-        !(haveData && dataStart + dataLength >= info.fileBytes))
+    if (pos + 8 > info.fileBytes && pos < info.fileBytes && !found.dataToEnd &&
+        !(found.haveData && found.dataStart + found.dataLength >= info.fileBytes))
         info.problems.push_back(std::to_string(info.fileBytes - pos) +
                                 " bytes at the end are too few for a chunk and are left out");
     return found;
