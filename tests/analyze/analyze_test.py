@@ -332,9 +332,8 @@ def group_cli(tmp):
     # (U+FFFD in its place), a sum of samples that are not numbers (null).
     odd = os.fsdecode(os.path.join(os.fsencode(tmp), b"name-\xff\xfe.wav"))
     shutil.copyfile(b, odd)
-    nan = array.array("f", [0.5, float("nan"), -0.5, float("inf")] * 100).tobytes()
-    nans = g.write(os.path.join(tmp, "nan.wav"), b"RIFF" + struct.pack("<I", 36 + len(nan)) + b"WAVE" +
-                   g.fmt_chunk(1, rate, 32, g.FLOAT) + b"data" + struct.pack("<I", len(nan)) + nan)
+    nans = g.write(os.path.join(tmp, "nan.wav"),
+                   g.wave_bytes([[0.5, float("nan"), -0.5, float("inf")] * 100], rate, 32, g.FLOAT))
     for path, key, want in [(odd, "file", "name-\ufffd\ufffd.wav"), (nans, "sum", None)]:
         r = subprocess.run([CLI, "analyze", "--json", path], capture_output=True, timeout=600)
         try:
