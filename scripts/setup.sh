@@ -10,7 +10,7 @@ $SUDO apt-get update -qq
 # The last line is for the release: the Debian package, its checks, the man
 # page's checks, the Windows installer, unpacking the zips, reading a shortcut.
 $SUDO apt-get install -y -qq --no-install-recommends \
-  g++ cmake ninja-build libgtest-dev libbenchmark-dev libcli11-dev \
+  g++ cmake ninja-build libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev \
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
   wine wine64 wine32:i386 fonts-wine xvfb xauth xdotool imagemagick \
   sox ffmpeg hyperfine time python3 ca-certificates libmpfr-dev \

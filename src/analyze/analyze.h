@@ -12,6 +12,8 @@
 // memory fixed whatever the file's size.
 
 inline constexpr int ANALYZE_HARMONICS_LAST = 10;  // harmonics 2 to 10
+// A count of cycles this near a whole number is whole.
+inline constexpr double ANALYZE_WHOLE_CYCLES_TOLERANCE = 0.05;
 
 // The fitted tone: x(n) = a cos(2 pi nu (n - origin)) + b sin(...) + offset.
 struct AnalyzeSine {
@@ -22,7 +24,7 @@ struct AnalyzeSine {
     int64_t origin = 0;
 };
 
-struct ChannelAnalysis {
+struct AnalyzeChannelResult {
     // Levels of the whole channel, as stats tools report them.
     bool integerSum = true;
     int64_t sum = 0;        // integer PCM: exact
@@ -53,7 +55,7 @@ struct ChannelAnalysis {
 };
 
 // How the file meets the layout and promises of Calyx's own files.
-struct CalyxChecks {
+struct AnalyzeCalyxChecks {
     bool header = false;    // the designed 140-byte header, consistent sizes
     std::string headerWhy;  // what differs when it is not
     bool wholeCycles = false;
@@ -61,37 +63,13 @@ struct CalyxChecks {
     bool zeroSum = false;
 };
 
-struct FileAnalysis {
+struct AnalyzeFileResult {
     std::string path;
     WaveOpenResult open = WaveOpenResult::CannotOpen;
     WaveInfo info;
-    std::vector<ChannelAnalysis> channels;
-    CalyxChecks calyx;
+    std::vector<AnalyzeChannelResult> channels;
+    AnalyzeCalyxChecks calyx;
 };
 
 // Analyses one file: channels in parallel on up to `threads` threads.
-FileAnalysis AnalyzeFile(const std::string& path, unsigned threads);
-
-// For the picture: the frames [first, first + count) of one channel, as
-// min/max pairs of at most `columns` columns. Empty on a read error.
-struct AnalyzeTrace {
-    uint64_t first = 0;
-    uint64_t count = 0;
-    std::vector<double> low;
-    std::vector<double> high;
-};
-AnalyzeTrace AnalyzeReadTrace(const std::string& path, uint32_t channel, uint64_t first, uint64_t count,
-                              uint32_t columns);
-
-// For the picture: the spectrum of the fit's residual over up to 65536 frames
-// from the middle of the sustained part, Blackman-Harris windowed, as dB
-// relative to full scale per bin (a sine of amplitude A shows at its level).
-struct AnalyzeSpectrum {
-    double binHz = 0.0;
-    std::vector<double> db;  // bins 0 ... n/2
-};
-AnalyzeSpectrum AnalyzeResidualSpectrum(const std::string& path, uint32_t channel,
-                                        const ChannelAnalysis& result);
-
-// The fade gain of a named shape at u in [0, 1] (0 silent, 1 full).
-double AnalyzeFadeGain(const char* shape, double u);
+AnalyzeFileResult AnalyzeFile(const std::string& path, unsigned threads);

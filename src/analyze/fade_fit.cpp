@@ -6,13 +6,15 @@
 // full level. This puts a fade's zero between samples, where the first
 // sample above the noise can be several samples late.
 
+#include "analyze/fade_fit.h"
+
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
-#include <vector>
 
-#include "analyze/analyze_internal.h"
+#include "analyze/pass.h"
+#include "analyze/sine_phase.h"
+#include "base/checked_index.h"
 
 namespace {
 
@@ -170,31 +172,32 @@ AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first,
     AnalyzeFade fade;
     if (count < 4) return fade;
     const uint64_t q = (count + POINTS_MAX - 1) / POINTS_MAX;
-    const CycleRate rate = AnalyzeSplitRate(sine.nu);
+    const AnalyzeCycleRate rate = AnalyzeSplitRate(sine.nu);
     std::vector<Point> pts;
     pts.reserve(size_t(count / q + 1));
     Point acc{0, 0, 0};
     double plain = 0;
     uint64_t inRun = 0;
-    const bool ok = AnalyzeForEachRun(
-        reader, channel, first, count, buffer, 16384, [&](const double* x, uint32_t n, uint64_t frame) {
-            for (uint32_t i = 0; i < n; ++i) {
-                const double s = AnalyzeSineAt(sine, rate, int64_t(frame + i), true);
-                // The point sits at the run's centre weighted as P and W
-                // are: where s passes zero, the plain centre is off.
-                acc.p += (x[i] - sine.offset) * s;
-                acc.w += s * s;
-                acc.n += double(frame + i) * s * s;
-                plain += double(frame + i);
-                if (++inRun == q) {
-                    acc.n = acc.w > 0 ? acc.n / acc.w : plain / double(q);
-                    plain = 0;
-                    pts.push_back(acc);
-                    acc = Point{0, 0, 0};
-                    inRun = 0;
-                }
-            }
-        });
+    const bool ok = AnalyzeForEachRun(reader, channel, first, count, buffer, ANALYZE_RUN_FRAMES,
+                                      [&](const double* x, uint32_t n, uint64_t frame) {
+                                          for (uint32_t i = 0; i < n; ++i) {
+                                              const double s =
+                                                  AnalyzeSineAt(sine, rate, int64_t(frame + i), true);
+                                              // The point sits at the run's centre weighted as P and W
+                                              // are: where s passes zero, the plain centre is off.
+                                              acc.p += (x[i] - sine.offset) * s;
+                                              acc.w += s * s;
+                                              acc.n += double(frame + i) * s * s;
+                                              plain += double(frame + i);
+                                              if (++inRun == q) {
+                                                  acc.n = acc.w > 0 ? acc.n / acc.w : plain / double(q);
+                                                  plain = 0;
+                                                  pts.push_back(acc);
+                                                  acc = Point{0, 0, 0};
+                                                  inRun = 0;
+                                              }
+                                          }
+                                      });
     if (!ok || pts.size() < 4) return fade;
     // A fade-out is fitted as a fade-in running backwards.
     if (fadeOut)
@@ -207,7 +210,7 @@ AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first,
     const double amp = std::hypot(sine.a, sine.b);
     // (Or a sixteenth of the region, where a fade may be a single cycle.)
     const double smooth = std::min(1.0 / sine.nu, double(count) / 16);
-    const size_t window = size_t(std::max(1.0, std::round(smooth / double(q))));
+    const size_t window = std::max<size_t>(1, IndexClamped(std::round(smooth / double(q)), pts.size() + 1));
     double sp = 0, sw = 0;
     double t10 = pts.front().n, t90 = pts.back().n;
     bool seen10 = false, seen90 = false;
@@ -280,22 +283,23 @@ double AnalyzeFindEdge(WaveReader& reader, uint32_t channel, uint64_t first, uin
     // (x - offset - sine)^2 - (x - offset)^2. A sample on a zero crossing
     // fits either side: differences below 1e-12 of the amplitude squared
     // are ties, and ties go to the frame nearest the file's boundary.
-    const CycleRate rate = AnalyzeSplitRate(sine.nu);
+    const AnalyzeCycleRate rate = AnalyzeSplitRate(sine.nu);
     const double tie = 1e-12 * (sine.a * sine.a + sine.b * sine.b);
     double d = 0, best = 0;
     uint64_t bestAt = first;  // D(first) = 0
-    AnalyzeForEachRun(
-        reader, channel, first, count, buffer, 16384, [&](const double* x, uint32_t n, uint64_t frame) {
-            for (uint32_t i = 0; i < n; ++i) {
-                const double y = x[i] - sine.offset;
-                const double r = y - AnalyzeSineAt(sine, rate, int64_t(frame + i), false) + sine.offset;
-                d += r * r - y * y;
-                // A start maximises D, an end minimises it.
-                if (end ? d <= best + tie : d > best + tie) {
-                    best = end ? std::min(best, d) : d;
-                    bestAt = frame + i + 1;
-                }
-            }
-        });
+    AnalyzeForEachRun(reader, channel, first, count, buffer, ANALYZE_RUN_FRAMES,
+                      [&](const double* x, uint32_t n, uint64_t frame) {
+                          for (uint32_t i = 0; i < n; ++i) {
+                              const double y = x[i] - sine.offset;
+                              const double r =
+                                  y - AnalyzeSineAt(sine, rate, int64_t(frame + i), false) + sine.offset;
+                              d += r * r - y * y;
+                              // A start maximises D, an end minimises it.
+                              if (end ? d <= best + tie : d > best + tie) {
+                                  best = end ? std::min(best, d) : d;
+                                  bestAt = frame + i + 1;
+                              }
+                          }
+                      });
     return double(bestAt);
 }

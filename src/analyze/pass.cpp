@@ -1,16 +1,15 @@
 // Passes over a file shared by every channel: the file is read once, and
 // the work split by position between threads, each with its own reader.
 
+#include "analyze/pass.h"
+
 #include <algorithm>
 #include <cstring>
-#include <thread>
 #include <vector>
 
-#include "analyze/analyze_internal.h"
+#include "base/run_parts.h"
 
 namespace {
-
-constexpr uint32_t RUN_FRAMES = 16384;
 
 struct Span {
     uint64_t first = 0;
@@ -40,10 +39,11 @@ bool RunPart(const std::string& path, const std::vector<AnalyzePassJob>& jobs, u
     WaveReader reader;
     if (WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok || !WaveSeekFrame(reader, first)) return false;
     const uint32_t channels = reader.info.channels;
-    std::vector<double> planes(size_t(channels) * RUN_FRAMES);
+    std::vector<double> planes(size_t(channels) * ANALYZE_RUN_FRAMES);
     double* out[WAVE_MAX_CHANNELS] = {};
     for (const AnalyzePassJob& job : jobs)
-        if (job.channel < channels) out[job.channel] = planes.data() + size_t(job.channel) * RUN_FRAMES;
+        if (job.channel < channels)
+            out[job.channel] = planes.data() + size_t(job.channel) * ANALYZE_RUN_FRAMES;
     // Each job gathers a block in its own buffer, across runs of the file.
     std::vector<std::vector<double>> carry(jobs.size());
     std::vector<uint32_t> filled(jobs.size(), 0);
@@ -53,7 +53,7 @@ bool RunPart(const std::string& path, const std::vector<AnalyzePassJob>& jobs, u
         index[j] = spans[j].firstBlock;
     }
     for (uint64_t pos = first; pos < end;) {
-        const uint32_t want = uint32_t(std::min<uint64_t>(RUN_FRAMES, end - pos));
+        const uint32_t want = uint32_t(std::min<uint64_t>(ANALYZE_RUN_FRAMES, end - pos));
         if (WaveReadChannels(reader, out, want) != want) return false;
         for (size_t j = 0; j < jobs.size(); ++j) {
             const AnalyzePassJob& job = jobs[j];
@@ -92,17 +92,6 @@ bool AnalyzeRunPass(const std::string& path, const std::vector<AnalyzePassJob>& 
 {
     parts = std::max(1u, parts);
     std::vector<char> ok(parts, 0);
-    std::vector<std::thread> threads;
-    try {
-        for (unsigned p = 1; p < parts; ++p)
-            threads.emplace_back([&, p] { ok[p] = RunPart(path, jobs, p, parts); });
-    } catch (...) {
-        // Parts without a thread run on this one.
-    }
-    for (unsigned p = unsigned(threads.size()) + 1; p < parts; ++p)
-        ok[p] = RunPart(path, jobs, p, parts);
-    ok[0] = RunPart(path, jobs, 0, parts);
-    for (std::thread& t : threads)
-        t.join();
+    RunParts(parts, [&](unsigned p) { ok[p] = RunPart(path, jobs, p, parts); });
     return std::all_of(ok.begin(), ok.end(), [](char v) { return v != 0; });
 }

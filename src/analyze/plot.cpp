@@ -11,13 +11,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdio>
 #include <fstream>
 #include <limits>
 #include <string>
 #include <vector>
 
-#include "analyze/analyze_internal.h"
+#include "analyze/fade_fit.h"
+#include "analyze/fft.h"
+#include "analyze/pass.h"
+#include "analyze/sine_phase.h"
+#include "base/checked_index.h"
 
 namespace {
 
@@ -80,13 +85,94 @@ std::string Label(double v)
     return text;
 }
 
+// The frames [first, first + count) of one channel, as min/max pairs of at
+// most `columns` columns. Empty on a read error.
+struct Trace {
+    uint64_t first = 0;
+    uint64_t count = 0;
+    std::vector<double> low;
+    std::vector<double> high;
+};
+
+Trace ReadTrace(const std::string& path, uint32_t channel, uint64_t first, uint64_t count, uint32_t columns)
+{
+    Trace trace;
+    WaveReader reader;
+    if (WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok || columns == 0) return trace;
+    count = std::min(count, reader.info.frames - std::min(first, reader.info.frames));
+    if (count == 0) return trace;
+    const uint32_t n = uint32_t(std::min<uint64_t>(columns, count));
+    trace.first = first;
+    trace.count = count;
+    trace.low.assign(n, std::numeric_limits<double>::infinity());
+    trace.high.assign(n, -std::numeric_limits<double>::infinity());
+    std::vector<double> buffer;
+    const bool ok = AnalyzeForEachRun(reader, channel, first, count, buffer, ANALYZE_RUN_FRAMES,
+                                      [&](const double* x, uint32_t m, uint64_t frame) {
+                                          for (uint32_t i = 0; i < m; ++i) {
+                                              const size_t col = size_t((frame + i - first) * n / count);
+                                              trace.low[col] = std::min(trace.low[col], x[i]);
+                                              trace.high[col] = std::max(trace.high[col], x[i]);
+                                          }
+                                      });
+    if (!ok) trace.low.clear();
+    return trace;
+}
+
+// The spectrum of the fit's residual over up to 65536 frames from the middle
+// of the sustained part, Blackman-Harris windowed, as dB relative to full
+// scale per bin (a sine of amplitude A shows at its level).
+struct Spectrum {
+    double binHz = 0.0;
+    std::vector<double> db;  // bins 0 ... n/2
+};
+
+Spectrum ResidualSpectrum(const std::string& path, uint32_t channel, const AnalyzeChannelResult& result)
+{
+    Spectrum spectrum;
+    WaveReader reader;
+    if (!result.toneFound || WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok) return spectrum;
+    uint32_t n = SPECTRUM_FRAMES_MAX;
+    while (n > 64 && n > result.sustainFrames)
+        n >>= 1;
+    if (n > result.sustainFrames) return spectrum;
+    const uint64_t first = result.sustainFirst + (result.sustainFrames - n) / 2;
+    std::vector<double> re(n), buffer;
+    const AnalyzeCycleRate rate = AnalyzeSplitRate(result.sine.nu);
+    double windowSum = 0;
+    const bool ok = AnalyzeForEachRun(
+        reader, channel, first, n, buffer, ANALYZE_RUN_FRAMES,
+        [&](const double* x, uint32_t m, uint64_t frame) {
+            for (uint32_t i = 0; i < m; ++i) {
+                const uint64_t k = frame + i - first;
+                // 4-term Blackman-Harris: side lobes below -92 dB.
+                const double u = ANALYZE_TWO_PI * double(k) / n;
+                const double w =
+                    0.35875 - 0.48829 * std::cos(u) + 0.14128 * std::cos(2 * u) - 0.01168 * std::cos(3 * u);
+                re[k] = w * (x[i] - AnalyzeSineAt(result.sine, rate, int64_t(frame + i), false));
+                windowSum += w;
+            }
+        });
+    if (!ok) return spectrum;
+    const std::vector<std::complex<double>> bins = AnalyzeFft(re);
+    const double fs = WaveFullScale(reader.info);
+    spectrum.binHz = double(reader.info.rate) / n;
+    spectrum.db.resize(n / 2 + 1);
+    for (uint32_t i = 0; i <= n / 2; ++i) {
+        const double magnitude = 2 * std::hypot(bins[i].real(), bins[i].imag()) / windowSum / fs;
+        spectrum.db[i] =
+            magnitude > 0 ? 20 * std::log10(magnitude) : -std::numeric_limits<double>::infinity();
+    }
+    return spectrum;
+}
+
 // One waveform panel: frames [first, first + count) of the channel, scaled to
 // full scale, with the fitted envelope (offset +- amplitude x fade gain).
-std::string WavePanel(const FileAnalysis& file, uint32_t channel, uint64_t first, uint64_t count, double left,
-                      double width, const std::string& title)
+std::string WavePanel(const AnalyzeFileResult& file, uint32_t channel, uint64_t first, uint64_t count,
+                      double left, double width, const std::string& title)
 {
     const WaveInfo& info = file.info;
-    const ChannelAnalysis& c = file.channels[channel];
+    const AnalyzeChannelResult& c = file.channels[channel];
     const double fs = WaveFullScale(info);
     const double top = PANEL_TOP, h = PANEL_HEIGHT;
     const auto X = [&](double frame) {
@@ -110,7 +196,7 @@ std::string WavePanel(const FileAnalysis& file, uint32_t channel, uint64_t first
     }
     out += Text(left + width / 2, top + h + 32, "time (ms)", "middle", 11);
 
-    const AnalyzeTrace trace = AnalyzeReadTrace(file.path, channel, first, count, uint32_t(width));
+    const Trace trace = ReadTrace(file.path, channel, first, count, uint32_t(width));
     if (!trace.low.empty()) {
         const double columnFrames = double(count) / double(trace.low.size());
         std::string upper, lower;
@@ -149,14 +235,14 @@ std::string WavePanel(const FileAnalysis& file, uint32_t channel, uint64_t first
     return out;
 }
 
-std::string SpectrumPanel(const FileAnalysis& file, uint32_t channel)
+std::string SpectrumPanel(const AnalyzeFileResult& file, uint32_t channel)
 {
     const WaveInfo& info = file.info;
-    const ChannelAnalysis& c = file.channels[channel];
+    const AnalyzeChannelResult& c = file.channels[channel];
     const double left = PANEL_LEFT, width = WIDTH - PANEL_LEFT - 30, top = SPECTRUM_TOP, h = SPECTRUM_HEIGHT;
     std::string out = "<rect x=\"" + F(left) + "\" y=\"" + F(top) + "\" width=\"" + F(width) +
                       "\" height=\"" + F(h) + "\" fill=\"#fbfbfb\" stroke=\"#888\"/>\n";
-    const AnalyzeSpectrum spectrum = AnalyzeResidualSpectrum(file.path, channel, c);
+    const Spectrum spectrum = ResidualSpectrum(file.path, channel, c);
     if (spectrum.db.size() < 4) {
         out += Text(left + width / 2, top + h / 2, "no spectrum: no tone was found", "middle", 13);
         return out;
@@ -207,9 +293,8 @@ std::string SpectrumPanel(const FileAnalysis& file, uint32_t channel)
     for (size_t i = 1; i < spectrum.db.size(); ++i) {
         const double hz = double(i) * spectrum.binHz;
         if (hz < f0) continue;
-        const size_t x = size_t(X(hz) - left);
-        column[std::min(x, column.size() - 1)] =
-            std::max(column[std::min(x, column.size() - 1)], spectrum.db[i]);
+        const size_t x = IndexClamped(X(hz) - left, column.size());
+        column[x] = std::max(column[x], spectrum.db[i]);
     }
     std::string path;
     for (size_t x = 0; x < column.size(); ++x)
@@ -235,111 +320,11 @@ std::string SpectrumPanel(const FileAnalysis& file, uint32_t channel)
 
 }  // namespace
 
-void AnalyzeFft(double* re, double* im, uint32_t n)
-{
-    for (uint32_t i = 1, j = 0; i < n; ++i) {
-        uint32_t bit = n >> 1;
-        for (; j & bit; bit >>= 1)
-            j ^= bit;
-        j ^= bit;
-        if (i < j) {
-            std::swap(re[i], re[j]);
-            std::swap(im[i], im[j]);
-        }
-    }
-    // Each twiddle from the library's sine, not a recurrence: no drift.
-    std::vector<double> cosTable(n / 2), sinTable(n / 2);
-    for (uint32_t k = 0; k < n / 2; ++k) {
-        cosTable[k] = std::cos(-ANALYZE_TWO_PI * k / n);
-        sinTable[k] = std::sin(-ANALYZE_TWO_PI * k / n);
-    }
-    for (uint32_t len = 2; len <= n; len <<= 1) {
-        const uint32_t stride = n / len;
-        for (uint32_t k = 0; k < len / 2; ++k) {
-            const double wr = cosTable[k * stride], wi = sinTable[k * stride];
-            for (uint32_t i = k; i < n; i += len) {
-                const uint32_t j = i + len / 2;
-                const double tr = re[j] * wr - im[j] * wi;
-                const double ti = re[j] * wi + im[j] * wr;
-                re[j] = re[i] - tr;
-                im[j] = im[i] - ti;
-                re[i] += tr;
-                im[i] += ti;
-            }
-        }
-    }
-}
-
-AnalyzeTrace AnalyzeReadTrace(const std::string& path, uint32_t channel, uint64_t first, uint64_t count,
-                              uint32_t columns)
-{
-    AnalyzeTrace trace;
-    WaveReader reader;
-    if (WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok || columns == 0) return trace;
-    count = std::min(count, reader.info.frames - std::min(first, reader.info.frames));
-    if (count == 0) return trace;
-    const uint32_t n = uint32_t(std::min<uint64_t>(columns, count));
-    trace.first = first;
-    trace.count = count;
-    trace.low.assign(n, std::numeric_limits<double>::infinity());
-    trace.high.assign(n, -std::numeric_limits<double>::infinity());
-    std::vector<double> buffer;
-    const bool ok = AnalyzeForEachRun(reader, channel, first, count, buffer, 16384,
-                                      [&](const double* x, uint32_t m, uint64_t frame) {
-                                          for (uint32_t i = 0; i < m; ++i) {
-                                              const size_t col = size_t((frame + i - first) * n / count);
-                                              trace.low[col] = std::min(trace.low[col], x[i]);
-                                              trace.high[col] = std::max(trace.high[col], x[i]);
-                                          }
-                                      });
-    if (!ok) trace.low.clear();
-    return trace;
-}
-
-AnalyzeSpectrum AnalyzeResidualSpectrum(const std::string& path, uint32_t channel,
-                                        const ChannelAnalysis& result)
-{
-    AnalyzeSpectrum spectrum;
-    WaveReader reader;
-    if (!result.toneFound || WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok) return spectrum;
-    uint32_t n = SPECTRUM_FRAMES_MAX;
-    while (n > 64 && n > result.sustainFrames)
-        n >>= 1;
-    if (n > result.sustainFrames) return spectrum;
-    const uint64_t first = result.sustainFirst + (result.sustainFrames - n) / 2;
-    std::vector<double> re(n), im(n, 0.0), buffer;
-    const CycleRate rate = AnalyzeSplitRate(result.sine.nu);
-    double windowSum = 0;
-    const bool ok = AnalyzeForEachRun(
-        reader, channel, first, n, buffer, 16384, [&](const double* x, uint32_t m, uint64_t frame) {
-            for (uint32_t i = 0; i < m; ++i) {
-                const uint64_t k = frame + i - first;
-                // 4-term Blackman-Harris: side lobes below -92 dB.
-                const double u = ANALYZE_TWO_PI * double(k) / n;
-                const double w =
-                    0.35875 - 0.48829 * std::cos(u) + 0.14128 * std::cos(2 * u) - 0.01168 * std::cos(3 * u);
-                re[k] = w * (x[i] - AnalyzeSineAt(result.sine, rate, int64_t(frame + i), false));
-                windowSum += w;
-            }
-        });
-    if (!ok) return spectrum;
-    AnalyzeFft(re.data(), im.data(), n);
-    const double fs = WaveFullScale(reader.info);
-    spectrum.binHz = double(reader.info.rate) / n;
-    spectrum.db.resize(n / 2 + 1);
-    for (uint32_t i = 0; i <= n / 2; ++i) {
-        const double magnitude = 2 * std::hypot(re[i], im[i]) / windowSum / fs;
-        spectrum.db[i] =
-            magnitude > 0 ? 20 * std::log10(magnitude) : -std::numeric_limits<double>::infinity();
-    }
-    return spectrum;
-}
-
-bool AnalyzeWritePlot(const FileAnalysis& file, uint32_t channel, const std::string& svgPath)
+bool AnalyzeWritePlot(const AnalyzeFileResult& file, uint32_t channel, const std::string& svgPath)
 {
     if (file.open != WaveOpenResult::Ok || channel >= file.channels.size()) return false;
     const WaveInfo& info = file.info;
-    const ChannelAnalysis& c = file.channels[channel];
+    const AnalyzeChannelResult& c = file.channels[channel];
     const uint64_t frames = info.frames;
     // The ends: each fade with a margin, or a few cycles where there is none.
     const double cycle = c.toneFound ? 1.0 / c.sine.nu : double(frames);
@@ -348,10 +333,12 @@ bool AnalyzeWritePlot(const FileAnalysis& file, uint32_t channel, const std::str
     const double margin0 = span0 * 0.15, margin1 = span1 * 0.15;
     const double start = c.toneFound ? c.toneStart : 0.0;
     const double end = c.toneFound ? c.toneEnd : double(frames);
-    const uint64_t a0 = uint64_t(std::max(0.0, std::floor(start - margin0)));
-    const uint64_t a1 = std::min<uint64_t>(frames, uint64_t(std::ceil(start + span0 + margin0)) + 1);
-    const uint64_t b0 = uint64_t(std::max(0.0, std::floor(end - span1 - margin1)));
-    const uint64_t b1 = std::min<uint64_t>(frames, uint64_t(std::ceil(end + margin1)) + 1);
+    // Frames 0 ... frames: a fit far off (a frequency near 0) puts the ends anywhere.
+    const uint64_t a0 = IndexClamped(std::floor(start - margin0), frames + 1);
+    const uint64_t a1 =
+        std::max(a0, uint64_t(IndexClamped(std::ceil(start + span0 + margin0) + 1, frames + 1)));
+    const uint64_t b0 = IndexClamped(std::floor(end - span1 - margin1), frames + 1);
+    const uint64_t b1 = std::max(b0, uint64_t(IndexClamped(std::ceil(end + margin1) + 1, frames + 1)));
     const double panelWidth = (WIDTH - PANEL_LEFT - 30 - PANEL_GAP) / 2;
 
     std::string svg =

@@ -8,7 +8,4 @@
 // with the fitted fade envelopes over the waveform, and the spectrum of the
 // sustained part (fundamental, harmonics, noise floor) on a dB scale.
 // Returns false when the picture cannot be written.
-bool AnalyzeWritePlot(const FileAnalysis& file, uint32_t channel, const std::string& svgPath);
-
-// The radix-2 FFT behind the spectrum, in place; n is a power of two.
-void AnalyzeFft(double* re, double* im, uint32_t n);
+bool AnalyzeWritePlot(const AnalyzeFileResult& file, uint32_t channel, const std::string& svgPath);

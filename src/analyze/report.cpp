@@ -4,7 +4,10 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 namespace {
 
@@ -29,22 +32,6 @@ std::string Number(double v, int decimals)
 
 std::string Db(double v, int decimals) { return std::isfinite(v) ? Number(v, decimals) : "-inf"; }
 
-std::string JsonString(const std::string& s)
-{
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            out += Format("\\u%04x", c);
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
-}
-
 // Frequencies to 1e-10 relative: enough to show agreement to 1e-9.
 std::string Frequency(double hz)
 {
@@ -52,7 +39,7 @@ std::string Frequency(double hz)
     return Format("%.*f", std::clamp(9 - int(std::floor(std::log10(hz))), 0, 12), hz);
 }
 
-std::string SumText(const ChannelAnalysis& c)
+std::string SumText(const AnalyzeChannelResult& c)
 {
     return c.integerSum ? std::to_string(c.sum) : Format("%.17g", c.sumFloat);
 }
@@ -66,7 +53,7 @@ const char* YesNo(bool v) { return v ? "yes" : "no"; }
 
 }  // namespace
 
-std::string AnalyzeReportText(const FileAnalysis& file)
+std::string AnalyzeReportText(const AnalyzeFileResult& file)
 {
     const WaveInfo& info = file.info;
     std::string out = file.path + "\n";
@@ -83,13 +70,13 @@ std::string AnalyzeReportText(const FileAnalysis& file)
                   double(info.frames) / info.rate, (unsigned long long)info.dataOffset);
     for (const std::string& p : info.problems)
         out += "  problem    " + p + "\n";
-    const CalyxChecks& k = file.calyx;
+    const AnalyzeCalyxChecks& k = file.calyx;
     out += std::string("  Calyx      header ") +
            (k.header ? "as designed (140 bytes)" : "differs: " + k.headerWhy) + "; whole cycles " +
            YesNo(k.wholeCycles) + "; fades over whole cycles " + YesNo(k.fadesWholeCycles) +
            "; sum exactly 0 " + YesNo(k.zeroSum) + "\n";
     for (size_t i = 0; i < file.channels.size(); ++i) {
-        const ChannelAnalysis& c = file.channels[i];
+        const AnalyzeChannelResult& c = file.channels[i];
         out += Format("  channel %-2zu sum %s, peak %s dBFS, RMS %s dBFS\n", i + 1, SumText(c).c_str(),
                       Db(c.peakDbfs, 2).c_str(), Db(c.rmsDbfs, 2).c_str());
         if (!c.toneFound) {
@@ -117,63 +104,89 @@ std::string AnalyzeReportText(const FileAnalysis& file)
     return out;
 }
 
-std::string AnalyzeReportJson(const FileAnalysis& file)
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// A figure as the text shows it, `decimals` places, as a JSON number; null
+// when it is not finite.
+Json Rounded(double v, int decimals)
+{
+    if (!std::isfinite(v)) return nullptr;
+    return std::strtod(Number(v, decimals).c_str(), nullptr);
+}
+
+Json FrequencyJson(double hz)
+{
+    const std::string text = Frequency(hz);
+    if (text == "null") return nullptr;
+    return std::strtod(text.c_str(), nullptr);
+}
+
+Json SumJson(const AnalyzeChannelResult& c)
+{
+    if (c.integerSum) return c.sum;
+    if (!std::isfinite(c.sumFloat)) return nullptr;
+    return c.sumFloat;
+}
+
+Json ChannelJson(const AnalyzeChannelResult& c, double rate)
+{
+    const bool t = c.toneFound;
+    const auto tone = [t](Json v) { return t ? v : Json(nullptr); };
+    Json harmonics = nullptr;
+    if (t) {
+        harmonics = Json::array();
+        for (double h : c.harmonicsDb)
+            harmonics.push_back(Rounded(h, 2));
+    }
+    return Json{{"sum", SumJson(c)},
+                {"peak_dbfs", Rounded(c.peakDbfs, 3)},
+                {"rms_dbfs", Rounded(c.rmsDbfs, 3)},
+                {"frequency_hz", tone(FrequencyJson(c.frequencyHz))},
+                {"level_dbfs", tone(Rounded(c.levelDbfs, 3))},
+                {"cycles", tone(Rounded(c.cycles, 2))},
+                {"whole_cycles", tone(c.wholeCycles)},
+                {"fade_in_ms", tone(Rounded(c.fadeInFrames * 1000 / rate, 2))},
+                {"fade_out_ms", tone(Rounded(c.fadeOutFrames * 1000 / rate, 2))},
+                {"thd_db", tone(c.hasThd ? Rounded(c.thdDb, 2) : Json(nullptr))},
+                {"sinad_db", tone(Rounded(c.sinadDb, 2))},
+                {"enob_bits", tone(Rounded(c.enobBits, 2))},
+                {"harmonics_db", harmonics}};
+}
+
+Json FileJson(const AnalyzeFileResult& file)
 {
     const WaveInfo& info = file.info;
     const bool ok = file.open == WaveOpenResult::Ok;
-    std::string out = "{ \"file\": " + JsonString(file.path) + ",\n  \"format\": { ";
-    if (ok) {
-        out +=
-            Format("\"encoding\": \"%s\", \"bits\": %u, \"channels\": %u, \"rate\": %u, \"frames\": %llu, ",
-                   EncodingName(info), unsigned(info.bits), unsigned(info.channels), unsigned(info.rate),
-                   (unsigned long long)info.frames);
-        out += "\"seconds\": " + Format("%.6f", double(info.frames) / info.rate) +
-               ", \"extensible\": " + (info.extensible ? "true" : "false") +
-               Format(", \"header_bytes\": %llu,\n              ", (unsigned long long)info.dataOffset);
-    } else {
-        out +=
-            "\"encoding\": null, \"bits\": null, \"channels\": null, \"rate\": null, \"frames\": null, "
-            "\"seconds\": null, \"extensible\": null, \"header_bytes\": null,\n              ";
-    }
-    out += "\"problems\": [";
-    for (size_t i = 0; i < info.problems.size(); ++i)
-        out += (i ? ", " : " ") + JsonString(info.problems[i]);
-    out += info.problems.empty() ? "] },\n" : " ] },\n";
-    out += "  \"channels\": [";
-    for (size_t i = 0; i < file.channels.size(); ++i) {
-        const ChannelAnalysis& c = file.channels[i];
-        const bool t = c.toneFound;
-        const auto tone = [&](const std::string& v) { return t ? v : std::string("null"); };
-        out += i ? ",\n    " : " ";
-        out += "{ \"sum\": " + SumText(c) + ", \"peak_dbfs\": " + Number(c.peakDbfs, 3) +
-               ", \"rms_dbfs\": " + Number(c.rmsDbfs, 3) +
-               ",\n      \"frequency_hz\": " + tone(Frequency(c.frequencyHz)) +
-               ", \"level_dbfs\": " + tone(Number(c.levelDbfs, 3)) +
-               ", \"cycles\": " + tone(Number(c.cycles, 2)) +
-               ", \"whole_cycles\": " + tone(c.wholeCycles ? "true" : "false") +
-               ",\n      \"fade_in_ms\": " + tone(Number(c.fadeInFrames * 1000 / info.rate, 2)) +
-               ", \"fade_out_ms\": " + tone(Number(c.fadeOutFrames * 1000 / info.rate, 2)) +
-               ",\n      \"thd_db\": " + tone(c.hasThd ? Number(c.thdDb, 2) : "null") +
-               ", \"sinad_db\": " + tone(Number(c.sinadDb, 2)) +
-               ", \"enob_bits\": " + tone(Number(c.enobBits, 2)) + ",\n      \"harmonics_db\": ";
-        if (!t) {
-            out += "null }";
-            continue;
-        }
-        out += "[";
-        for (size_t h = 0; h < c.harmonicsDb.size(); ++h)
-            out += (h ? ", " : " ") + Number(c.harmonicsDb[h], 2);
-        out += c.harmonicsDb.empty() ? "] }" : " ] }";
-    }
-    out += file.channels.empty() ? "] }" : " ] }";
-    return out;
+    const auto known = [ok](Json v) { return ok ? v : Json(nullptr); };
+    Json format = {{"encoding", known(EncodingName(info))},
+                   {"bits", known(info.bits)},
+                   {"channels", known(info.channels)},
+                   {"rate", known(info.rate)},
+                   {"frames", known(info.frames)},
+                   {"seconds", known(Rounded(double(info.frames) / info.rate, 6))},
+                   {"extensible", known(info.extensible)},
+                   {"header_bytes", known(info.dataOffset)},
+                   {"problems", info.problems}};
+    Json channels = Json::array();
+    for (const AnalyzeChannelResult& c : file.channels)
+        channels.push_back(ChannelJson(c, info.rate));
+    return Json{{"file", file.path}, {"format", format}, {"channels", channels}};
 }
 
-std::string AnalyzeReportJsonDocument(const std::vector<FileAnalysis>& files)
+}  // namespace
+
+std::string AnalyzeReportJsonDocument(const std::vector<AnalyzeFileResult>& files)
 {
-    if (files.size() == 1) return AnalyzeReportJson(files[0]) + "\n";
-    std::string out = "[\n";
-    for (size_t i = 0; i < files.size(); ++i)
-        out += AnalyzeReportJson(files[i]) + (i + 1 < files.size() ? ",\n" : "\n");
-    return out + "]\n";
+    Json doc;
+    if (files.size() == 1) {
+        doc = FileJson(files[0]);
+    } else {
+        doc = Json::array();
+        for (const AnalyzeFileResult& f : files)
+            doc.push_back(FileJson(f));
+    }
+    // A file name need not be UTF-8: what is not shows as U+FFFD.
+    return doc.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

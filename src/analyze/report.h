@@ -7,10 +7,7 @@
 
 // The analysis as text for a person, and as JSON with fixed keys for scripts.
 
-std::string AnalyzeReportText(const FileAnalysis& file);
-
-// One file's JSON object.
-std::string AnalyzeReportJson(const FileAnalysis& file);
+std::string AnalyzeReportText(const AnalyzeFileResult& file);
 
 // One object for one file, an array for several; ends with a newline.
-std::string AnalyzeReportJsonDocument(const std::vector<FileAnalysis>& files);
+std::string AnalyzeReportJsonDocument(const std::vector<AnalyzeFileResult>& files);

@@ -32,7 +32,7 @@ std::string PlotPath(const std::string& path, size_t index, size_t files)
 }
 
 // The channel to draw: the first with a tone, else the first.
-uint32_t PlotChannel(const FileAnalysis& file)
+uint32_t PlotChannel(const AnalyzeFileResult& file)
 {
     for (size_t c = 0; c < file.channels.size(); ++c)
         if (file.channels[c].toneFound) return uint32_t(c);
@@ -68,11 +68,11 @@ int RunAnalyzeCommand(int argc, char** argv)
     }
 
     const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
-    std::vector<FileAnalysis> results;
+    std::vector<AnalyzeFileResult> results;
     int status = EXIT_ANALYSED;
     for (size_t i = 0; i < files.size(); ++i) {
         results.push_back(AnalyzeFile(files[i], threads));
-        const FileAnalysis& r = results.back();
+        const AnalyzeFileResult& r = results.back();
         if (r.open != WaveOpenResult::Ok) status = EXIT_UNREADABLE;
         if (!json) {
             std::fputs(AnalyzeReportText(r).c_str(), stdout);

@@ -19,10 +19,10 @@ inline constexpr char WAVE_NOTICE_TEXT[] = "Test tone: a stereo sine wave in who
 static_assert(sizeof(WAVE_NOTICE_TEXT) - 1 == 63, "the notice fills bytes 38 to 100 of the file");
 
 // Where each field of the header stands. The finish patches the three sizes.
-inline constexpr uint32_t WAVE_OFFSET_RIFF_ID = 0;         // "RIFF"
+inline constexpr uint32_t WAVE_OFFSET_RIFF_ID = 0;  // "RIFF"
 inline constexpr uint32_t WAVE_OFFSET_RIFF_SIZE = 4;
-inline constexpr uint32_t WAVE_OFFSET_WAVE_ID = 8;         // "WAVE"
-inline constexpr uint32_t WAVE_OFFSET_FMT_ID = 12;         // "fmt "
+inline constexpr uint32_t WAVE_OFFSET_WAVE_ID = 8;  // "WAVE"
+inline constexpr uint32_t WAVE_OFFSET_FMT_ID = 12;  // "fmt "
 inline constexpr uint32_t WAVE_OFFSET_FMT_SIZE = 16;
 inline constexpr uint32_t WAVE_OFFSET_FORMAT_TAG = 20;
 inline constexpr uint32_t WAVE_OFFSET_CHANNELS = 22;
@@ -31,13 +31,13 @@ inline constexpr uint32_t WAVE_OFFSET_AVG_BYTES_PER_SEC = 28;
 inline constexpr uint32_t WAVE_OFFSET_BLOCK_ALIGN = 32;
 inline constexpr uint32_t WAVE_OFFSET_BITS_PER_SAMPLE = 34;
 inline constexpr uint32_t WAVE_OFFSET_CB_SIZE = 36;
-inline constexpr uint32_t WAVE_OFFSET_NOTICE = 38;         // then its NUL and 18 zeros
-inline constexpr uint32_t WAVE_OFFSET_FACT_ID = 120;       // "fact"
+inline constexpr uint32_t WAVE_OFFSET_NOTICE = 38;    // then its NUL and 18 zeros
+inline constexpr uint32_t WAVE_OFFSET_FACT_ID = 120;  // "fact"
 inline constexpr uint32_t WAVE_OFFSET_FACT_SIZE = 124;
 inline constexpr uint32_t WAVE_OFFSET_FACT_VALUE = 128;
-inline constexpr uint32_t WAVE_OFFSET_DATA_ID = 132;       // "data"
+inline constexpr uint32_t WAVE_OFFSET_DATA_ID = 132;  // "data"
 inline constexpr uint32_t WAVE_OFFSET_DATA_SIZE = 136;
-inline constexpr uint32_t WAVE_FACT_BYTES = 4;             // the "fact" chunk's data
+inline constexpr uint32_t WAVE_FACT_BYTES = 4;  // the "fact" chunk's data
 // The ends of the notice and of the format chunk must meet the fact chunk.
 static_assert(WAVE_OFFSET_FMT_SIZE + 4 + WAVE_FORMAT_BYTES == WAVE_OFFSET_FACT_ID);
 static_assert(WAVE_OFFSET_DATA_SIZE + 4 == WAVE_HEADER_BYTES);

@@ -328,6 +328,21 @@ def group_cli(tmp):
         info = subprocess.run(["/usr/bin/convert", png, "-format", "%w %h %[fx:mean]", "info:"],
                               capture_output=True, text=True).stdout.split()
         check(info[:2] == ["960", "760"] and float(info[2]) < 0.97, f"rendered picture {info}")
+    # What JSON cannot hold stays valid JSON: a file name that is not UTF-8
+    # (U+FFFD in its place), a sum of samples that are not numbers (null).
+    odd = os.fsdecode(os.path.join(os.fsencode(tmp), b"name-\xff\xfe.wav"))
+    shutil.copyfile(b, odd)
+    nans = g.write(os.path.join(tmp, "nan.wav"),
+                   g.wave_bytes([[0.5, float("nan"), -0.5, float("inf")] * 100], rate, 32, g.FLOAT))
+    for path, key, want in [(odd, "file", "name-\ufffd\ufffd.wav"), (nans, "sum", None)]:
+        r = subprocess.run([CLI, "analyze", "--json", path], capture_output=True, timeout=600)
+        try:
+            got = json.loads(r.stdout.decode("utf-8"))
+            got = os.path.basename(got[key]) if key == "file" else got["channels"][0][key]
+        except ValueError as e:
+            got = f"not JSON: {e}"
+        check(got == want, f"JSON of {path!r}: {key} {got!r}, expected {want!r}")
+
     r, _ = analyze("--plot", os.path.join(tmp, "no", "such", "folder.svg"), a)
     check(r.returncode == 1 and "could not be written" in r.stderr, f"unwritable picture: exit {r.returncode}")
     with open(svg) as f:

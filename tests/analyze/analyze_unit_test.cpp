@@ -2,16 +2,24 @@
 // compensated sum, the FFT, and the reader's frame arithmetic past 2 GiB.
 
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <filesystem>
 #include <random>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "analyze/analyze_internal.h"
+#include "analyze/analyze.h"
+#include "analyze/fft.h"
 #include "analyze/plot.h"
+#include "analyze/sine_phase.h"
+#include "analyze/sums.h"
+#include "wave/wave_format.h"
+#include "wave/wave_reader.h"
 
 namespace {
 
@@ -25,14 +33,27 @@ double ExactCycles(double nu, int64_t t)
     const unsigned __int128 product = mant * static_cast<unsigned __int128>(t);
     const unsigned __int128 mask = (static_cast<unsigned __int128>(1) << shift) - 1;
     const int drop = shift > 63 ? shift - 63 : 0;  // bits below 2^-63 do not matter
-    const double frac = std::ldexp(static_cast<double>(static_cast<uint64_t>((product & mask) >> drop)), drop - shift);
+    const double frac =
+        std::ldexp(static_cast<double>(static_cast<uint64_t>((product & mask) >> drop)), drop - shift);
     return frac >= 0.5 ? frac - 1.0 : frac;
+}
+
+// The 44-byte header of a mono 16-bit 48 kHz file of `data` bytes of samples.
+void WriteMonoHeader(std::FILE* f, uint32_t data)
+{
+    std::string head(
+        "RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x80\xBB\0\0\0\x77\x01\0\x02\0\x10\0data\0\0\0\0", 44);
+    auto* bytes = reinterpret_cast<uint8_t*>(head.data());
+    WavePut32(bytes + 4, data + 36);
+    WavePut32(bytes + 40, data);
+    std::fwrite(head.data(), 1, head.size(), f);
 }
 
 TEST(AnalyzeExact, PhaseOfFarFramesIsExactToTheLastBits)
 {
     for (double nu : {1000.0 / 384000, 997.0 / 44100, 19999.7 / 44100, 2.0 / 768000, 0.4999})
-        for (int64_t t : {int64_t(1), int64_t(12345), int64_t(11520000), int64_t(1) << 31, (int64_t(1) << 32) - 7}) {
+        for (int64_t t :
+             {int64_t(1), int64_t(12345), int64_t(11520000), int64_t(1) << 31, (int64_t(1) << 32) - 7}) {
             const double got = AnalyzeCycles(AnalyzeSplitRate(nu), t);
             const double want = ExactCycles(nu, t);
             double diff = std::fabs(got - want);
@@ -43,7 +64,7 @@ TEST(AnalyzeExact, PhaseOfFarFramesIsExactToTheLastBits)
 
 TEST(AnalyzeExact, CompensatedSumKeepsWhatPlainSumsLose)
 {
-    CompensatedSum s;
+    AnalyzeCompensatedSum s;
     for (double v : {1e16, 1.0, -1e16, 3.0})
         s.Add(v);
     EXPECT_EQ(s.Value(), 4.0);  // a plain sum gives 3
@@ -54,18 +75,21 @@ TEST(AnalyzeExact, FftMatchesTheDefinition)
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> u(-1, 1);
     for (uint32_t n : {2u, 8u, 64u, 1024u}) {
-        std::vector<double> re(n), im(n), x(n), y(n);
-        for (uint32_t i = 0; i < n; ++i) re[i] = x[i] = u(rng), im[i] = y[i] = u(rng);
-        AnalyzeFft(re.data(), im.data(), n);
-        for (uint32_t k = 0; k < n; k += std::max(1u, n / 16)) {
+        std::vector<double> x(n);
+        for (double& v : x)
+            v = u(rng);
+        const std::vector<std::complex<double>> bins = AnalyzeFft(x);
+        ASSERT_EQ(bins.size(), n / 2 + 1);
+        for (uint32_t k = 0; k <= n / 2; k += std::max(1u, n / 16)) {
             long double sr = 0, si = 0;
             for (uint32_t i = 0; i < n; ++i) {
-                const long double a = -2.0L * 3.14159265358979323846264338327950288L * ((uint64_t(i) * k) % n) / n;
-                sr += x[i] * std::cos(a) - y[i] * std::sin(a);
-                si += x[i] * std::sin(a) + y[i] * std::cos(a);
+                const long double a =
+                    -2.0L * 3.14159265358979323846264338327950288L * ((uint64_t(i) * k) % n) / n;
+                sr += x[i] * std::cos(a);
+                si += x[i] * std::sin(a);
             }
-            EXPECT_NEAR(re[k], double(sr), 1e-12 * n);
-            EXPECT_NEAR(im[k], double(si), 1e-12 * n);
+            EXPECT_NEAR(bins[k].real(), double(sr), 1e-12 * n);
+            EXPECT_NEAR(bins[k].imag(), double(si), 1e-12 * n);
         }
     }
 }
@@ -79,14 +103,7 @@ TEST(AnalyzeReader, FramesPastTwoGibibytes)
     {
         std::FILE* f = std::fopen(path.string().c_str(), "wb");
         ASSERT_NE(f, nullptr);
-        const uint32_t data = uint32_t(frames * 2);
-        const unsigned char head[44] = {'R', 'I', 'F', 'F', (unsigned char)(data + 36), (unsigned char)((data + 36) >> 8),
-                                        (unsigned char)((data + 36) >> 16), (unsigned char)((data + 36) >> 24),
-                                        'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 1, 0,
-                                        0x80, 0xBB, 0, 0, 0, 0x77, 1, 0, 2, 0, 16, 0, 'd', 'a', 't', 'a',
-                                        (unsigned char)data, (unsigned char)(data >> 8), (unsigned char)(data >> 16),
-                                        (unsigned char)(data >> 24)};
-        std::fwrite(head, 1, sizeof head, f);
+        WriteMonoHeader(f, uint32_t(frames * 2));
         std::fclose(f);
         std::filesystem::resize_file(path, 44 + frames * 2 - 6);
         f = std::fopen(path.string().c_str(), "ab");
@@ -106,6 +123,54 @@ TEST(AnalyzeReader, FramesPastTwoGibibytes)
     EXPECT_EQ(x[2], 32767);
     reader.file.close();
     std::filesystem::remove(path);
+}
+
+// Fitted values far off (a frequency near 0, ends at infinity, not a
+// number) still make a picture: every position they give is held to the
+// file's frames and the picture's columns, never converted unchecked.
+TEST(AnalyzePlot, ExtremeFitsStillDraw)
+{
+    const std::filesystem::path dir = std::filesystem::temp_directory_path();
+    const std::filesystem::path wav = dir / "calyx-analyze-extreme.wav",
+                                svg = dir / "calyx-analyze-extreme.svg";
+    {
+        const uint32_t frames = 4800, data = frames * 2;
+        std::FILE* f = std::fopen(wav.string().c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        WriteMonoHeader(f, data);
+        for (uint32_t i = 0; i < frames; ++i) {
+            const auto v = int16_t(std::lround(16000 * std::sin(6.283185307179586 * 1000 * i / 48000)));
+            std::fwrite(&v, 2, 1, f);
+        }
+        std::fclose(f);
+    }
+    const AnalyzeFileResult file = AnalyzeFile(wav.string(), 1);
+    ASSERT_TRUE(file.channels.at(0).toneFound);
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+    struct Case {
+        const char* what;
+        double nu, start, end, fadeIn, fadeOut, frequencyHz;
+    };
+    const Case cases[] = {
+        {"a frequency near 0", 1e-30, 0, 4800, 0, 0, 1e-30 * 48000},
+        {"ends far outside", 1000.0 / 48000, -5.39e23, 5.39e23, 1e23, 1e23, 1000},
+        {"ends at infinity", 1000.0 / 48000, -inf, inf, inf, inf, 1000},
+        {"not a number", nan, nan, nan, nan, nan, nan},
+        {"a negative frequency", -0.25, 4800, 0, -10, -10, -12000},
+    };
+    for (const Case& c : cases) {
+        AnalyzeFileResult bent = file;
+        AnalyzeChannelResult& ch = bent.channels[0];
+        ch.sine.nu = c.nu;
+        ch.toneStart = c.start;
+        ch.toneEnd = c.end;
+        ch.fadeInFrames = c.fadeIn;
+        ch.fadeOutFrames = c.fadeOut;
+        ch.frequencyHz = c.frequencyHz;
+        EXPECT_TRUE(AnalyzeWritePlot(bent, 0, svg.string())) << c.what;
+    }
+    std::filesystem::remove(wav);
+    std::filesystem::remove(svg);
 }
 
 }  // namespace

@@ -2,8 +2,9 @@
 # Shows that `calyx-cli analyze` reports the same figures, to the printed
 # precision, from the Linux build and both Windows builds (under Wine), for
 # a Calyx file, a sox file, a float file with fades, a tone near half the
-# rate and a truncated file. Expects build/native, build/win-i686 and
-# build/win-x86_64 to be built; uses the Wine prefix of tests/win/prefix.sh.
+# rate, float samples that are not numbers and a truncated file. Expects
+# build/native, build/win-i686 and build/win-x86_64 to be built; uses the
+# Wine prefix of tests/win/prefix.sh.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -28,12 +29,13 @@ sys.path.insert(0, "../../tests/analyze")
 import wavegen as g
 s = g.tone(48000, 48000, 997.3, 0.5, harmonics=[(2, 1e-3), (3, 3e-4)], noise=1e-5, fade=480, lead=100, tail=700)
 g.write("float.wav", g.wave_bytes([s, s], 48000, 32, g.FLOAT))
+g.write("nan.wav", g.wave_bytes([[0.5, float("nan"), -0.5, float("inf")] * 100], 48000, 32, g.FLOAT))
 data = open("calyx.wav", "rb").read()
 g.write("truncated.wav", data[:-5001])
 PY
 
 status=0
-for f in calyx.wav nyquist.wav sox.wav float.wav truncated.wav; do
+for f in calyx.wav nyquist.wav sox.wav float.wav nan.wav truncated.wav; do
   "$cli" analyze --json "$f" >"linux-$f.json"
   for arch in "${arches[@]}"; do
     DISPLAY= "$CALYX_WINE" "$root/build/win-$arch/src/cli/calyx-cli.exe" analyze --json "$f" | tr -d '\r' >"$arch-$f.json"

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "analyze/analyze.h"
+#include "analyze/pass.h"
+#include "analyze/sums.h"
+
+// The residual of a fit over its range: its mean square, and the amplitudes
+// of harmonics 2 ... ANALYZE_HARMONICS_LAST below half the rate.
+struct AnalyzeResidual {
+    double meanSquare = 0.0;
+    std::vector<double> harmonicAmplitudes;
+};
+struct AnalyzeResidualPass;
+std::shared_ptr<AnalyzeResidualPass> AnalyzeResidualPassMake(uint64_t first, uint64_t count,
+                                                             const AnalyzeSine& sine, unsigned parts);
+AnalyzePassJob AnalyzeResidualPassJob(const std::shared_ptr<AnalyzeResidualPass>& pass, uint32_t channel);
+AnalyzeResidual AnalyzeResidualPassFinish(const AnalyzeResidualPass& pass);
+
+// Each harmonic's amplitude from its five sums (the residual against its
+// cosine and sine, then the Gram matrix of the two): a 2x2 least-squares fit.
+std::vector<double> AnalyzeHarmonicAmplitudes(const AnalyzeCompensatedSum* sums, size_t harmonics);
