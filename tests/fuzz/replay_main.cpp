@@ -16,6 +16,10 @@ int main(int argc, char** argv)
     size_t runs = 0;
     for (int i = 1; i < argc; ++i) {
         std::vector<fs::path> inputs;
+        if (!fs::exists(argv[i])) {
+            std::fprintf(stderr, "%s: no such file or folder\n", argv[i]);
+            return 1;
+        }
         if (fs::is_directory(argv[i]))
             for (const fs::directory_entry& e : fs::directory_iterator(argv[i]))
                 inputs.push_back(e.path());
