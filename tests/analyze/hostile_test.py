@@ -17,7 +17,9 @@ import wavegen as g  # noqa: E402
 
 CLI, HOLD, GROUP = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2]), sys.argv[3]
 BOUND = 60  # seconds: a run that takes longer has hung
-PEAK_LIMIT_KB = 32 * 1024
+# The fixed memory the README promises; AddressSanitizer's shadow and
+# quarantine double it.
+PEAK_LIMIT_KB = (64 if os.environ.get("CALYX_SANITIZED") else 32) * 1024
 failures = []
 
 
