@@ -17,6 +17,19 @@ echo "== address and undefined-behaviour sanitizers"
 configure build/sanitize -DCMAKE_BUILD_TYPE=Debug -DCALYX_SANITIZE=ON
 ctest --test-dir build/sanitize --output-on-failure -j "$jobs" -LE slow
 
+# The analysis under libFuzzer for a bounded time (CALYX_FUZZ_SECONDS, 90 by
+# default), from the seeds in tests/fuzz/corpus; what it finds is written to
+# build/fuzz/found/, and an input that crashes stops the script: it belongs in
+# tests/fuzz/regressions/, which every build's tests run through again.
+echo "== fuzzing the analysis (clang, address, undefined and float-cast-overflow sanitizers)"
+cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+  -DCMAKE_CXX_COMPILER=clang++-14 -DCALYX_FUZZ=ON -DCALYX_TESTS=OFF >/dev/null
+cmake --build build/fuzz -j "$jobs" --target analyze_fuzz
+mkdir -p build/fuzz/found
+build/fuzz/tests/fuzz/analyze_fuzz -max_total_time="${CALYX_FUZZ_SECONDS:-90}" -timeout=20 -rss_limit_mb=1024 \
+  -max_len=65536 -artifact_prefix=build/fuzz/ -print_final_stats=1 build/fuzz/found tests/fuzz/corpus \
+  2>build/fuzz/fuzz.log || { tail -n 60 build/fuzz/fuzz.log; exit 1; }
+
 # The engine's own options must win over the caller's: every test passes and
 # the golden files keep their bytes.
 echo "== hostile flags: -O3 -march=native -ffp-contract=fast"

@@ -73,13 +73,13 @@ void ForEachChannel(uint32_t channels, unsigned threads, F&& f)
     });
 }
 
-void AnalyzeChannels(const std::string& path, const WaveInfo& info,
-                     std::vector<AnalyzeChannelResult>& results, unsigned threads)
+void AnalyzeChannels(const WaveReader& file, const WaveInfo& info, std::vector<AnalyzeChannelResult>& results,
+                     unsigned threads)
 {
     const uint32_t channels = info.channels;
     const unsigned parts = std::max(1u, threads);
     std::vector<AnalyzeChannelWork> work(channels);
-    ForEachChannel(channels, threads, [&](uint32_t c) { AnalyzeProbe(path, c, work[c]); });
+    ForEachChannel(channels, threads, [&](uint32_t c) { AnalyzeProbe(file, c, work[c]); });
     std::vector<AnalyzePassJob> jobs;
     for (uint32_t c = 0; c < channels; ++c) {
         work[c].out = &results[c];
@@ -88,20 +88,21 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info,
     const auto unreadable = [&] {
         for (AnalyzeChannelWork& w : work) {
             w.go = false;
-            w.out->noToneReason = "the samples could not be read";
+            w.out->noToneReason = file.source->Stopped() ? "the analysis was stopped"
+                                  : WaveShrank(file)     ? "the file was cut short while it was read"
+                                                         : "the samples could not be read";
         }
     };
-    if (!AnalyzeRunPass(path, jobs, parts)) return unreadable();
+    if (!AnalyzeRunPass(file, jobs, parts)) return unreadable();
     for (AnalyzeChannelWork& w : work)
         AnalyzeLevelsFinish(info, w);
 
     // Coarse frequencies, and fits on ever smaller middle parts of the
     // level part: cheap, so one channel per thread.
     ForEachChannel(channels, threads, [&](uint32_t c) {
-        WaveReader reader;
+        WaveReader reader = file;
         std::vector<double> buffer;
         AnalyzeChannelWork& w = work[c];
-        if (WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok) return;
         AnalyzeFindTone(reader, c, buffer, w);
         if (!w.go) return;
         if (w.fadeOnly) {
@@ -117,7 +118,7 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info,
             w.blockFit.reset();
             if (!w.fit.failed) return;
         }
-        w.nu = AnalyzeFitInner(path, c, w.r0, w.r1 - w.r0, w.nu);
+        w.nu = AnalyzeFitInner(file, c, w.r0, w.r1 - w.r0, w.nu);
         w.fit = AnalyzeFitBegin(w.r0, w.r1 - w.r0, w.nu);
     });
     // The fit over the whole level part: passes shared by the channels.
@@ -131,7 +132,7 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info,
             jobs.push_back(AnalyzeFitPassJob(passes[c], c));
         }
         if (jobs.empty()) break;
-        if (!AnalyzeRunPass(path, jobs, parts)) return unreadable();
+        if (!AnalyzeRunPass(file, jobs, parts)) return unreadable();
         for (uint32_t c = 0; c < channels; ++c)
             if (passes[c]) AnalyzeFitPassFinish(work[c].fit, *passes[c]);
     }
@@ -144,9 +145,8 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info,
             return;
         }
         w.sine = w.fit.sine;
-        WaveReader reader;
+        WaveReader reader = file;
         std::vector<double> buffer;
-        if (WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok) return;
         AnalyzeFindFades(reader, c, buffer, w);
         if (w.enveloped || w.fadeOnly) {
             w.enveloped = true;
@@ -157,7 +157,7 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info,
         const bool inside = w.r0 >= w.fitFirst && w.r1 <= w.fitFirst + w.fitCount;
         if (!inside || double(w.r1 - w.r0) < REFIT_SHARE * double(w.fitCount)) {
             AnalyzeSine refit;
-            if (AnalyzeFitSine(path, c, w.fitFirst, w.fitCount, w.sine.nu, refit)) w.sine = refit;
+            if (AnalyzeFitSine(file, c, w.fitFirst, w.fitCount, w.sine.nu, refit)) w.sine = refit;
         }
     });
     // The residual over the sustained part, again shared.
@@ -168,7 +168,7 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info,
         residuals[c] = AnalyzeResidualPassMake(work[c].fitFirst, work[c].fitCount, work[c].sine, parts);
         jobs.push_back(AnalyzeResidualPassJob(residuals[c], c));
     }
-    if (!AnalyzeRunPass(path, jobs, parts)) return unreadable();
+    if (!AnalyzeRunPass(file, jobs, parts)) return unreadable();
     for (uint32_t c = 0; c < channels; ++c) {
         if (residuals[c])
             Finish(info, work[c], AnalyzeResidualPassFinish(*residuals[c]));
@@ -179,12 +179,12 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info,
 
 }  // namespace
 
-AnalyzeFileResult AnalyzeFile(const std::string& path, unsigned threads)
+AnalyzeFileResult AnalyzeFile(const std::string& path, unsigned threads, const Stop* stop)
 {
     AnalyzeFileResult result;
     result.path = path;
-    WaveReader reader;
-    result.open = WaveOpen(reader, path.c_str());
+    WaveReader& reader = result.opened;
+    result.open = WaveOpen(reader, path.c_str(), stop);
     result.info = reader.info;
     if (result.open != WaveOpenResult::Ok) return result;
     const uint32_t channels = result.info.channels;
@@ -195,8 +195,9 @@ AnalyzeFileResult AnalyzeFile(const std::string& path, unsigned threads)
             c.noToneReason = "the file holds no samples";
         }
     } else {
-        AnalyzeChannels(path, result.info, result.channels, threads);
+        AnalyzeChannels(reader, result.info, result.channels, threads);
     }
+    if (WaveShrank(reader)) result.info.problems.push_back("the file was cut short while it was read");
 
     result.calyx = AnalyzeCalyxCheck(result);
     return result;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "base/stop.h"
 #include "wave/wave_reader.h"
 
 // The analysis behind `calyx-cli analyze`: levels and exact sums of every
@@ -69,7 +70,12 @@ struct AnalyzeFileResult {
     WaveInfo info;
     std::vector<AnalyzeChannelResult> channels;
     AnalyzeCalyxChecks calyx;
+    // The file as it was opened and analysed, for a picture of it: every read
+    // of the file goes through this one opening. Reset it to close the file.
+    WaveReader opened;
 };
 
-// Analyses one file: channels in parallel on up to `threads` threads.
-AnalyzeFileResult AnalyzeFile(const std::string& path, unsigned threads);
+// Analyses one file: channels in parallel on up to `threads` threads. Once
+// stop (if given) is requested, the reading ends and the channels not yet
+// measured say so.
+AnalyzeFileResult AnalyzeFile(const std::string& path, unsigned threads, const Stop* stop = nullptr);

@@ -1,5 +1,6 @@
 // Passes over a file shared by every channel: the file is read once, and
-// the work split by position between threads, each with its own reader.
+// the work split by position between threads, each with its own place in
+// the one open file.
 
 #include "analyze/pass.h"
 
@@ -19,7 +20,7 @@ struct Span {
 
 uint64_t Blocks(const AnalyzePassJob& job) { return (job.count + job.block - 1) / job.block; }
 
-bool RunPart(const std::string& path, const std::vector<AnalyzePassJob>& jobs, unsigned part, unsigned parts)
+bool RunPart(const WaveReader& file, const std::vector<AnalyzePassJob>& jobs, unsigned part, unsigned parts)
 {
     std::vector<Span> spans(jobs.size());
     uint64_t first = ~uint64_t(0), end = 0;
@@ -36,14 +37,15 @@ bool RunPart(const std::string& path, const std::vector<AnalyzePassJob>& jobs, u
         }
     }
     if (end == 0) return true;
-    WaveReader reader;
-    if (WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok || !WaveSeekFrame(reader, first)) return false;
+    WaveReader reader = file;
+    if (!WaveSeekFrame(reader, first)) return false;
     const uint32_t channels = reader.info.channels;
+    for (const AnalyzePassJob& job : jobs)
+        if (job.channel >= channels) return false;
     std::vector<double> planes(size_t(channels) * ANALYZE_RUN_FRAMES);
     double* out[WAVE_MAX_CHANNELS] = {};
     for (const AnalyzePassJob& job : jobs)
-        if (job.channel < channels)
-            out[job.channel] = planes.data() + size_t(job.channel) * ANALYZE_RUN_FRAMES;
+        out[job.channel] = planes.data() + size_t(job.channel) * ANALYZE_RUN_FRAMES;
     // Each job gathers a block in its own buffer, across runs of the file.
     std::vector<std::vector<double>> carry(jobs.size());
     std::vector<uint32_t> filled(jobs.size(), 0);
@@ -88,10 +90,10 @@ bool RunPart(const std::string& path, const std::vector<AnalyzePassJob>& jobs, u
 
 }  // namespace
 
-bool AnalyzeRunPass(const std::string& path, const std::vector<AnalyzePassJob>& jobs, unsigned parts)
+bool AnalyzeRunPass(const WaveReader& file, const std::vector<AnalyzePassJob>& jobs, unsigned parts)
 {
     parts = std::max(1u, parts);
     std::vector<char> ok(parts, 0);
-    RunParts(parts, [&](unsigned p) { ok[p] = RunPart(path, jobs, p, parts); });
+    RunParts(parts, [&](unsigned p) { ok[p] = RunPart(file, jobs, p, parts); });
     return std::all_of(ok.begin(), ok.end(), [](char v) { return v != 0; });
 }

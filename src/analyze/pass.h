@@ -44,8 +44,8 @@ struct AnalyzePassJob {
     std::function<void(unsigned part, const double* x, uint32_t n, uint64_t frame, uint64_t index)> onBlock;
 };
 
-// Reads the file once for all the jobs, split by position into `parts`
-// (each run on its own thread, with its own reader): part p holds the
+// Reads the open file once for all the jobs, split by position into `parts`
+// (each run on its own thread, with its own copy of the reader): part p holds the
 // blocks [K p / parts, K (p + 1) / parts) of every job with K blocks.
 // False when a part could not read its frames.
-bool AnalyzeRunPass(const std::string& path, const std::vector<AnalyzePassJob>& jobs, unsigned parts);
+bool AnalyzeRunPass(const WaveReader& file, const std::vector<AnalyzePassJob>& jobs, unsigned parts);

@@ -13,13 +13,13 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
-#include <fstream>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "analyze/fade_fit.h"
 #include "analyze/fft.h"
+#include "analyze/name_text.h"
 #include "analyze/pass.h"
 #include "analyze/sine_phase.h"
 #include "base/checked_index.h"
@@ -94,11 +94,11 @@ struct Trace {
     std::vector<double> high;
 };
 
-Trace ReadTrace(const std::string& path, uint32_t channel, uint64_t first, uint64_t count, uint32_t columns)
+Trace ReadTrace(const WaveReader& file, uint32_t channel, uint64_t first, uint64_t count, uint32_t columns)
 {
     Trace trace;
-    WaveReader reader;
-    if (WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok || columns == 0) return trace;
+    WaveReader reader = file;
+    if (!reader.source || columns == 0) return trace;
     count = std::min(count, reader.info.frames - std::min(first, reader.info.frames));
     if (count == 0) return trace;
     const uint32_t n = uint32_t(std::min<uint64_t>(columns, count));
@@ -127,11 +127,11 @@ struct Spectrum {
     std::vector<double> db;  // bins 0 ... n/2
 };
 
-Spectrum ResidualSpectrum(const std::string& path, uint32_t channel, const AnalyzeChannelResult& result)
+Spectrum ResidualSpectrum(const WaveReader& file, uint32_t channel, const AnalyzeChannelResult& result)
 {
     Spectrum spectrum;
-    WaveReader reader;
-    if (!result.toneFound || WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok) return spectrum;
+    WaveReader reader = file;
+    if (!result.toneFound || !reader.source) return spectrum;
     uint32_t n = SPECTRUM_FRAMES_MAX;
     while (n > 64 && n > result.sustainFrames)
         n >>= 1;
@@ -196,7 +196,7 @@ std::string WavePanel(const AnalyzeFileResult& file, uint32_t channel, uint64_t 
     }
     out += Text(left + width / 2, top + h + 32, "time (ms)", "middle", 11);
 
-    const Trace trace = ReadTrace(file.path, channel, first, count, uint32_t(width));
+    const Trace trace = ReadTrace(file.opened, channel, first, count, uint32_t(width));
     if (!trace.low.empty()) {
         const double columnFrames = double(count) / double(trace.low.size());
         std::string upper, lower;
@@ -242,7 +242,7 @@ std::string SpectrumPanel(const AnalyzeFileResult& file, uint32_t channel)
     const double left = PANEL_LEFT, width = WIDTH - PANEL_LEFT - 30, top = SPECTRUM_TOP, h = SPECTRUM_HEIGHT;
     std::string out = "<rect x=\"" + F(left) + "\" y=\"" + F(top) + "\" width=\"" + F(width) +
                       "\" height=\"" + F(h) + "\" fill=\"#fbfbfb\" stroke=\"#888\"/>\n";
-    const Spectrum spectrum = ResidualSpectrum(file.path, channel, c);
+    const Spectrum spectrum = ResidualSpectrum(file.opened, channel, c);
     if (spectrum.db.size() < 4) {
         out += Text(left + width / 2, top + h / 2, "no spectrum: no tone was found", "middle", 13);
         return out;
@@ -320,9 +320,9 @@ std::string SpectrumPanel(const AnalyzeFileResult& file, uint32_t channel)
 
 }  // namespace
 
-bool AnalyzeWritePlot(const AnalyzeFileResult& file, uint32_t channel, const std::string& svgPath)
+std::string AnalyzePlotSvg(const AnalyzeFileResult& file, uint32_t channel)
 {
-    if (file.open != WaveOpenResult::Ok || channel >= file.channels.size()) return false;
+    if (file.open != WaveOpenResult::Ok || channel >= file.channels.size()) return {};
     const WaveInfo& info = file.info;
     const AnalyzeChannelResult& c = file.channels[channel];
     const uint64_t frames = info.frames;
@@ -347,7 +347,7 @@ bool AnalyzeWritePlot(const AnalyzeFileResult& file, uint32_t channel, const std
         F(WIDTH) + "\" height=\"" + F(HEIGHT) + "\" viewBox=\"0 0 " + F(WIDTH) + " " + F(HEIGHT) +
         "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
         "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-    std::string title = file.path + ", channel " + std::to_string(channel + 1);
+    std::string title = AnalyzeNameText(file.path) + ", channel " + std::to_string(channel + 1);
     if (c.toneFound) {
         char line[200];
         std::snprintf(line, sizeof line, ": %.6g Hz, SINAD %.1f dB, THD %s", c.frequencyHz, c.sinadDb,
@@ -366,9 +366,5 @@ bool AnalyzeWritePlot(const AnalyzeFileResult& file, uint32_t channel, const std
     svg += Text(18, PANEL_TOP + PANEL_HEIGHT / 2, "x FS", "middle", 11);
     svg += SpectrumPanel(file, channel);
     svg += "</svg>\n";
-
-    std::ofstream out(svgPath, std::ios::binary | std::ios::trunc);
-    out << svg;
-    out.close();
-    return bool(out);
+    return svg;
 }

@@ -9,6 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "analyze/name_text.h"
+
 namespace {
 
 std::string Format(const char* format, ...)
@@ -56,7 +58,7 @@ const char* YesNo(bool v) { return v ? "yes" : "no"; }
 std::string AnalyzeReportText(const AnalyzeFileResult& file)
 {
     const WaveInfo& info = file.info;
-    std::string out = file.path + "\n";
+    std::string out = AnalyzeNameText(file.path) + "\n";
     if (file.open != WaveOpenResult::Ok) {
         out += "  not analysed: ";
         for (size_t i = 0; i < info.problems.size(); ++i)
@@ -172,7 +174,7 @@ Json FileJson(const AnalyzeFileResult& file)
     Json channels = Json::array();
     for (const AnalyzeChannelResult& c : file.channels)
         channels.push_back(ChannelJson(c, info.rate));
-    return Json{{"file", file.path}, {"format", format}, {"channels", channels}};
+    return Json{{"file", AnalyzeNameText(file.path)}, {"format", format}, {"channels", channels}};
 }
 
 }  // namespace
@@ -187,6 +189,6 @@ std::string AnalyzeReportJsonDocument(const std::vector<AnalyzeFileResult>& file
         for (const AnalyzeFileResult& f : files)
             doc.push_back(FileJson(f));
     }
-    // A file name need not be UTF-8: what is not shows as U+FFFD.
+    // File names are escaped to UTF-8 already; this is for any other text.
     return doc.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

@@ -204,23 +204,23 @@ void AnalyzeFitStep(AnalyzeFitState& fit, double g[5][5], double r[5], double sq
     if (!fit.settled && fit.passes >= FIT_ITERATIONS) fit.failed = true;
 }
 
-double AnalyzeFitInner(const std::string& path, uint32_t channel, uint64_t first, uint64_t count, double nu0)
+double AnalyzeFitInner(const WaveReader& file, uint32_t channel, uint64_t first, uint64_t count, double nu0)
 {
     const uint64_t inner = count / PROGRESSIVE_RATIO;
     AnalyzeSine settled;
     if (inner >= PROGRESSIVE_MIN_FRAMES && double(inner) * nu0 >= PROGRESSIVE_MIN_CYCLES &&
-        AnalyzeFitSine(path, channel, first + (count - inner) / 2, inner, nu0, settled))
+        AnalyzeFitSine(file, channel, first + (count - inner) / 2, inner, nu0, settled))
         return settled.nu;
     return nu0;
 }
 
-bool AnalyzeFitSine(const std::string& path, uint32_t channel, uint64_t first, uint64_t count, double nu0,
+bool AnalyzeFitSine(const WaveReader& file, uint32_t channel, uint64_t first, uint64_t count, double nu0,
                     AnalyzeSine& sine)
 {
-    AnalyzeFitState fit = AnalyzeFitBegin(first, count, AnalyzeFitInner(path, channel, first, count, nu0));
+    AnalyzeFitState fit = AnalyzeFitBegin(first, count, AnalyzeFitInner(file, channel, first, count, nu0));
     while (!fit.failed && !fit.settled) {
         const auto pass = AnalyzeFitPassMake(fit, 1);
-        if (!AnalyzeRunPass(path, {AnalyzeFitPassJob(pass, channel)}, 1)) return false;
+        if (!AnalyzeRunPass(file, {AnalyzeFitPassJob(pass, channel)}, 1)) return false;
         AnalyzeFitPassFinish(fit, *pass);
     }
     sine = fit.sine;

@@ -41,12 +41,12 @@ void AnalyzeFitPassFinish(AnalyzeFitState& fit, const AnalyzeFitPass& pass);
 // and so on): a frequency settled there needs about one pass over the whole
 // range, instead of two or three from a coarse estimate. Returns that
 // frequency, or nu0 for a short range.
-double AnalyzeFitInner(const std::string& path, uint32_t channel, uint64_t first, uint64_t count, double nu0);
+double AnalyzeFitInner(const WaveReader& file, uint32_t channel, uint64_t first, uint64_t count, double nu0);
 
 // The whole four-parameter fit of one channel's range, from the frequency
 // nu0, with passes of its own (first over ever smaller middle parts, so that
 // the whole range needs about one pass). False when it does not settle.
-bool AnalyzeFitSine(const std::string& path, uint32_t channel, uint64_t first, uint64_t count, double nu0,
+bool AnalyzeFitSine(const WaveReader& file, uint32_t channel, uint64_t first, uint64_t count, double nu0,
                     AnalyzeSine& sine);
 
 // The normal equations of the basis c, s, 1, t c, t s (t in units of the

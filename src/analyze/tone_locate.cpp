@@ -59,11 +59,10 @@ double ToneGain(const AnalyzeChannelWork& w, double n)
 
 }  // namespace
 
-void AnalyzeProbe(const std::string& path, uint32_t channel, AnalyzeChannelWork& w)
+void AnalyzeProbe(const WaveReader& file, uint32_t channel, AnalyzeChannelWork& w)
 {
-    WaveReader reader;
+    WaveReader reader = file;
     std::vector<double> buffer;
-    if (WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok) return;
     const uint64_t frames = reader.info.frames;
     const uint64_t count = std::min<uint64_t>(frames, PROBE_FRAMES);
     const uint64_t first = (frames - count) / 2;
@@ -82,7 +81,7 @@ void AnalyzeProbe(const std::string& path, uint32_t channel, AnalyzeChannelWork&
     if (!(level > 0) ||
         !AnalyzeCoarseFrequency(reader, channel, first, count, (high + low) / 2, HYSTERESIS * level, buffer,
                                 nu) ||
-        !AnalyzeFitSine(path, channel, first, count, nu, sine))
+        !AnalyzeFitSine(file, channel, first, count, nu, sine))
         return;
     w.probeNu = sine.nu;
 }

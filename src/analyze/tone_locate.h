@@ -14,7 +14,7 @@
 // Before the first pass, the middle of the channel, where a tone is usually
 // level: its frequency fitted there, so that the first pass can gather the
 // fit's sums as it reads the levels. Nothing when no tone shows there.
-void AnalyzeProbe(const std::string& path, uint32_t channel, AnalyzeChannelWork& w);
+void AnalyzeProbe(const WaveReader& file, uint32_t channel, AnalyzeChannelWork& w);
 
 // From the envelope: where the tone is, where it is roughly level, its
 // level; then a coarse frequency from the zero crossings there.

@@ -5,8 +5,15 @@
 // marked VECTOR_CLONES_512 for AVX-512 as well. Every version makes the same
 // values: the same IEEE operations on each element, without fused
 // multiply-adds (the engine's options forbid contraction on every build).
-// Under AddressSanitizer the loops stay plain: one version to check.
-#if defined(__x86_64__) && defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+// Under AddressSanitizer the loops stay plain: one version to check (clang
+// says so by __has_feature, and cannot link clones under it).
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define CALYX_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(__x86_64__) && defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && \
+    !defined(CALYX_ADDRESS_SANITIZER)
 #define VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #define VECTOR_CLONES_512 __attribute__((target_clones("avx512f", "avx2", "default")))
 #else

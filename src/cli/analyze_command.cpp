@@ -2,7 +2,9 @@
 
 #include "cli/analyze_command.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -10,13 +12,17 @@
 #include <CLI/CLI.hpp>
 
 #include "analyze/analyze.h"
+#include "analyze/name_text.h"
 #include "analyze/plot.h"
 #include "analyze/report.h"
+#include "cli/create.h"
+#include "cli/output_file.h"
+#include "cli/stop_signal.h"
 
 namespace {
 
 constexpr int EXIT_ANALYSED = 0;
-constexpr int EXIT_PICTURE_FAILED = 1;
+constexpr int EXIT_NOT_WRITTEN = 1;  // the report or a picture
 constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_UNREADABLE = 3;
 
@@ -37,6 +43,17 @@ uint32_t PlotChannel(const AnalyzeFileResult& file)
     for (size_t c = 0; c < file.channels.size(); ++c)
         if (file.channels[c].toneFound) return uint32_t(c);
     return 0;
+}
+
+// The report to standard output; false, said on standard error, when it did
+// not get there.
+bool Report(const std::string& text)
+{
+    if (CliWriteStdout(text)) return true;
+    const int error = errno;
+    std::fprintf(stderr, "The report could not be written to standard output%s%s.\n", error ? ": " : "",
+                 error ? std::strerror(error) : "");
+    return false;
 }
 
 }  // namespace
@@ -60,34 +77,48 @@ int RunAnalyzeCommand(int argc, char** argv)
         ->type_name("PICTURE.svg");
     app.footer(
         "Exit status: 0 every file analysed (problems found in a file are reported), "
-        "1 a picture could not be written, 2 wrong command line, 3 a file could not be read at all.");
+        "1 the report or a picture could not be written, 2 wrong command line, 3 a file could not be "
+        "read at all, 130 stopped (SIGINT, SIGTERM or SIGHUP).");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? EXIT_ANALYSED : EXIT_USAGE;
     }
 
+    if (!CliStdoutOpen()) {
+        std::fprintf(stderr, "The report could not be written: standard output is closed.\n");
+        return EXIT_NOT_WRITTEN;
+    }
     const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
     std::vector<AnalyzeFileResult> results;
     int status = EXIT_ANALYSED;
     for (size_t i = 0; i < files.size(); ++i) {
-        results.push_back(AnalyzeFile(files[i], threads));
-        const AnalyzeFileResult& r = results.back();
-        if (r.open != WaveOpenResult::Ok) status = EXIT_UNREADABLE;
-        if (!json) {
-            std::fputs(AnalyzeReportText(r).c_str(), stdout);
-            std::fflush(stdout);
+        results.push_back(AnalyzeFile(files[i], threads, &signalStop));
+        AnalyzeFileResult& r = results.back();
+        if (signalStop.Requested()) {
+            std::fprintf(stderr, "Stopped: %s was not analysed to its end.\n",
+                         AnalyzeNameText(r.path).c_str());
+            return EXIT_STOPPED;
         }
+        if (r.open != WaveOpenResult::Ok) status = EXIT_UNREADABLE;
+        if (!json && !Report(AnalyzeReportText(r))) return EXIT_NOT_WRITTEN;
         if (!plot.empty() && r.open == WaveOpenResult::Ok) {
             const std::string path = PlotPath(plot, i, files.size());
-            if (!AnalyzeWritePlot(r, PlotChannel(r), path)) {
-                std::fprintf(stderr,
-                             "The picture %s could not be written. Check the folder and its permissions.\n",
-                             path.c_str());
-                if (status == EXIT_ANALYSED) status = EXIT_PICTURE_FAILED;
+            const std::string svg = AnalyzePlotSvg(r, PlotChannel(r));
+            const std::string why = signalStop.Requested() ? "" : CliWriteRegularFile(path, svg);
+            if (signalStop.Requested()) {
+                std::fprintf(stderr, "Stopped: the picture %s was not written.\n",
+                             AnalyzeNameText(path).c_str());
+                return EXIT_STOPPED;
+            }
+            if (!why.empty()) {
+                std::fprintf(stderr, "The picture %s could not be written: %s.\n",
+                             AnalyzeNameText(path).c_str(), why.c_str());
+                if (status == EXIT_ANALYSED) status = EXIT_NOT_WRITTEN;
             }
         }
+        r.opened = {};  // the file is closed once its picture is drawn
     }
-    if (json) std::fputs(AnalyzeReportJsonDocument(results).c_str(), stdout);
+    if (json && !Report(AnalyzeReportJsonDocument(results))) return EXIT_NOT_WRITTEN;
     return status;
 }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "job/generation_worker.h"
 #include "job/tone_request.h"
 #include "job/tone_set.h"
 
@@ -10,6 +11,10 @@ inline constexpr int EXIT_DONE = 0;
 inline constexpr int EXIT_FAILED = 1;
 inline constexpr int EXIT_REFUSED = 2;
 inline constexpr int EXIT_STOPPED = 130;
+
+// The system's reason for a failed job, on the line after the designed
+// message (which stays as the dialog shows it); nothing without one.
+void CliPrintReason(const JobResult& result, const char* prefix);
 
 // One request to the file at path ("-": standard output), as the dialog's
 // "Create file" makes it: the checks, the job, a progress bar on a terminal

@@ -2,6 +2,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <future>
 #include <system_error>
@@ -211,7 +212,15 @@ int CliCreateOne(ToneRequest request, const std::string& path, bool quiet)
             return EXIT_REFUSED;
         case JobEnd::CreateFailed:
         case JobEnd::WriteFailed:
+            CliPrintReason(result, "");
             break;
     }
     return EXIT_FAILED;
+}
+
+void CliPrintReason(const JobResult& result, const char* prefix)
+{
+    const bool failed = result.end == JobEnd::CreateFailed || result.end == JobEnd::WriteFailed;
+    if (failed && result.error != 0)
+        std::fprintf(stderr, "%sThe system says: %s.\n", prefix, std::strerror(result.error));
 }

@@ -35,9 +35,11 @@ public:
         Draw(false);
     }
 
-    void MemberEnded(size_t, const JobResult&) override
+    void MemberEnded(size_t member, const JobResult& result) override
     {
         std::lock_guard lock(mutex);
+        EndLine();
+        CliPrintReason(result, (members[member].request.path + ": ").c_str());
         ++done;
         Draw(true);
     }

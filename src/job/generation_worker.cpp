@@ -48,9 +48,9 @@ JobResult JobGenerate(const ToneRequest& shared, const Stop& stop, JobHost& host
     if (!runs.Ready()) return end(JobEnd::CreateFailed, MESSAGE_CREATE_FAILED);
 
     result.plannedBytes = blocks * WaveBytesPerBlock(request.bitWidth);
-    if (WaveCreate(writer, request.bitWidth, request.path.c_str(), request.sampleRate, result.plannedBytes) !=
-        0)
-        return end(JobEnd::CreateFailed, MESSAGE_CREATE_FAILED);
+    result.error =
+        WaveCreate(writer, request.bitWidth, request.path.c_str(), request.sampleRate, result.plannedBytes);
+    if (result.error != 0) return end(JobEnd::CreateFailed, MESSAGE_CREATE_FAILED);
     result.created = true;
     result.stream = writer.stream;
 
@@ -62,8 +62,10 @@ JobResult JobGenerate(const ToneRequest& shared, const Stop& stop, JobHost& host
         stopped = stop.Requested();
         return !stopped;
     });
-    const bool finished = WaveFinish(writer) == 0 && written;
+    const int finish = WaveFinish(writer);
+    const bool finished = finish == 0 && written;
     result.dataBytes = writer.dataBytes;
+    if (!finished) result.error = writer.error != 0 ? writer.error : finish;
     const char* failed = writer.stream ? MESSAGE_STREAM_FAILED : MESSAGE_WRITE_FAILED;
     if (stopped) {
         if (!finished) host.ShowMessage(failed, CAPTION_CREATE);

@@ -23,6 +23,7 @@ struct JobResult {
     uint32_t plannedBytes = 0;  // of the whole tone
     bool stream = false;        // a stream (pipe, FIFO, device): its header announced plannedBytes
     bool created = false;       // a file was made
+    int error = 0;              // the system's error code of a failed creation or write, or 0
 };
 
 // Runs one job for a request that passed RequestBeginCreate, on the calling thread.

@@ -1,8 +1,11 @@
 #include "job/tone_set_check.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <map>
 #include <set>
 #include <string_view>
+#include <system_error>
 
 #include "job/create_check.h"
 #include "job/generation_worker.h"
@@ -19,6 +22,46 @@ bool UnfitForWindows(const std::string& value)
                std::string_view("<>:\"/\\|?*").find(c) != std::string_view::npos;
     });
     return badChar || value.empty() || value.back() == '.' || value.back() == ' ';
+}
+
+// Where a member's file would be written: symbolic links followed (one that
+// points nowhere yet too, as opening it for writing would), "." and ".."
+// taken out, so that two names of one file compare equal.
+std::filesystem::path Resolved(const std::string& name)
+{
+    namespace fs = std::filesystem;
+    constexpr int LINKS_FOLLOWED = 40;  // as the system's own limit on a chain of links
+    std::error_code ec;
+    fs::path path = fs::absolute(name, ec);
+    for (int hop = 0; hop < LINKS_FOLLOWED && fs::is_symlink(fs::symlink_status(path, ec)); ++hop) {
+        const fs::path target = fs::read_symlink(path, ec);
+        if (ec) break;
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    const fs::path resolved = fs::weakly_canonical(path, ec);
+    return ec ? path.lexically_normal() : resolved;
+}
+
+// The first member whose file is one another member writes too: the same
+// resolved path, or an existing file under two names (hard links). Returns
+// the pair, or {n, n}.
+std::pair<size_t, size_t> SameFile(const std::vector<ToneSetMember>& members)
+{
+    namespace fs = std::filesystem;
+    std::map<fs::path, size_t> seen;
+    std::vector<std::pair<fs::path, size_t>> linked;  // existing files with more than one name
+    for (size_t i = 0; i < members.size(); ++i) {
+        const fs::path path = Resolved(members[i].request.path);
+        const auto [at, fresh] = seen.emplace(path, i);
+        if (!fresh) return {at->second, i};
+        std::error_code ec;
+        if (fs::is_regular_file(path, ec) && fs::hard_link_count(path, ec) > 1 && !ec) {
+            for (const auto& [other, j] : linked)
+                if (fs::equivalent(path, other, ec)) return {j, i};
+            linked.emplace_back(path, i);
+        }
+    }
+    return {members.size(), members.size()};
 }
 
 std::string Describe(const ToneSetMember& m)
@@ -41,6 +84,12 @@ std::string ToneSetCheck(const std::vector<ToneSetMember>& members)
         for (const std::string* value : {&m.rate, &m.freq, &m.atten, &m.seconds, &m.bits})
             if (UnfitForWindows(*value))
                 return who + "the value '" + *value + "' cannot be part of a file name on Windows.";
+    }
+    if (const auto [first, second] = SameFile(members); second < members.size()) {
+        const ToneSetMember& m = members[second];
+        return m.request.path + " (" + Describe(m) +
+               "): the files' names would repeat: it is the same file as " + members[first].request.path +
+               ".";
     }
     for (const ToneSetMember& m : members) {
         const std::string who = m.request.path + " (" + Describe(m) + "): ";

@@ -88,6 +88,10 @@ std::string ToneSetExpand(const ToneSetOptions& o, const std::string& currentDir
         pattern = name == "tone" ? DEFAULT_FILE_NAME : name + ".wav";
     }
     namespace fs = std::filesystem;
+    // Standard output or a path from a root has no place for a folder.
+    if (!o.outDir.empty() && (o.out == "-" || fs::path(o.out).has_root_path()))
+        return "--out-dir cannot be given with --out " + o.out + ", which names " +
+               (o.out == "-" ? "standard output" : "a path of its own") + ": give one or the other.";
     if (!o.outDir.empty())
         pattern = (fs::path(o.outDir) / pattern).string();
     else if (o.out.empty() && pattern == DEFAULT_FILE_NAME)
@@ -117,5 +121,9 @@ std::string ToneSetExpand(const ToneSetOptions& o, const std::string& currentDir
                         Replace(m.request.path, "{seconds}", m.seconds);
                         Replace(m.request.path, "{bits}", m.bits);
                     }
+    if (o.out == "-" && members.size() > 1)
+        return "--out -: a set of " + std::to_string(members.size()) +
+               " files cannot go to standard output, which takes one file. Give --out a name pattern or "
+               "--out-dir a folder.";
     return {};
 }

@@ -1,8 +1,6 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <fstream>
 
 #include "wave/wave_reader.h"
 
@@ -26,8 +24,6 @@ struct WaveChunks {
 // Walks the chunks after the 12-byte RIFF header of a file of
 // reader.info.fileBytes bytes, whose RIFF chunk ends at riffEnd: the fmt
 // chunk is parsed into reader.info, the fact value and the data's place
-// kept, and whatever is odd said in reader.info.problems.
+// kept, and whatever is odd said in reader.info.problems. The headers are
+// read through a buffer, front to back, once.
 WaveChunks WaveWalkChunks(WaveReader& reader, uint64_t riffEnd);
-
-// Reads size bytes at offset; false when they are not all there.
-bool WaveReadAt(std::ifstream& file, uint64_t offset, unsigned char* out, size_t size);

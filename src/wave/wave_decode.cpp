@@ -43,12 +43,13 @@ void Decode(const WaveInfo& info, const unsigned char* bytes, uint32_t channel, 
 uint32_t WaveReadChannels(WaveReader& reader, double* const* out, uint32_t maxFrames)
 {
     const WaveInfo& info = reader.info;
-    if (reader.nextFrame >= info.frames) return 0;
+    if (reader.nextFrame >= info.frames || !reader.source) return 0;
     const uint32_t frames = uint32_t(std::min<uint64_t>(maxFrames, info.frames - reader.nextFrame));
     const size_t size = size_t(frames) * info.blockAlign;
     if (reader.bytes.size() < size) reader.bytes.resize(size);
-    reader.file.read(reinterpret_cast<char*>(reader.bytes.data()), std::streamsize(size));
-    const uint32_t got = uint32_t(size_t(reader.file.gcount()) / info.blockAlign);
+    const size_t read = reader.source->ReadAt(info.dataOffset + reader.nextFrame * info.blockAlign,
+                                              reader.bytes.data(), size);
+    const uint32_t got = uint32_t(read / info.blockAlign);
     reader.nextFrame += got;
     const unsigned char* bytes = reader.bytes.data();
     if (info.channels == 2 && out[0] && out[1] && info.encoding == WaveEncoding::Pcm && info.bits == 32) {

@@ -16,8 +16,8 @@ namespace {
 
 constexpr size_t HEADER_KEPT = 4096;
 
-// Opens a regular file and notes its size.
-WaveOpenResult OpenFile(WaveReader& reader, const char* path)
+// Opens a regular file once, for every pass, and notes its size.
+WaveOpenResult OpenFile(WaveReader& reader, const char* path, const Stop* stop)
 {
     WaveInfo& info = reader.info;
     std::error_code ec;
@@ -25,17 +25,12 @@ WaveOpenResult OpenFile(WaveReader& reader, const char* path)
         info.problems.push_back("not a regular file that can be opened");
         return WaveOpenResult::CannotOpen;
     }
-    info.fileBytes = std::filesystem::file_size(path, ec);
-    if (ec) {
-        info.problems.push_back("its size cannot be read");
-        return WaveOpenResult::CannotOpen;
-    }
-    reader.file.close();
-    reader.file.open(path, std::ios::binary);
-    if (!reader.file) {
+    reader.source = std::make_shared<WaveSource>();
+    if (!reader.source->Open(path, stop)) {
         info.problems.push_back("it cannot be opened for reading");
         return WaveOpenResult::CannotOpen;
     }
+    info.fileBytes = reader.source->Bytes();
     return WaveOpenResult::Ok;
 }
 
@@ -46,8 +41,8 @@ WaveOpenResult ReadRiffHeader(WaveReader& reader, uint64_t& riffEnd)
     WaveInfo& info = reader.info;
     unsigned char head[WAVE_RIFF_HEADER_BYTES];
     if (info.fileBytes < WAVE_RIFF_HEADER_BYTES ||
-        !WaveReadAt(reader.file, 0, head, WAVE_RIFF_HEADER_BYTES) || std::memcmp(head, "RIFF", 4) != 0 ||
-        std::memcmp(head + 8, "WAVE", 4) != 0) {
+        reader.source->ReadAt(0, head, WAVE_RIFF_HEADER_BYTES) != WAVE_RIFF_HEADER_BYTES ||
+        std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0) {
         info.problems.push_back(info.fileBytes < WAVE_RIFF_HEADER_BYTES
                                     ? "it has " + std::to_string(info.fileBytes) +
                                           " bytes, too few for a RIFF/WAVE header"
@@ -76,12 +71,13 @@ double WaveFullScale(const WaveInfo& info)
     return double(uint64_t(1) << (info.bits - 1));
 }
 
-WaveOpenResult WaveOpen(WaveReader& reader, const char* path)
+WaveOpenResult WaveOpen(WaveReader& reader, const char* path, const Stop* stop)
 {
     WaveInfo& info = reader.info;
     info = WaveInfo{};
     reader.nextFrame = 0;
-    const WaveOpenResult opened = OpenFile(reader, path);
+    reader.source.reset();
+    const WaveOpenResult opened = OpenFile(reader, path, stop);
     if (opened != WaveOpenResult::Ok) return opened;
     uint64_t riffEnd = 0;
     const WaveOpenResult riff = ReadRiffHeader(reader, riffEnd);
@@ -103,18 +99,14 @@ WaveOpenResult WaveOpen(WaveReader& reader, const char* path)
         info.problems.push_back("the data ends with " + std::to_string(found.dataLength - info.dataBytes) +
                                 " bytes of an incomplete frame, which are left out");
     info.header.resize(size_t(std::min<uint64_t>(found.dataStart, HEADER_KEPT)));
-    if (!WaveReadAt(reader.file, 0, info.header.data(), info.header.size())) info.header.clear();
-    reader.file.clear();
-    reader.file.seekg(std::streamoff(info.dataOffset));
+    if (reader.source->ReadAt(0, info.header.data(), info.header.size()) != info.header.size())
+        info.header.clear();
     return WaveOpenResult::Ok;
 }
 
 bool WaveSeekFrame(WaveReader& reader, uint64_t frame)
 {
-    if (frame > reader.info.frames) return false;
-    reader.file.clear();
-    reader.file.seekg(std::streamoff(reader.info.dataOffset + frame * reader.info.blockAlign));
-    if (!reader.file) return false;
+    if (frame > reader.info.frames || !reader.source) return false;
     reader.nextFrame = frame;
     return true;
 }

@@ -1,14 +1,19 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "base/stop.h"
+#include "wave/wave_source.h"
 
 // A streamed reader of RIFF/WAVE files: integer PCM of 16, 24 and 32 bits and
 // float of 32 and 64 bits, plain or WAVE_FORMAT_EXTENSIBLE, 1 to 8 channels,
 // any size up to 4 GiB. Memory stays fixed: a file is read a block at a time,
-// and can be re-read from any frame for another pass. Sizes that disagree with
+// and can be re-read from any frame for another pass. The file is opened
+// once: a copy of a reader reads the same open file from a place of its own,
+// so passes on several threads all read what was opened. Sizes that disagree with
 // the file, truncated data, trailing bytes, odd chunks and the 0 or 0xFFFFFFFF
 // sizes of a stream or an unfinished file are described in `problems`, and the
 // samples are read as far as they go.
@@ -42,19 +47,28 @@ struct WaveInfo {
     bool hasFact = false;
     uint32_t factValue = 0;
     std::vector<unsigned char> header;  // the bytes before the samples (at most 4096)
-    std::vector<std::string> problems;  // plain sentences, in the order found
+    std::vector<std::string> problems;  // plain sentences, in the order found (a few of each kind)
 };
 
+// Problem lines kept of each kind that can repeat without bound; the rest
+// are counted in one line.
+inline constexpr uint64_t WAVE_PROBLEMS_KEPT = 10;
+
 struct WaveReader {
-    std::ifstream file;
+    std::shared_ptr<WaveSource> source;  // the open file, shared by the reader's copies
     WaveInfo info;
     uint64_t nextFrame = 0;
     std::vector<unsigned char> bytes;  // one read's worth of frames
 };
 
 // Opens the file and reads its chunk layout. On anything but Ok, info.problems
-// says what was found.
-WaveOpenResult WaveOpen(WaveReader& reader, const char* path);
+// says what was found. Once stop (if given) is requested, reads end as at the
+// end of the data.
+WaveOpenResult WaveOpen(WaveReader& reader, const char* path, const Stop* stop = nullptr);
+
+// Whether a read found the file shorter than it was at opening: it was cut
+// short meanwhile.
+inline bool WaveShrank(const WaveReader& reader) { return reader.source && reader.source->Shrank(); }
 
 // Moves to a frame for the next read. False past the end or on a seek error.
 bool WaveSeekFrame(WaveReader& reader, uint64_t frame);

@@ -126,6 +126,7 @@ int WaveCreate(WaveWriter& w, int32_t bitWidth, const char* path, int32_t sample
     w.sizedBytes = 0;
     w.plannedBytes = plannedBytes;
     w.torn = false;
+    w.error = 0;
     std::error_code ec;
     const fs::file_type type = fs::status(w.path, ec).type();
     w.stream = w.io.stream || (type != fs::file_type::regular && type != fs::file_type::not_found);
@@ -146,6 +147,8 @@ int WaveCreate(WaveWriter& w, int32_t bitWidth, const char* path, int32_t sample
     if (const int error = WriteAll(w.file, header.data(), header.size())) {
         if (!w.io.stream) std::fclose(w.file);
         w.file = nullptr;
+        // The file itself, not a link to it that may stand at the path.
+        if (!w.stream) fs::remove(fs::weakly_canonical(w.path, ec), ec);
         return error;
     }
     w.isOpen = 1;
@@ -195,6 +198,7 @@ int WaveWriteBlock(WaveWriter& w, const void* buffer, int32_t size, int32_t* wri
         }
     }
     if (error != 0) w.torn = true;
+    if (w.error == 0) w.error = error;
     return error;
 }
 

@@ -61,6 +61,7 @@ struct WaveWriter {
     bool stream = false;                            // written once, front to back: never patched
     bool torn = false;                              // a write failed: bytes past dataBytes may be on disk
     bool regular = false;                           // a regular file, whose finish can be read back
+    int error = 0;                                  // the first error of a write, kept for the job's report
     uint8_t isOpen = 0;
 };
 
@@ -68,7 +69,9 @@ struct WaveWriter {
 // io.stream, with its header written and its data chunk begun; a stream's
 // header announces plannedBytes of data. Returns 0 or the platform's
 // non-zero error code (EINVAL for a width, rate or path it cannot write,
-// EBUSY when the writer already has a file open).
+// EBUSY when the writer already has a file open). A regular file whose
+// header could not be written whole is removed: no file is better than one
+// no reader opens.
 int WaveCreate(WaveWriter& writer, int32_t bitWidth, const char* path, int32_t sampleRate,
                uint32_t plannedBytes);
 

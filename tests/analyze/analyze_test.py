@@ -15,6 +15,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+from xml.etree import ElementTree
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wavegen as g  # noqa: E402
@@ -328,13 +329,28 @@ def group_cli(tmp):
         info = subprocess.run(["/usr/bin/convert", png, "-format", "%w %h %[fx:mean]", "info:"],
                               capture_output=True, text=True).stdout.split()
         check(info[:2] == ["960", "760"] and float(info[2]) < 0.97, f"rendered picture {info}")
-    # What JSON cannot hold stays valid JSON: a file name that is not UTF-8
-    # (U+FFFD in its place), a sum of samples that are not numbers (null).
-    odd = os.fsdecode(os.path.join(os.fsencode(tmp), b"name-\xff\xfe.wav"))
-    shutil.copyfile(b, odd)
+    # What JSON cannot hold stays valid JSON: file names that are not UTF-8
+    # or hold control characters (escaped as \xNN in the text, the JSON and
+    # the picture alike), a sum of samples that are not numbers (null).
     nans = g.write(os.path.join(tmp, "nan.wav"),
                    g.wave_bytes([[0.5, float("nan"), -0.5, float("inf")] * 100], rate, 32, g.FLOAT))
-    for path, key, want in [(odd, "file", "name-\ufffd\ufffd.wav"), (nans, "sum", None)]:
+    cases = [(nans, "sum", None)]
+    for raw, shown in [(b"name-\xff\xfe.wav", "name-\\xff\\xfe.wav"),
+                       (b"esc-\x1b[31m\x07<\n>.wav", "esc-\\x1b[31m\\x07<\\x0a>.wav"),
+                       (b"c1-\xc2\x9b-\xc3\xa9.wav", "c1-\\xc2\\x9b-\u00e9.wav")]:
+        odd = os.fsdecode(os.path.join(os.fsencode(tmp), raw))
+        shutil.copyfile(b, odd)
+        cases.append((odd, "file", shown))
+        oddsvg = os.path.join(tmp, "odd.svg")
+        r = subprocess.run([CLI, "analyze", "--plot", oddsvg, odd], capture_output=True, timeout=600)
+        text = r.stdout.decode("utf-8", "replace").splitlines()
+        check(r.returncode == 0 and text and text[0].endswith(shown), f"text of {raw!r}: {text[:1]}")
+        try:
+            title = ElementTree.parse(oddsvg).getroot().find("{http://www.w3.org/2000/svg}text").text
+            check(shown in title, f"picture of {raw!r}: title {title!r}")
+        except ElementTree.ParseError as e:
+            check(False, f"picture of {raw!r} is not XML: {e}")
+    for path, key, want in cases:
         r = subprocess.run([CLI, "analyze", "--json", path], capture_output=True, timeout=600)
         try:
             got = json.loads(r.stdout.decode("utf-8"))

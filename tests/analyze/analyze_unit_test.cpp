@@ -121,7 +121,7 @@ TEST(AnalyzeReader, FramesPastTwoGibibytes)
     EXPECT_EQ(x[0], 1234);
     EXPECT_EQ(x[1], -32768);
     EXPECT_EQ(x[2], 32767);
-    reader.file.close();
+    reader = {};  // closes the file
     std::filesystem::remove(path);
 }
 
@@ -131,8 +131,7 @@ TEST(AnalyzeReader, FramesPastTwoGibibytes)
 TEST(AnalyzePlot, ExtremeFitsStillDraw)
 {
     const std::filesystem::path dir = std::filesystem::temp_directory_path();
-    const std::filesystem::path wav = dir / "calyx-analyze-extreme.wav",
-                                svg = dir / "calyx-analyze-extreme.svg";
+    const std::filesystem::path wav = dir / "calyx-analyze-extreme.wav";
     {
         const uint32_t frames = 4800, data = frames * 2;
         std::FILE* f = std::fopen(wav.string().c_str(), "wb");
@@ -167,10 +166,9 @@ TEST(AnalyzePlot, ExtremeFitsStillDraw)
         ch.fadeInFrames = c.fadeIn;
         ch.fadeOutFrames = c.fadeOut;
         ch.frequencyHz = c.frequencyHz;
-        EXPECT_TRUE(AnalyzeWritePlot(bent, 0, svg.string())) << c.what;
+        EXPECT_FALSE(AnalyzePlotSvg(bent, 0).empty()) << c.what;
     }
     std::filesystem::remove(wav);
-    std::filesystem::remove(svg);
 }
 
 }  // namespace

@@ -100,6 +100,19 @@ def group_faults(tmp):
             check(f.read() == b"precious bytes", f"existing file survives {args}")
         check(os.stat(keep).st_mtime_ns == old, f"existing file untouched by {args}")
 
+    # Not even the header can be written: no file is left that no reader
+    # opens, and the system's reason follows the designed message.
+    def no_bytes():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (0, resource.RLIM_INFINITY))
+    for args, made in ((["--out", os.path.join(tmp, "nothing.wav")], [os.path.join(tmp, "nothing.wav")]),
+                       (["--bits", "16,24", "--jobs", "1", "--out-dir", os.path.join(tmp, "nothing")],
+                        [os.path.join(tmp, "nothing", n) for n in ("tone-16bit.wav", "tone-24bit.wav")])):
+        r = run(["--seconds", "1", "--rate", "8000"] + args, preexec=no_bytes)
+        lines = r.stderr.splitlines()
+        check(r.returncode == 1 and lines and lines[0].endswith(f"{CREATE} {THREAD_FAILED}") and
+              lines[1].endswith("The system says: File too large."), f"no bytes {args}: {r.returncode} {lines}")
+        check(not any(os.path.exists(p) for p in made), f"no bytes {args}: no file left")
+
     env = dict(os.environ, LD_PRELOAD=NO_THREADS, ASAN_OPTIONS="verify_asan_link_order=0")
     path = os.path.join(tmp, "nothread.wav")
     r = run(["--seconds", "1", "--out", path], env=env)

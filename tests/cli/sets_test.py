@@ -58,6 +58,26 @@ def group_sets(tmp):
     r = run(["--freq", "100,200,300", "--seconds", "2", "--jobs", "1", "--out-dir", failing], preexec=limit_size)
     check(r.returncode == 1 and WRITE_FAILED in r.stderr and sorted(os.listdir(failing)) == ["tone-100Hz.wav"],
           f"failing set: {r.returncode} {os.listdir(failing)} {r.stderr!r}")
+    # One file under two names, or options that leave a folder or a set no
+    # place: refused before anything is made.
+    clash = os.path.join(tmp, "clash")
+    for d in ("16", "24", "32"):
+        os.makedirs(os.path.join(clash, d))
+    os.symlink("tone-24bit.wav", os.path.join(clash, "tone-16bit.wav"))
+    with open(os.path.join(clash, "16.wav"), "wb"):
+        pass
+    os.link(os.path.join(clash, "16.wav"), os.path.join(clash, "24.wav"))
+    absolute = os.path.join(tmp, "absolute.wav")
+    for args, words in ((["--bits", "16,24,32", "--out", "{bits}/../same.wav"], ["would repeat", "same file"]),
+                        (["--bits", "16,24"], ["would repeat", "same file"]),
+                        (["--bits", "16,24", "--out", "{bits}.wav"], ["would repeat", "same file"]),
+                        (["--bits", "16,24", "--out", "-"], ["cannot go to standard output"]),
+                        (["--out", absolute, "--out-dir", "folder"], ["--out-dir", "one or the other"])):
+        before = sorted(os.listdir(clash))
+        r = run(["--seconds", "1", "--rate", "8000"] + args, cwd=clash)
+        check(r.returncode == 2 and all(w in r.stderr for w in words) and sorted(os.listdir(clash)) == before
+              and not os.path.exists(absolute), f"clashing set {args}: {r.returncode} {r.stderr!r}")
+
     r = run(["--help"])
     check(r.stdout.count("calyx-cli --") >= 2 and "thirds" in r.stdout and "--out-dir" in r.stdout, "help: set examples")
 

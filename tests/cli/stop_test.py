@@ -106,7 +106,7 @@ def group_write_failure(tmp):
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit, resource.RLIM_INFINITY))
         r = run(["--rate", "44100", "--seconds", "1", "--out", path], preexec=limit_size)
         check(r.returncode == 1, f"limit +{extra}: exit {r.returncode}")
-        check(r.stderr == f"{CREATE} {WRITE_FAILED}\n", f"limit +{extra}: {r.stderr!r}")
+        check(r.stderr == f"{CREATE} {WRITE_FAILED}\nThe system says: File too large.\n", f"limit +{extra}: {r.stderr!r}")
         if extra == 0:
             blocks = check_finished(path, 32, 44100, None, f"limit +{extra}")
             check(blocks == 10, f"limit +{extra}: 10 whole blocks, got {blocks}")
