@@ -22,6 +22,9 @@ constexpr double PI = 3.14159265358979323846;
 
 struct Peaks {
     std::vector<double> frequencies;  // cycles per sample, strongest first
+    // The power-weighted mean frequency of the bins near the top: for a
+    // window of an exponential sweep, about its frequency at the middle.
+    double centroid = 0.0;
 };
 
 // The peaks of a window's spectrum (4-term Blackman-Harris: side lobes 92 dB
@@ -48,6 +51,13 @@ Peaks SpectrumPeaks(const std::vector<double>& x)
     std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
     const double floor = std::max(top * std::pow(10.0, -TONE_RANGE_DB / 20),
                                   sorted[sorted.size() / 2] * std::pow(10.0, ABOVE_NOISE_DB / 20));
+    double power = 0.0, moment = 0.0;
+    for (size_t k = 0; k < mag.size(); ++k)
+        if (mag[k] >= floor) {
+            power += mag[k] * mag[k];
+            moment += mag[k] * mag[k] * double(k);
+        }
+    peaks.centroid = moment / power / double(n);
     std::vector<std::pair<double, double>> found;  // magnitude, frequency
     for (size_t k = 3; k + 3 < mag.size(); ++k) {
         if (mag[k] < floor) continue;
@@ -145,13 +155,13 @@ AnalyzeSignalKind AnalyzeRecogniseSignal(WaveReader& reader, uint32_t channel, s
     if (second.frequencies.empty()) return out;
 
     // A periodic signal shows the same peaks in both; a sweep has moved on.
-    const double fa = first.frequencies[0], fb = second.frequencies[0];
     if (2 * Shared(first, second, 1.0 / n) < second.frequencies.size() &&
         2 * Shared(second, first, 1.0 / n) < first.frequencies.size()) {
         // f(t) = f1 e^(t / L): L from the two windows, f1 and f2 at the
         // ends of what is not silence.
         if (buffer.size() < n) buffer.resize(n);
         const double ta = double(a) + n / 2.0, tb = double(b) + n / 2.0;
+        const double fa = first.centroid, fb = second.centroid;
         const double l = (tb - ta) / std::log(fb / fa);
         const double start = double(Edge(reader, channel, buffer, false));
         const double end = double(Edge(reader, channel, buffer, true));

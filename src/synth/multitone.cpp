@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <new>
+#include <numeric>
 #include <thread>
 
 #include "base/run_parts.h"
@@ -136,23 +137,24 @@ void Synthesize(const ToneMultitone& p, const Search& s, double* wave)
 
 // The same from the exact table at every sample, tone by tone: the period
 // that is kept.
-void SynthesizeExactly(const ToneMultitone& p, const Search& s, double* wave)
+void SynthesizeExactly(const ToneMultitone& p, const Search& s, double* wave, double* tone)
 {
-    const unsigned parts = SearchParts();
-    RunParts(parts, [&](unsigned part) {
-        uint32_t from, to;
-        Share(part, parts, p.period, RESTART, from, to);
-        std::fill(wave + from, wave + to, 0.0);
-        for (uint32_t i = 0; i < p.count; ++i) {
-            const double pc = s.phaseCos[i] * p.amplitudes[i], ps = s.phaseSin[i] * p.amplitudes[i];
-            uint32_t at = uint32_t(uint64_t(p.bins[i]) * from % p.period);
-            for (uint32_t t = from; t < to; ++t) {
-                wave[t] += s.turns[2 * at] * pc - s.turns[2 * at + 1] * ps;
-                at += p.bins[i];
-                if (at >= p.period) at -= p.period;
-            }
+    std::fill(wave, wave + p.period, 0.0);
+    for (uint32_t i = 0; i < p.count; ++i) {
+        // A tone on bin k repeats every period / gcd(k, period) samples:
+        // its values once, then added along the period.
+        const double pc = s.phaseCos[i] * p.amplitudes[i], ps = s.phaseSin[i] * p.amplitudes[i];
+        const uint32_t length = p.period / std::gcd(p.bins[i], p.period);
+        uint32_t at = 0;
+        for (uint32_t t = 0; t < length; ++t) {
+            tone[t] = s.turns[2 * at] * pc - s.turns[2 * at + 1] * ps;
+            at += p.bins[i];
+            if (at >= p.period) at -= p.period;
         }
-    });
+        for (uint32_t t = 0; t < p.period; t += length)
+            for (uint32_t u = 0; u < length; ++u)
+                wave[t + u] += tone[u];
+    }
 }
 
 double Peak(const double* wave, uint32_t n)
@@ -262,7 +264,7 @@ double ChoosePhases(const ToneMultitone& full, Search& s)
     std::copy(bestCos, bestCos + p.count, s.phaseCos);
     std::copy(bestSin, bestSin + p.count, s.phaseSin);
     std::swap(s.turns, s.gridTurns);
-    SynthesizeExactly(full, s, s.wave.get());
+    SynthesizeExactly(full, s, s.wave.get(), s.clipped.get());
     return Peak(s.wave.get(), full.period);
 }
 
