@@ -5,7 +5,6 @@
 #include <type_traits>
 
 #include "job/request_text.h"
-#include "synth/multitone.h"
 
 namespace {
 
@@ -69,17 +68,6 @@ void Replace(std::string& text, const std::string& placeholder, const std::strin
         text.replace(at, placeholder.size(), value);
 }
 
-template <class Names>
-std::string Joined(const Names& names)
-{
-    std::string list;
-    for (auto f : names) {
-        if (!list.empty()) list += ',';
-        list += RequestFormatNumber(double(f));
-    }
-    return list;
-}
-
 // One option with its values, for the walk over every combination.
 struct Axis {
     const char* placeholder;
@@ -114,8 +102,8 @@ std::string ToneSetExpand(const ToneSetOptions& o, const std::string& currentDir
     const std::string freqList = o.freq == "octaves"  ? joined(OCTAVE_FREQUENCIES)
                                  : o.freq == "thirds" ? joined(THIRD_OCTAVE_FREQUENCIES)
                                                       : o.freq;
-    const std::string toneList = o.tones == "octaves"  ? Joined(TONE_OCTAVES)
-                                 : o.tones == "thirds" ? Joined(TONE_THIRD_OCTAVES)
+    const std::string toneList = o.tones == "octaves"  ? joined(OCTAVE_FREQUENCIES)
+                                 : o.tones == "thirds" ? joined(THIRD_OCTAVE_FREQUENCIES)
                                                        : o.tones;
     for (const std::string& refusal :
          {ReadList("--rate", o.rate, rateTexts, rates), ReadList("--freq", freqList, freqTexts, freqs),
