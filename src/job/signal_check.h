@@ -19,8 +19,9 @@ struct SignalTones {
 };
 SignalTones SignalTonesOf(const ToneRequest& request);
 
-// The period of a periodic signal in frames: the request's, or the rate.
+// The period of a periodic signal in frames: a multitone's as asked, or the
+// rate (always, for the two-tone signals).
 inline uint32_t SignalPeriod(const ToneRequest& r)
 {
-    return r.period != 0 ? r.period : uint32_t(r.sampleRate);
+    return r.signal == SignalKind::Multitone && r.period != 0 ? r.period : uint32_t(r.sampleRate);
 }
