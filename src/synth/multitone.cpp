@@ -328,7 +328,7 @@ bool ToneMultitonePlan(ToneMultitone& p, const double* frequencies, const double
         return false;
     Search s;
     s.turns = Doubles(2 * period);
-    s.gridTurns = Doubles(2 * period);
+    s.gridTurns = Doubles(2 * SearchGrid(p));
     s.wave = Doubles(period);
     s.clipped = Doubles(period);
     p.shape = Doubles(period);
