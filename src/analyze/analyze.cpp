@@ -22,6 +22,7 @@
 #include "analyze/channel_work.h"
 #include "analyze/levels.h"
 #include "analyze/pass.h"
+#include "analyze/signal_kind.h"
 #include "analyze/tone_locate.h"
 #include "base/run_parts.h"
 
@@ -103,6 +104,13 @@ void AnalyzeChannels(const WaveReader& file, const WaveInfo& info, std::vector<A
         WaveReader reader = file;
         std::vector<double> buffer;
         AnalyzeChannelWork& w = work[c];
+        // A sweep, multitone or two tones is named; the tone's fit and checks are not for it.
+        if (const AnalyzeSignalKind kind = AnalyzeRecogniseSignal(reader, c, buffer);
+            !kind.description.empty()) {
+            w.out->noToneReason = "not one tone: " + kind.description;
+            w.go = false;
+            return;
+        }
         AnalyzeFindTone(reader, c, buffer, w);
         if (!w.go) return;
         if (w.fadeOnly) {

@@ -23,6 +23,7 @@
 #include "cli/terminal.h"
 #include "job/create_check.h"
 #include "job/generation_worker.h"
+#include "job/signal_check.h"
 #include "wave/wave_format.h"
 
 namespace {
@@ -117,7 +118,21 @@ void PrintSummary(const ToneRequest& request, const JobResult& result, double se
     const int printed = std::fprintf(out, "%s: %llu frames, %llu bytes, %.3f s\n", request.path.c_str(),
                                      Frames(result.dataBytes, request.bitWidth),
                                      (unsigned long long)result.dataBytes + WAVE_HEADER_BYTES, seconds);
-    if (printed < 0 || std::fflush(out) != 0)
+    int more = 0;
+    if (const ToneMultitone* m = result.multitone.get()) {
+        more = std::fprintf(out, "  %u tones, crest factor %.2f dB, %u periods of %u frames:", m->count,
+                            m->crestFactorDb, m->periods, m->period);
+        for (uint32_t i = 0; i < m->count && more >= 0; ++i)
+            more = std::fprintf(out, " %.6g", ToneMultitoneFrequency(*m, i));
+        if (more >= 0) more = std::fprintf(out, " Hz\n");
+    } else if (const ToneSweep* s = result.sweep.get()) {
+        more = std::fprintf(out,
+                            "  sweep %.6g to %.6g Hz: %u frames (%.0f whole cycles, f1 L = %.0f), then %u "
+                            "frames of silence\n",
+                            request.sweepFrom, request.sweepTo, s->sweepFrames, s->wholeCycles, s->wholeK,
+                            s->totalFrames - s->sweepFrames);
+    }
+    if (printed < 0 || more < 0 || std::fflush(out) != 0)
         std::fprintf(stderr, "The summary could not be written to standard output.\n");
 }
 
@@ -155,6 +170,10 @@ int CliCreateOne(ToneRequest request, const std::string& path, bool quiet)
     const CreateCheck check = RequestBeginCreate(request, path, busy, rules);
     if (check.refusal) {
         std::fprintf(stderr, "%s %s\n", check.refusal.caption, check.refusal.message);
+        return EXIT_REFUSED;
+    }
+    if (const std::string why = SignalCheck(request); !why.empty()) {
+        std::fprintf(stderr, "%s\n", why.c_str());
         return EXIT_REFUSED;
     }
 

@@ -38,7 +38,10 @@ JobResult JobGenerate(const ToneRequest& shared, const Stop& stop, JobHost& host
         // A refused plan has no defined samples: make no file at all.
         return end(JobEnd::PlanRefused, MESSAGE_TOO_SHORT);
     }
-    if (tone->blocks > blocks) {
+    // A sine may outgrow the request; a sweep or multitone has its own length.
+    result.sweep = tone->sweep;
+    result.multitone = tone->multitone;
+    if (tone->blocks != blocks) {
         blocks = tone->blocks;
         host.SetProgressRange(blocks + 1);
     }

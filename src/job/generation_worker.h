@@ -1,10 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "base/stop.h"
 #include "job/job_host.h"
 #include "job/tone_request.h"
+#include "synth/multitone.h"
+#include "synth/sweep.h"
 #include "wave/wave_writer.h"
 
 inline constexpr const char* MESSAGE_CREATE_FAILED = "Sorry, can't do this. Something's wrong";
@@ -24,6 +27,9 @@ struct JobResult {
     bool stream = false;        // a stream (pipe, FIFO, device): its header announced plannedBytes
     bool created = false;       // a file was made
     int error = 0;              // the system's error code of a failed creation or write, or 0
+    // What was planned, for a summary: a sweep's or periodic signal's plan.
+    std::shared_ptr<const ToneSweep> sweep;
+    std::shared_ptr<const ToneMultitone> multitone;
 };
 
 // Runs one job for a request that passed RequestBeginCreate, on the calling thread.

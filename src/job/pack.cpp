@@ -77,6 +77,13 @@ uint32_t PackBlock(int32_t bitWidth, const int32_t* __restrict primary, const in
                 WavePut32(out + 4 * i, (uint32_t(primary[i]) & 0xFFFF) | uint32_t(secondary[i]) << 16);
             return WaveBytesPerBlock(16);
         case 24:
+            if (secondary && secondary != primary) {
+                for (uint32_t i = 0; i < BLOCK_FRAMES; ++i) {
+                    WavePut24(out + 6 * i, uint32_t(Saturate24(primary[i])));
+                    WavePut24(out + 6 * i + 3, uint32_t(Saturate24(secondary[i])));
+                }
+                return WaveBytesPerBlock(24);
+            }
             for (uint32_t i = 0; i < BLOCK_FRAMES; ++i) {
                 const uint32_t sample = uint32_t(Saturate24(primary[i]));
                 WavePut24(out + 6 * i, sample);

@@ -29,6 +29,6 @@ void DitherBlock(int32_t* primary, int32_t* secondary, DitherRandom& random);
 
 // Lays one block out as little-endian interleaved frames; returns the bytes
 // to write, WaveBytesPerBlock(bitWidth) (0 for a width other than 16, 24 or
-// 32). secondary is unused for 24 bits, whose samples saturate at
-// -8388608 ... 8388607.
+// 32). 24-bit samples saturate at -8388608 ... 8388607; a null or the same
+// secondary packs primary twice.
 uint32_t PackBlock(int32_t bitWidth, const int32_t* primary, const int32_t* secondary, uint8_t* out);

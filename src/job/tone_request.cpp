@@ -50,6 +50,11 @@ uint32_t MaxAttenuation(int32_t bitWidth)
 RequestRefusal RequestCheck(const ToneRequest& r)
 {
     if (r.attenuation > MaxAttenuation(r.bitWidth)) return Invalid(AttenuationMessage(r.bitWidth));
+    if (r.signal != SignalKind::Sine) {
+        if (r.seconds <= 0 || r.sampleRate <= 0)
+            return Invalid("Sample rate, frequency and duration must be positive numbers.");
+        return {};
+    }
     // "Truncates to 0" without converting: a huge or NaN frequency has no int.
     if (r.seconds == 0 || r.sampleRate == 0 || std::fabs(r.frequency) < 1.0)
         return Invalid("nSeconds = 0 or nSampleRate = 0 or Frequency = 0");

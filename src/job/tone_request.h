@@ -2,6 +2,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "job/signal_kind.h"
 
 // What the user asks for; the dialog's members and the command line's options.
 struct ToneRequest {
@@ -11,6 +14,15 @@ struct ToneRequest {
     int32_t bitWidth = 32;
     uint32_t attenuation = 0;
     std::string path;  // the output file
+    // Beyond the designed sine (calyx-cli only).
+    SignalKind signal = SignalKind::Sine;
+    SignalChannels channels = SignalChannels::Both;
+    bool exactPhase = false;    // the sine's phase from each sample's index
+    double sweepFrom = 20.0;    // Hz
+    double sweepTo = 20000.0;   // Hz
+    double silence = 1.0;       // seconds after a sweep
+    std::vector<double> tones;  // a multitone's frequencies
+    uint32_t period = 0;        // a multitone's period in frames; 0: the rate
 };
 
 // The dialog's path field holds at most this many characters (its szPath).
@@ -31,7 +43,9 @@ inline constexpr const char* CAPTION_CREATE = "Create wav file...";
 // 90 dB above its last step, 24 bits 138, 32 bits 186.
 uint32_t MaxAttenuation(int32_t bitWidth);
 
-// The number checks of "Create file", in their order; the first failure.
+// The number checks of "Create file", in their order; the first failure. For
+// a signal other than the sine, only those of the rate, duration, width and
+// attenuation (SignalCheck has the rest).
 RequestRefusal RequestCheck(const ToneRequest& request);
 
 // Blocks (BLOCK_FRAMES frames) the request asks for: ceil(seconds x rate / BLOCK_FRAMES).

@@ -18,7 +18,17 @@ struct ToneSetOptions {
     std::string atten = "0";
     std::string seconds = "30";
     std::string bits = "32";
-    std::string out;     // a name pattern with {rate} {freq} {atten} {seconds} {bits}; empty: the default
+    // The other signals' options. Each takes a list as the others do, but
+    // --tones, whose list is one multitone's frequencies.
+    std::string signal = "sine";
+    std::string from = "20";
+    std::string to = "20000";
+    std::string silence = "1";
+    std::string tones = "thirds";
+    std::string period;  // empty: the rate
+    std::string channels = "both";
+    std::string phase = "running";
+    std::string out;     // a name pattern with {rate} {freq} ... {phase}; empty: the default
     std::string outDir;  // a folder for the files; empty: none
 };
 
@@ -26,6 +36,7 @@ struct ToneSetOptions {
 struct ToneSetMember {
     ToneRequest request;
     std::string rate, freq, atten, seconds, bits;
+    std::string signal, from, to, silence, period, channels, phase;
 };
 
 // The octave and third-octave frequencies (ISO 266 nominal values) that the

@@ -9,6 +9,7 @@
 
 #include "job/create_check.h"
 #include "job/generation_worker.h"
+#include "job/signal_check.h"
 #include "synth/tone.h"
 
 namespace {
@@ -66,8 +67,16 @@ std::pair<size_t, size_t> SameFile(const std::vector<ToneSetMember>& members)
 
 std::string Describe(const ToneSetMember& m)
 {
-    return "--rate " + m.rate + " --freq " + m.freq + " --atten " + m.atten + " --seconds " + m.seconds +
-           " --bits " + m.bits;
+    const SignalKind k = m.request.signal;
+    std::string text = k == SignalKind::Sine ? "" : "--signal " + m.signal + " ";
+    text += "--rate " + m.rate;
+    if (k == SignalKind::Sine) text += " --freq " + m.freq;
+    text += " --atten " + m.atten + " --seconds " + m.seconds + " --bits " + m.bits;
+    if (k == SignalKind::Sweep) text += " --from " + m.from + " --to " + m.to + " --silence " + m.silence;
+    if (k == SignalKind::Multitone) text += " --period " + m.period;
+    if (m.request.channels != SignalChannels::Both) text += " --channels " + m.channels;
+    if (m.request.exactPhase) text += " --phase " + m.phase;
+    return text;
 }
 
 }  // namespace
@@ -80,8 +89,10 @@ std::string ToneSetCheck(const std::vector<ToneSetMember>& members)
         if (!names.insert(m.request.path).second)
             return who +
                    "the files' names would repeat. Give --out a placeholder for every option with more "
-                   "than one value: {rate} {freq} {atten} {seconds} {bits}.";
-        for (const std::string* value : {&m.rate, &m.freq, &m.atten, &m.seconds, &m.bits})
+                   "than one value: {signal} {rate} {freq} {atten} {seconds} {bits} {from} {to} {silence} "
+                   "{period} {channels} {phase}.";
+        for (const std::string* value :
+             {&m.rate, &m.freq, &m.atten, &m.seconds, &m.bits, &m.from, &m.to, &m.silence, &m.period})
             if (UnfitForWindows(*value))
                 return who + "the value '" + *value + "' cannot be part of a file name on Windows.";
     }
@@ -95,8 +106,10 @@ std::string ToneSetCheck(const std::vector<ToneSetMember>& members)
         const std::string who = m.request.path + " (" + Describe(m) + "): ";
         const ToneRequest& r = m.request;
         if (const RequestRefusal p = RequestCheck(r)) return who + p.caption + " " + p.message;
-        if (!TonePlanFits(r.attenuation, r.bitWidth, double(r.sampleRate), r.frequency, double(r.seconds)))
+        if (r.signal == SignalKind::Sine &&
+            !TonePlanFits(r.attenuation, r.bitWidth, double(r.sampleRate), r.frequency, double(r.seconds)))
             return who + CAPTION_CREATE + " " + MESSAGE_TOO_SHORT;
+        if (const std::string why = SignalCheck(r); !why.empty()) return who + why;
         if (!RequestPathCanBeCreated(r.path)) return who + CAPTION_PATH + " " + MESSAGE_PATH;
     }
     return {};

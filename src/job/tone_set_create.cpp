@@ -46,7 +46,9 @@ std::vector<JobResult> ToneSetCreate(const std::vector<ToneSetMember>& members, 
                                      const Stop& stop, ToneSetHost& host, const WaveIo& io)
 {
     const size_t n = members.size();
-    std::vector<JobResult> results(n, JobResult{JobEnd::Stopped, 0, 0, false, false});
+    JobResult notMade;
+    notMade.end = JobEnd::Stopped;
+    std::vector<JobResult> results(n, notMade);
     // The caller's stop or a failed member: no member starts any more, and
     // those under way see it as their own stop.
     Stop setStop(&stop);

@@ -1,6 +1,7 @@
 #include "job/tone_set_expand.h"
 
 #include <filesystem>
+#include <iterator>
 #include <type_traits>
 
 #include "job/request_text.h"
@@ -39,6 +40,27 @@ std::string ReadList(const char* option, const std::string& list, std::vector<st
     return {};
 }
 
+// One option's list of names: each one of `names`, as its index.
+template <size_t N>
+std::string ReadNames(const char* option, const std::string& list, const char* const (&names)[N],
+                      std::vector<std::string>& texts, std::vector<uint32_t>& values)
+{
+    texts = Split(list);
+    for (const std::string& text : texts) {
+        uint32_t i = 0;
+        while (i < N && text != names[i])
+            ++i;
+        if (i == N) {
+            std::string all;
+            for (const char* name : names)
+                all += (all.empty() ? "" : ", ") + std::string(name);
+            return std::string(option) + ": '" + text + "' is not one of the values it takes: " + all + ".";
+        }
+        values.push_back(i);
+    }
+    return {};
+}
+
 void Replace(std::string& text, const std::string& placeholder, const std::string& value)
 {
     for (size_t at = text.find(placeholder); at != std::string::npos;
@@ -46,15 +68,29 @@ void Replace(std::string& text, const std::string& placeholder, const std::strin
         text.replace(at, placeholder.size(), value);
 }
 
+// One option with its values, for the walk over every combination.
+struct Axis {
+    const char* placeholder;
+    const char* namePiece;             // in a default set name, when it varies
+    std::vector<std::string> texts;    // as written
+    std::string ToneSetMember::*text;  // where the member keeps it
+    bool (*appliesTo)(SignalKind);     // null: to every signal
+};
+
+bool SineOnly(SignalKind k) { return k == SignalKind::Sine; }
+bool SweepOnly(SignalKind k) { return k == SignalKind::Sweep; }
+bool MultitoneOnly(SignalKind k) { return k == SignalKind::Multitone; }
+
 }  // namespace
 
 std::string ToneSetExpand(const ToneSetOptions& o, const std::string& currentDir,
                           std::vector<ToneSetMember>& members)
 {
-    std::vector<std::string> rateTexts, freqTexts, attenTexts, secondsTexts, bitsTexts;
+    std::vector<std::string> rateTexts, freqTexts, attenTexts, secondsTexts, bitsTexts, signalTexts,
+        fromTexts, toTexts, silenceTexts, periodTexts, channelsTexts, phaseTexts, toneTexts;
     std::vector<int32_t> rates, seconds, bits;
-    std::vector<double> freqs;
-    std::vector<uint32_t> attens;
+    std::vector<double> freqs, froms, tos, silences, tones;
+    std::vector<uint32_t> attens, signals, periods, channels, phases;
     const auto joined = [](const auto& names) {
         std::string list;
         for (const char* f : names) {
@@ -66,25 +102,50 @@ std::string ToneSetExpand(const ToneSetOptions& o, const std::string& currentDir
     const std::string freqList = o.freq == "octaves"  ? joined(OCTAVE_FREQUENCIES)
                                  : o.freq == "thirds" ? joined(THIRD_OCTAVE_FREQUENCIES)
                                                       : o.freq;
+    const std::string toneList = o.tones == "octaves"  ? joined(OCTAVE_FREQUENCIES)
+                                 : o.tones == "thirds" ? joined(THIRD_OCTAVE_FREQUENCIES)
+                                                       : o.tones;
     for (const std::string& refusal :
          {ReadList("--rate", o.rate, rateTexts, rates), ReadList("--freq", freqList, freqTexts, freqs),
           ReadList("--atten", o.atten, attenTexts, attens),
           ReadList("--seconds", o.seconds, secondsTexts, seconds),
-          ReadList("--bits", o.bits, bitsTexts, bits)})
+          ReadList("--bits", o.bits, bitsTexts, bits),
+          ReadNames("--signal", o.signal, SIGNAL_KIND_NAMES, signalTexts, signals),
+          ReadList("--from", o.from, fromTexts, froms), ReadList("--to", o.to, toTexts, tos),
+          ReadList("--silence", o.silence, silenceTexts, silences),
+          ReadList("--tones", toneList, toneTexts, tones),
+          ReadList("--period", o.period.empty() ? "0" : o.period, periodTexts, periods),
+          ReadNames("--channels", o.channels, SIGNAL_CHANNELS_NAMES, channelsTexts, channels),
+          ReadNames("--phase", o.phase, SIGNAL_PHASE_NAMES, phaseTexts, phases)})
         if (!refusal.empty()) return refusal;
     for (size_t i = 0; i < bits.size(); ++i)
         if (bits[i] != 16 && bits[i] != 24 && bits[i] != 32)
             return "--bits: '" + bitsTexts[i] + "' is not one of the values it takes: 16, 24 or 32.";
+    if (o.period.empty()) periodTexts = {"rate"};
+
+    // The outermost first, the last varying fastest.
+    Axis axes[] = {
+        {"{signal}", "-{signal}", signalTexts, &ToneSetMember::signal, nullptr},
+        {"{rate}", "-{rate}sps", rateTexts, &ToneSetMember::rate, nullptr},
+        {"{freq}", "-{freq}Hz", freqTexts, &ToneSetMember::freq, SineOnly},
+        {"{atten}", "-{atten}dB", attenTexts, &ToneSetMember::atten, nullptr},
+        {"{seconds}", "-{seconds}s", secondsTexts, &ToneSetMember::seconds, nullptr},
+        {"{bits}", "-{bits}bit", bitsTexts, &ToneSetMember::bits, nullptr},
+        {"{from}", "-from{from}Hz", fromTexts, &ToneSetMember::from, SweepOnly},
+        {"{to}", "-to{to}Hz", toTexts, &ToneSetMember::to, SweepOnly},
+        {"{silence}", "-silence{silence}s", silenceTexts, &ToneSetMember::silence, SweepOnly},
+        {"{period}", "-period{period}", periodTexts, &ToneSetMember::period, MultitoneOnly},
+        {"{channels}", "-{channels}", channelsTexts, &ToneSetMember::channels, nullptr},
+        {"{phase}", "-{phase}phase", phaseTexts, &ToneSetMember::phase, SineOnly},
+    };
+    constexpr size_t AXES = std::size(axes);
 
     // A set's default name carries every option that varies.
     std::string pattern = o.out;
     if (pattern.empty()) {
         std::string name = "tone";
-        if (rates.size() > 1) name += "-{rate}sps";
-        if (freqs.size() > 1) name += "-{freq}Hz";
-        if (attens.size() > 1) name += "-{atten}dB";
-        if (seconds.size() > 1) name += "-{seconds}s";
-        if (bits.size() > 1) name += "-{bits}bit";
+        for (const Axis& a : axes)
+            if (a.texts.size() > 1) name += a.namePiece;
         pattern = name == "tone" ? DEFAULT_FILE_NAME : name + ".wav";
     }
     namespace fs = std::filesystem;
@@ -98,29 +159,41 @@ std::string ToneSetExpand(const ToneSetOptions& o, const std::string& currentDir
         pattern = RequestDefaultPath(currentDir);
 
     members.clear();
-    for (size_t r = 0; r < rates.size(); ++r)
-        for (size_t f = 0; f < freqs.size(); ++f)
-            for (size_t a = 0; a < attens.size(); ++a)
-                for (size_t s = 0; s < seconds.size(); ++s)
-                    for (size_t b = 0; b < bits.size(); ++b) {
-                        ToneSetMember& m = members.emplace_back();
-                        m.rate = rateTexts[r];
-                        m.freq = freqTexts[f];
-                        m.atten = attenTexts[a];
-                        m.seconds = secondsTexts[s];
-                        m.bits = bitsTexts[b];
-                        m.request.sampleRate = rates[r];
-                        m.request.frequency = freqs[f];
-                        m.request.attenuation = attens[a];
-                        m.request.seconds = seconds[s];
-                        m.request.bitWidth = bits[b];
-                        m.request.path = pattern;
-                        Replace(m.request.path, "{rate}", m.rate);
-                        Replace(m.request.path, "{freq}", m.freq);
-                        Replace(m.request.path, "{atten}", m.atten);
-                        Replace(m.request.path, "{seconds}", m.seconds);
-                        Replace(m.request.path, "{bits}", m.bits);
-                    }
+    size_t at[AXES] = {};
+    for (;;) {
+        const auto signal = SignalKind(signals[at[0]]);
+        // An option a signal does not use takes only its first value: no
+        // member repeats another.
+        bool repeat = false;
+        for (size_t a = 0; a < AXES; ++a)
+            repeat = repeat || (at[a] > 0 && axes[a].appliesTo && !axes[a].appliesTo(signal));
+        if (!repeat) {
+            ToneSetMember& m = members.emplace_back();
+            ToneRequest& r = m.request;
+            for (size_t a = 0; a < AXES; ++a)
+                m.*axes[a].text = axes[a].texts[at[a]];
+            r.signal = signal;
+            r.sampleRate = rates[at[1]];
+            r.frequency = freqs[at[2]];
+            r.attenuation = attens[at[3]];
+            r.seconds = seconds[at[4]];
+            r.bitWidth = bits[at[5]];
+            r.sweepFrom = froms[at[6]];
+            r.sweepTo = tos[at[7]];
+            r.silence = silences[at[8]];
+            r.period = periods[at[9]];
+            r.channels = SignalChannels(channels[at[10]]);
+            r.exactPhase = phases[at[11]] == 1;
+            if (signal == SignalKind::Multitone) r.tones = tones;
+            r.path = pattern;
+            for (size_t a = 0; a < AXES; ++a)
+                Replace(r.path, axes[a].placeholder, axes[a].texts[at[a]]);
+        }
+        size_t a = AXES;
+        while (a > 0 && ++at[a - 1] == axes[a - 1].texts.size())
+            at[--a] = 0;
+        if (a == 0) break;
+    }
     if (o.out == "-" && members.size() > 1)
         return "--out -: a set of " + std::to_string(members.size()) +
                " files cannot go to standard output, which takes one file. Give --out a name pattern or "

@@ -39,6 +39,7 @@ struct ToneMultitone {
     int64_t correction = 0;                      // units added over the faded periods
     std::unique_ptr<double[]> shape;             // the period over its peak: in [-1, 1]
     std::unique_ptr<int32_t[]> samples;          // shape x amplitude, truncated toward zero
+    std::unique_ptr<int32_t[]> faded;            // the first and last periods, corrections in
     char refusal[160] = {};
 };
 
@@ -47,6 +48,11 @@ struct ToneMultitone {
 // least `seconds` (and 4 periods). False, with the reason in p.refusal, when
 // a tone is outside the bins above 0 and below half the period, two tones
 // share a bin, the file outgrows 32-bit counts or memory runs out.
+// The refusals and layout of ToneMultitonePlan alone (bins, periods), without
+// the phase search: cheap, for checking a request before any file is made.
+bool ToneMultitoneLayout(ToneMultitone& p, const double* frequencies, const double* amplitudes,
+                         uint32_t count, uint32_t rate, uint32_t period, double seconds, double amplitude);
+
 bool ToneMultitonePlan(ToneMultitone& p, const double* frequencies, const double* amplitudes, uint32_t count,
                        uint32_t rate, uint32_t period, double seconds, double amplitude);
 

@@ -162,13 +162,16 @@ void ToneSweepMake(const ToneSweep& p, uint32_t first, uint32_t count, int32_t* 
             continue;
         }
         double gains[BLOCK_FRAMES];
-        for (uint32_t i = 0; i < run; ++i) {
-            const uint32_t at = n + i;
-            gains[i] = at >= p.sweepFrames    ? 0.0
-                       : at < p.rampIn        ? ToneRampGain(p.rampIn, p.rampIn - 1 - at, p.amplitude)
-                       : at >= p.rampOutStart ? ToneRampGain(rampOut, at - p.rampOutStart, p.amplitude)
-                                              : p.amplitude;
-        }
+        if (n >= p.rampIn && n + run <= p.rampOutStart)
+            std::fill(gains, gains + run, p.amplitude);  // between the fades
+        else
+            for (uint32_t i = 0; i < run; ++i) {
+                const uint32_t at = n + i;
+                gains[i] = at >= p.sweepFrames    ? 0.0
+                           : at < p.rampIn        ? ToneRampGain(p.rampIn, p.rampIn - 1 - at, p.amplitude)
+                           : at >= p.rampOutStart ? ToneRampGain(rampOut, at - p.rampOutStart, p.amplitude)
+                                                  : p.amplitude;
+            }
         Samples(p.steps + within, GroupScale(p, group), p.wholeK, gains, out + done, run);
         done += run;
     }

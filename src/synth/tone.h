@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "base/stop.h"
 #include "synth/block_frames.h"
 #include "synth/exact_float.h"
+#include "synth/exact_phase.h"
 #include "synth/tone_phase.h"
 
 // Peaks at 0 dB sit just below full scale (the 16-bit peak leaves room for the dither).
@@ -17,6 +19,8 @@ inline constexpr double FULL_SCALE_DB_24 = 138.4737969699925;
 
 // Each ramp covers the fewest whole cycles lasting more than this, at most half the tone.
 inline constexpr double RAMP_MIN_SECONDS = 0.01;
+// The longest repeating sustain an exact-phase tone keeps (4 bytes a sample).
+inline constexpr uint32_t EXACT_PERIOD_MAX = 1u << 20;
 // Tones up to this long get a dry run, and with it a DC sum cancelled to zero.
 inline constexpr double DC_CANCEL_MAX_SECONDS = 10.0;
 // A fractional correction left over at the last sample counts as a unit from 0.9 on.
@@ -39,6 +43,14 @@ struct ToneGenerator {
         double dcPerSample = 0.0;  // or a fraction added to every sample
         uint8_t fractionalDc = 0;
         TonePhaseTable phases;  // the phase of any sample, without the sums before it
+        // Exact phase: each sample's sine from its index (the running phase's
+        // sample n stands at n + 1 steps, and so does this one's).
+        uint8_t exactPhase = 0;
+        ToneExactPhase exact;
+        // A tone whose exact sustain repeats within EXACT_PERIOD_MAX samples
+        // keeps one period of it; the sustain is then copied. Shared, read only.
+        std::shared_ptr<const int32_t[]> sustainPeriod;
+        uint32_t sustainPeriodLength = 0;
     };
     struct Run {
         uint32_t position = 0;  // samples made so far
@@ -82,8 +94,10 @@ void ToneMake(ToneGenerator& g, int32_t* out, uint32_t count);
 
 // Leaves g.planned clear when the request cannot be planned, or when the
 // stop (the job's, when given) is requested during its dry run.
+// exactPhase: each sample's phase from its index (ToneExactPhase) instead of
+// the running sum; the layout, fades and corrections are the same.
 void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double sampleRate, double frequency,
-              double duration, const Stop* stop = nullptr);
+              double duration, const Stop* stop = nullptr, bool exactPhase = false);
 
 // Whether TonePlan plans this request: its layout alone, without the dry run,
 // so it costs next to nothing.
@@ -95,8 +109,8 @@ void ToneChooseCorrection(ToneGenerator::Plan& plan, int64_t dcSum);
 
 // Sets the run to where it stands after `position` samples (a block's first
 // sample), as if they had been made, for a plan whose state there can be
-// known without making them: one with a phase table and no fractional
-// correction. False, and the run undefined, for any other.
+// known without making them: one with a phase table (or exact phase) and no
+// fractional correction. False, and the run undefined, for any other.
 bool ToneSeek(ToneGenerator& g, uint32_t position);
 
 // Fills primary with the next BLOCK_FRAMES samples (zeros after the tone's

@@ -46,6 +46,45 @@ VECTOR_CLONES_512 int64_t SineChunkAt(const double* phases, double gain, int32_t
     return sum;
 }
 
+// Exact-phase samples: gains[i] x sines[i] (or one gain), truncated; their sum.
+VECTOR_CLONES int64_t ScaleChunk(const double* sines, const double* gains, int32_t* v, uint32_t n)
+{
+    int64_t sum = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        v[i] = int32_t(sines[i] * gains[i]);
+        sum += v[i];
+    }
+    return sum;
+}
+
+VECTOR_CLONES int64_t ScaleChunkAt(const double* sines, double gain, int32_t* v, uint32_t n)
+{
+    int64_t sum = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        v[i] = int32_t(sines[i] * gain);
+        sum += v[i];
+    }
+    return sum;
+}
+
+// Sustain samples at..at + n - 1 copied from the kept period; their sum.
+int64_t CopyPeriod(const ToneGenerator::Plan& p, uint32_t at, int32_t* v, uint32_t n)
+{
+    int64_t sum = 0;
+    uint32_t j = at % p.sustainPeriodLength;
+    for (uint32_t i = 0; i < n;) {
+        const uint32_t run = std::min(n - i, p.sustainPeriodLength - j);
+        const int32_t* from = p.sustainPeriod.get() + j;
+        for (uint32_t k = 0; k < run; ++k) {
+            v[i + k] = from[k];
+            sum += from[k];
+        }
+        i += run;
+        j = 0;
+    }
+    return sum;
+}
+
 // Ramp gains first, first + step, ... of a ramp of `length` samples.
 VECTOR_CLONES_512 void RampGains(uint32_t length, uint32_t first, int32_t step, double amplitude,
                                  double* gains, uint32_t n)
@@ -85,9 +124,13 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
     for (uint32_t done = 0; done < count;) {
         const uint32_t n = std::min(CHUNK, count - done);
         const uint32_t at = run.position + done;
-        if (plan.phases.used && (!segment || at - segment->start >= segment->count))
+        if (!plan.exactPhase && plan.phases.used && (!segment || at - segment->start >= segment->count))
             segment = TonePhaseFind(plan.phases, at);
-        if (segment && at + n - segment->start <= segment->count) {
+        if (plan.exactPhase) {
+            // Here `phases` holds the sines themselves; nothing runs on.
+            if (G != Gain::Sustain || plan.sustainPeriodLength == 0)
+                ToneExactPhaseSines(plan.exact, at + 1, n, phases);
+        } else if (segment && at + n - segment->start <= segment->count) {
             SegmentPhases(*segment, double(at - segment->start), phases, n);
         } else {
             for (uint32_t i = 0; i < n; ++i) {
@@ -95,7 +138,7 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
                 phases[i] = phase;
             }
         }
-        phase = phases[n - 1];
+        if (!plan.exactPhase) phase = phases[n - 1];
         // The ramp-up reads the gains from the last to the first, the
         // ramp-down from the first to the last: mirror images.
         if constexpr (G == Gain::RampUp)
@@ -103,8 +146,15 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
         else if constexpr (G == Gain::RampDown)
             RampGains(plan.rampLength, at - ToneRampDownStart(plan), 1, plan.amplitude, gains, n);
         int32_t* v = out ? out + done : scratch;
-        const int64_t chunkSum =
-            G == Gain::Sustain ? SineChunkAt(phases, plan.amplitude, v, n) : SineChunk(phases, gains, v, n);
+        int64_t chunkSum;
+        if (plan.exactPhase && G == Gain::Sustain && plan.sustainPeriodLength != 0)
+            chunkSum = CopyPeriod(plan, at, v, n);
+        else if (plan.exactPhase)
+            chunkSum = G == Gain::Sustain ? ScaleChunkAt(phases, plan.amplitude, v, n)
+                                          : ScaleChunk(phases, gains, v, n);
+        else
+            chunkSum = G == Gain::Sustain ? SineChunkAt(phases, plan.amplitude, v, n)
+                                          : SineChunk(phases, gains, v, n);
         if constexpr (Corrected) {
             for (uint32_t i = 0; i < n; ++i) {
                 run.dcFraction += plan.dcPerSample;

@@ -1,8 +1,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <numeric>
 
 #include "synth/tone.h"
+#include "synth/signal_counts.h"
 #include "synth/tone_math.h"
 
 namespace {
@@ -129,6 +133,28 @@ bool PlanWithoutDryRun(ToneGenerator::Plan& p, bool& whole, uint32_t attenuation
     return true;
 }
 
+// The exact phase, and the sustain's period where it repeats soon enough: a
+// whole frequency W repeats every rate / gcd(W, rate) samples.
+bool PlanExactPhase(ToneGenerator::Plan& p, double sampleRate, double frequency)
+{
+    if (sampleRate != std::floor(sampleRate) || !(sampleRate < TONE_FRAMES_LIMIT)) return false;
+    const uint32_t rate = uint32_t(sampleRate);
+    if (!ToneExactPhasePlan(p.exact, frequency, rate)) return false;
+    p.exactPhase = 1;
+    if (p.exact.fraction != 0) return true;
+    const uint32_t length = rate / std::gcd(p.exact.wholeModRate, rate);
+    if (length > EXACT_PERIOD_MAX) return true;
+    std::shared_ptr<int32_t[]> values(new (std::nothrow) int32_t[length]);
+    std::unique_ptr<double[]> sines(new (std::nothrow) double[length]);
+    if (!values || !sines) return true;  // made sample by sample instead
+    ToneExactPhaseSines(p.exact, 1, length, sines.get());
+    for (uint32_t i = 0; i < length; ++i)
+        values[i] = int32_t(sines[i] * p.amplitude);
+    p.sustainPeriod = values;
+    p.sustainPeriodLength = length;
+    return true;
+}
+
 }  // namespace
 
 bool TonePlanFits(uint32_t attenuation, int32_t bitWidth, double sampleRate, double frequency,
@@ -140,15 +166,19 @@ bool TonePlanFits(uint32_t attenuation, int32_t bitWidth, double sampleRate, dou
 }
 
 void TonePlan(ToneGenerator& g, uint32_t attenuation, int32_t bitWidth, double sampleRate, double frequency,
-              double duration, const Stop* stop)
+              double duration, const Stop* stop, bool exactPhase)
 {
     if (g.planned) return;
     ToneGenerator::Plan p;
     bool whole;
     if (!PlanWithoutDryRun(p, whole, attenuation, bitWidth, sampleRate, frequency, duration)) return;
     const uint32_t rampDownStart = ToneRampDownStart(p);
-    // One sample more than the layout: the dry run may lengthen the sustain.
-    TonePhaseBuild(p.phases, p.phaseStep, ToneTotalSamples(p) + 1);
+    if (exactPhase) {
+        if (!PlanExactPhase(p, sampleRate, frequency)) return;
+    } else {
+        // One sample more than the layout: the dry run may lengthen the sustain.
+        TonePhaseBuild(p.phases, p.phaseStep, ToneTotalSamples(p) + 1);
+    }
     g.plan = p;
 
     if (duration <= DC_CANCEL_MAX_SECONDS) {

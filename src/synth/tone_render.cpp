@@ -64,11 +64,11 @@ uint32_t PointsBefore(const ToneGenerator::Plan& p, uint32_t before, bool& lastD
 bool ToneSeek(ToneGenerator& g, uint32_t position)
 {
     const ToneGenerator::Plan& p = g.plan;
-    if (p.fractionalDc || p.phases.used == 0 || position % BLOCK_FRAMES != 0) return false;
+    if (p.fractionalDc || (p.phases.used == 0 && !p.exactPhase) || position % BLOCK_FRAMES != 0) return false;
     const uint32_t made = std::min(position, ToneTotalSamples(p));
     ToneResetRun(g);
     g.run.position = made;
-    if (made > 0) {
+    if (made > 0 && !p.exactPhase) {
         const TonePhaseSegment* s = TonePhaseFind(p.phases, made - 1);
         if (!s) return false;
         g.run.phase = TonePhaseAt(*s, made - 1);

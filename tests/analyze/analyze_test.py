@@ -366,8 +366,34 @@ def group_cli(tmp):
     check("fade in" in text and "frequency (Hz)" in text and "dBFS" in text and "H2" in text, "labels in the picture")
 
 
+def group_signals(tmp):
+    """calyx-cli's other signals are named, not fitted as one tone; the sine
+    with exact phase reaches the SINAD its 32 bits allow."""
+    cases = [  # options, what the report must say, frequencies it names (within 2 %)
+        (["--signal", "sweep", "--rate", "48000", "--seconds", "5"], "a sweep from about", (20, 20000)),
+        (["--signal", "sweep", "--from", "100", "--to", "10000", "--rate", "44100", "--seconds", "4",
+          "--silence", "0", "--bits", "16"], "a sweep from about", (100, 10000)),
+        (["--signal", "multitone", "--rate", "48000", "--seconds", "3"], "a multitone of 31 tones", (20, 20000)),
+        (["--signal", "multitone", "--tones", "octaves", "--rate", "96000", "--seconds", "4", "--bits", "24"],
+         "a multitone of 10 tones", (32, 16000)),
+        (["--signal", "smpte", "--rate", "48000", "--seconds", "3"], "two tones at", (60, 7000)),
+        (["--signal", "ccif", "--rate", "44100", "--seconds", "3", "--bits", "16"], "two tones at", (19000, 20000)),
+    ]
+    for args, says, freqs in cases:
+        text, _ = analyze(calyx(tmp, args))
+        line = next((l for l in text.stdout.splitlines() if "not one tone:" in l), "")
+        found = [float(v) for v in line.replace(",", " ").split() if v.replace(".", "").isdigit()]
+        check(says in line and "SINAD" not in text.stdout, f"{args}: {line!r}")
+        check(len(found) >= 2 and all(abs(f - w) <= 0.02 * w for f, w in zip(found[-2:], freqs)),
+              f"{args}: frequencies {found} for {freqs}")
+    _, doc = analyze("--json", calyx(tmp, ["--phase", "exact"]))
+    sinad = doc["channels"][0]["sinad_db"]
+    print(f"the default request with --phase exact: SINAD {sinad:.2f} dB")
+    check(sinad >= 185, f"--phase exact: SINAD {sinad:.2f} dB")
+
+
 GROUPS = {"accuracy": group_accuracy, "convergence": group_convergence, "calyx": group_calyx,
-          "files": group_files, "notone": group_notone, "cli": group_cli}
+          "files": group_files, "notone": group_notone, "cli": group_cli, "signals": group_signals}
 
 tmp = tempfile.mkdtemp(prefix="calyx-analyze-")
 try:

@@ -3,14 +3,16 @@
 // calyx-cli's files with.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 #include <memory>
 
 #include "job/tone_blocks.h"
 
 int main(int argc, char** argv)
 {
-    if (argc != 7) {
-        std::fprintf(stderr, "usage: engine_dump RATE FREQ ATTEN SECONDS BITS OUT\n");
+    if (argc != 7 && argc != 8) {
+        std::fprintf(stderr, "usage: engine_dump RATE FREQ ATTEN SECONDS BITS OUT [SIGNAL|exact]\n");
         return 2;
     }
     ToneRequest r;
@@ -19,6 +21,9 @@ int main(int argc, char** argv)
     r.attenuation = uint32_t(std::strtoul(argv[3], nullptr, 10));
     r.seconds = std::atoi(argv[4]);
     r.bitWidth = std::atoi(argv[5]);
+    for (int k = 0; argc == 8 && k < int(std::size(SIGNAL_KIND_NAMES)); ++k)
+        if (std::strcmp(argv[7], SIGNAL_KIND_NAMES[k]) == 0) r.signal = SignalKind(k);
+    r.exactPhase = argc == 8 && std::strcmp(argv[7], "exact") == 0;  // the sine with exact phase
     auto t = std::make_unique<ToneBlocks>();
     if (!ToneBlocksPlan(*t, r)) return 1;
     std::FILE* out = std::fopen(argv[6], "wb");

@@ -34,9 +34,10 @@ rm -rf "$out"
 mkdir -p "$out"
 cd "$out"
 
-# rate, frequency, attenuation, seconds, bits: the default tone (no dry run,
-# phases up to 2e5 rad), a dithered one, a unit-corrected one, a fractional
-# one at 0 dB, and a long high-rate one.
+# rate, frequency, attenuation, seconds, bits (and more options): the
+# default tone (no dry run, phases up to 2e5 rad), a dithered one, a
+# unit-corrected one, a fractional one at 0 dB, a long high-rate one; then
+# one file of every other signal, with channels routed and dither.
 requests=(
   "384000 1000 0 30 32"
   "44100 997 0 3 16"
@@ -44,13 +45,23 @@ requests=(
   "48000 1000.3 3 2 32"
   "8000 112.9 0 1 32"
   "768000 19999.7 20 60 16"
+  "384000 997 0 30 32 --phase exact"
+  "48000 1000.3 0 3 24 --phase exact"
+  "48000 1000 0 5 32 --signal sweep"
+  "96000 1000 10 3 16 --signal sweep --from 50 --to 40000 --silence 0.5 --channels inverted"
+  "48000 1000 0 5 24 --signal multitone"
+  "44100 1000 0 4 32 --signal multitone --tones octaves --period 4096 --channels right"
+  "96000 1000 0 3 16 --signal smpte --channels inverted"
+  "44100 1000 0 3 32 --signal ccif --channels left"
 )
 status=0
 n=0
 for r in "${requests[@]}"; do
-  read -r rate freq atten seconds bits <<<"$r"
+  read -r rate freq atten seconds bits more <<<"$r"
   n=$((n + 1))
   args=(--quiet --rate "$rate" --freq "$freq" --atten "$atten" --seconds "$seconds" --bits "$bits")
+  read -r -a more <<<"${more:-}"
+  args+=("${more[@]}")
   same=(linux)
   "$root/build/native/src/cli/calyx-cli" "${args[@]}" --out "linux-$n.wav"
   for b in "${builds[@]:1}"; do

@@ -58,7 +58,7 @@ TEST(PackBlock, FramesAreInterleavedLittleEndian)
             left[i] = int32_t(int64_t(top) * int32_t(i % 37) / 36 - (i % 2 ? top / 3 : 0));
             right[i] = -left[i] - 1;
         }
-        left[0] = -1;
+        left[0] = right[0] = -1;
         left[1] = top;
         left[2] = -top - 1;
         Out out;
@@ -66,7 +66,7 @@ TEST(PackBlock, FramesAreInterleavedLittleEndian)
         for (uint32_t i = 0; i < FRAMES; ++i) {
             const uint8_t* frame = out.data() + i * 2 * bytes;
             ASSERT_EQ(Le(frame, bytes), left[i]) << "frame " << i;
-            ASSERT_EQ(Le(frame + bytes, bytes), w.bits == 24 ? left[i] : right[i]) << "frame " << i;
+            ASSERT_EQ(Le(frame + bytes, bytes), right[i]) << "frame " << i;
         }
         // Frame 0 is -1 in both channels: every byte FF.
         for (int i = 0; i < 2 * bytes; ++i)

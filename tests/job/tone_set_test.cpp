@@ -57,6 +57,36 @@ TEST(ToneSetExpand, EveryCombinationNamedByItsValues)
     }
 }
 
+// Signals in a set: the name carries each one; an option a signal does not
+// use takes its first value only, so no two members are the same file.
+TEST(ToneSetExpand, SignalsTakeOnlyTheOptionsTheyUse)
+{
+    ToneSetOptions o;
+    o.signal = "sine,sweep,multitone";
+    o.freq = "100,1000";
+    o.to = "10000,20000";
+    o.channels = "left,inverted";
+    const auto members = Expand(o);
+    // sine: 2 freq x 2 channels; sweep: 2 to x 2 channels; multitone: 2 channels.
+    ASSERT_EQ(members.size(), 10u);
+    EXPECT_EQ(members[0].request.path, "tone-sine-100Hz-to10000Hz-left.wav");
+    EXPECT_EQ(members[4].request.signal, SignalKind::Sweep);
+    EXPECT_EQ(members[4].request.sweepTo, 10000.0);
+    EXPECT_EQ(members[7].request.channels, SignalChannels::Inverted);
+    EXPECT_EQ(members[8].request.path, "tone-multitone-100Hz-to10000Hz-left.wav");
+    EXPECT_EQ(members[8].request.tones.size(), 31u);  // the third octaves by default
+    for (const char* bad : {"signal", "channels", "phase"}) {
+        ToneSetOptions b;
+        (std::string(bad) == "signal"     ? b.signal
+         : std::string(bad) == "channels" ? b.channels
+                                          : b.phase) = "x";
+        std::string refusal;
+        Expand(b, &refusal);
+        EXPECT_EQ(refusal.find(std::string("--") + bad + ": 'x' is not one of the values it takes: "), 0u)
+            << refusal;
+    }
+}
+
 TEST(ToneSetExpand, RefusesValuesThatAreNotNumbers)
 {
     for (const char* bits : {"16,", "16,20", "0x10", "16;24"}) {
