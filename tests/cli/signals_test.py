@@ -201,7 +201,7 @@ def group_kind_stops(tmp):
         def limit_size():
             resource.setrlimit(resource.RLIMIT_FSIZE, (140 + 10 * 4096, resource.RLIM_INFINITY))
         r = run(["--signal", kind, "--rate", "48000", "--seconds", "1", "--out", limited], preexec=limit_size)
-        check(r.returncode == 1 and r.stderr == f"{CREATE} {WRITE_FAILED}\n", f"{kind} limit: {r.returncode} {r.stderr!r}")
+        check(r.returncode == 1 and r.stderr == f"{CREATE} {WRITE_FAILED}\nThe system says: File too large.\n", f"{kind} limit: {r.returncode} {r.stderr!r}")
         check(check_finished(limited, 32, 48000, 10, f"{kind} limit") == 10, f"{kind} limit: 10 blocks")
 
 
