@@ -59,6 +59,9 @@ void Finish(const WaveInfo& info, AnalyzeChannelWork& w, const AnalyzeResidual& 
         harmonicPower += h * h;
     }
     out.hasThd = !residual.harmonicAmplitudes.empty();
+    out.residualSustained = !w.enveloped;
+    out.harmonicCos = residual.harmonicCos;
+    out.harmonicSin = residual.harmonicSin;
     if (out.hasThd) out.thdDb = 10 * std::log10(std::max(harmonicPower, 1e-300) / (amp * amp));
 }
 
@@ -179,7 +182,7 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info,
 
 }  // namespace
 
-AnalyzeFileResult AnalyzeFile(const std::string& path, unsigned threads)
+AnalyzeFileResult AnalyzeFile(const std::string& path, unsigned threads, const AnalyzeMeasureOptions& options)
 {
     AnalyzeFileResult result;
     result.path = path;
@@ -199,5 +202,6 @@ AnalyzeFileResult AnalyzeFile(const std::string& path, unsigned threads)
     }
 
     result.calyx = AnalyzeCalyxCheck(result);
+    AnalyzeMeasure(result, options, threads);
     return result;
 }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "analyze/figures.h"
+#include "analyze/measure_options.h"
 #include "wave/wave_reader.h"
 
 // The analysis behind `calyx-cli analyze`: levels and exact sums of every
@@ -52,6 +54,12 @@ struct AnalyzeChannelResult {
     bool hasThd = false;  // false when no harmonic lies below half the rate
     double thdDb = 0.0;
     std::vector<double> harmonicsDb;  // harmonics 2, 3, ... below half the rate
+
+    // The harmonics' fits and whether they, and the residual, cover a
+    // sustained part: what the figures in a band start from.
+    bool residualSustained = false;
+    std::vector<double> harmonicCos, harmonicSin;
+    AnalyzeChannelFigures figures;
 };
 
 // How the file meets the layout and promises of Calyx's own files.
@@ -69,7 +77,10 @@ struct AnalyzeFileResult {
     WaveInfo info;
     std::vector<AnalyzeChannelResult> channels;
     AnalyzeCalyxChecks calyx;
+    AnalyzeMeasurement measurement;
 };
 
 // Analyses one file: channels in parallel on up to `threads` threads.
-AnalyzeFileResult AnalyzeFile(const std::string& path, unsigned threads);
+// Then the figures in a band (figures.h) as `options` ask.
+AnalyzeFileResult AnalyzeFile(const std::string& path, unsigned threads,
+                              const AnalyzeMeasureOptions& options = {});
