@@ -39,7 +39,7 @@ constexpr double PEAK_OVER_MEDIAN = 1e4;  // 40 dB above the spectrum's median
 constexpr uint64_t FIT_FRAMES_MAX = uint64_t(1) << 20;
 constexpr double EDGE_SHARE = 0.05;  // of a file without a found tone, left out at each end
 constexpr uint32_t BLOCK = 1024;
-constexpr int FREQUENCIES_MAX = 8;
+constexpr int FREQUENCIES_MAX = AnalyzeImd::COMPONENTS_MAX;
 constexpr int UNKNOWNS_MAX = 2 * FREQUENCIES_MAX + 1;
 // What makes a pair: SMPTE's low tone 12 dB above the high one (6 dB
 // either way), far below it; CCIF's two within 6 dB, close together.
@@ -260,6 +260,11 @@ bool AnalyzeMeasureImd(const std::string& path, uint32_t channel, const WaveInfo
     for (int f = 0; f < m; ++f)
         amplitude[f] = index[f] >= 0 ? keptAmplitude[index[f]] : NAN;
 
+    imd.components = m;
+    for (int f = 0; f < m; ++f) {
+        imd.componentHz[f] = nu[f] * info.rate;
+        imd.componentAmplitude[f] = amplitude[f];
+    }
     imd.f1Hz = f1 * info.rate;
     imd.f2Hz = f2 * info.rate;
     if (mode == AnalyzeImdMode::Smpte) {

@@ -20,6 +20,12 @@ struct AnalyzeImd {
     double db = 0.0;
     double d2Db = 0.0;  // CCIF
     double d3Db = 0.0;
+    // The tones and products measured, for the picture: frequency in Hz and
+    // amplitude in sample units (NaN where it could not be measured).
+    static constexpr int COMPONENTS_MAX = 8;
+    int components = 0;
+    double componentHz[COMPONENTS_MAX] = {};
+    double componentAmplitude[COMPONENTS_MAX] = {};
 };
 
 // The channel's two strongest components, measured as `mode` says (Auto: as
