@@ -46,22 +46,42 @@ constexpr uint32_t BLOCK_MAX = 1024;
 // The share of the residual's power that must be left without the
 // harmonics for the difference to be trusted.
 constexpr double EXACT_TOTAL_MIN_SHARE = 0.5;
+// Harmonics weaker than this share of the residual's power are left in it.
+constexpr double HARMONIC_SHARE_MIN = 1e-6;
 constexpr int NOTCH_BINS = 6;      // beyond the window's main lobe
 constexpr int NEIGHBOUR_BINS = 8;  // on each side, whose mean fills the notch
 
 // 4-term Blackman-Harris.
 double Window(uint32_t j, uint32_t n)
 {
-    const double u = ANALYZE_TWO_PI * double(j) / double(n);
-    return 0.35875 - 0.48829 * std::cos(u) + 0.14128 * std::cos(2 * u) - 0.01168 * std::cos(3 * u);
+    // cos 2u and cos 3u from cos u: one cosine per sample.
+    const double c = std::cos(ANALYZE_TWO_PI * double(j) / double(n));
+    return 0.35875 - 0.48829 * c + 0.14128 * (2 * c * c - 1) - 0.01168 * ((4 * c * c - 3) * c);
 }
 
-// One sinusoid to take out of the blocks: its tables and its coefficients.
+// One sinusoid to take out of the blocks: cos and sin of 2 pi nu j over a
+// block, and its coefficients.
 struct Component {
-    AnalyzeBlockTable table;
+    std::vector<double> c, s;
     AnalyzeCycleRate rate;
     double a = 0.0, b = 0.0, offset = 0.0;
 };
+
+Component MakeComponent(double nu, uint32_t block, double a, double b)
+{
+    Component p;
+    p.rate = AnalyzeSplitRate(nu);
+    p.a = a;
+    p.b = b;
+    p.c.resize(block);
+    p.s.resize(block);
+    for (uint32_t j = 0; j < block; ++j) {
+        const double angle = ANALYZE_TWO_PI * AnalyzeCycles(p.rate, j);
+        p.c[j] = std::cos(angle);
+        p.s[j] = std::sin(angle);
+    }
+    return p;
+}
 
 // The bins around frequency nu (cycles per sample) set to the mean of their
 // neighbours on both sides.
@@ -100,16 +120,21 @@ bool AnalyzeNoiseSpectrumOf(const std::string& path, uint32_t channel, uint32_t 
     const uint32_t segments =
         uint32_t(std::clamp<uint64_t>(std::min(fit, BAND_FRAMES_MAX / n), 1, SEGMENTS_MAX));
 
+    // The fundamental with DC, and the harmonics that weigh anything beside
+    // the residual's power (the rest change no figure shown).
     const AnalyzeSine& sine = result.sine;
-    std::vector<Component> parts(1 + result.harmonicCos.size());
-    for (size_t k = 0; k < parts.size(); ++k) {
-        const double nu = sine.nu * double(k + 1);
-        AnalyzeBuildTable(parts[k].table, nu, block);
-        parts[k].rate = AnalyzeSplitRate(nu);
-        parts[k].a = k == 0 ? sine.a : result.harmonicCos[k - 1];
-        parts[k].b = k == 0 ? sine.b : result.harmonicSin[k - 1];
-    }
+    const double fundamental = (sine.a * sine.a + sine.b * sine.b) / 2;
+    const double residual = fundamental * std::pow(10.0, -result.sinadDb / 10);
+    std::vector<Component> parts;
+    parts.push_back(MakeComponent(sine.nu, block, sine.a, sine.b));
     parts[0].offset = sine.offset;
+    double harmonics = 0.0;
+    for (size_t k = 0; k < result.harmonicCos.size(); ++k) {
+        const double a = result.harmonicCos[k], b = result.harmonicSin[k];
+        harmonics += (a * a + b * b) / 2;
+        if ((a * a + b * b) / 2 >= HARMONIC_SHARE_MIN * residual)
+            parts.push_back(MakeComponent(sine.nu * double(k + 2), block, a, b));
+    }
 
     std::vector<double> window(n), samples(n), buffer;
     double windowSquares = 0.0;
@@ -135,8 +160,8 @@ bool AnalyzeNoiseSpectrumOf(const std::string& path, uint32_t channel, uint32_t 
                     const double angle = ANALYZE_TWO_PI * AnalyzeCycles(p.rate, t);
                     const double C = std::cos(angle), S = std::sin(angle);
                     double square;
-                    AnalyzeResidualBlock(k == 0 ? x : r, p.table.c.data(), p.table.s.data(),
-                                         p.a * C + p.b * S, p.b * C - p.a * S, p.offset, m, r, &square);
+                    AnalyzeResidualBlock(k == 0 ? x : r, p.c.data(), p.s.data(), p.a * C + p.b * S,
+                                         p.b * C - p.a * S, p.offset, m, r, &square);
                 }
             });
         if (!ok) return false;
@@ -148,17 +173,11 @@ bool AnalyzeNoiseSpectrumOf(const std::string& path, uint32_t channel, uint32_t 
             spectrum.power[k] += both * std::norm(bins[k]) / (double(n) * windowSquares);
         }
     }
-    double measured = 0.0, harmonics = 0.0;
+    double measured = 0.0;
     for (double& p : spectrum.power) {
         p /= segments;
         measured += p;
     }
-    for (size_t k = 0; k < result.harmonicCos.size(); ++k)
-        harmonics +=
-            (result.harmonicCos[k] * result.harmonicCos[k] + result.harmonicSin[k] * result.harmonicSin[k]) /
-            2;
-    const double fundamental = (sine.a * sine.a + sine.b * sine.b) / 2;
-    const double residual = fundamental * std::pow(10.0, -result.sinadDb / 10);
     const double exact = residual - harmonics;
     if (exact > EXACT_TOTAL_MIN_SHARE * residual && measured > 0) {
         for (double& p : spectrum.power)
