@@ -119,33 +119,6 @@ bool FindPeaks(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t co
     return true;
 }
 
-// Gaussian elimination with partial pivoting of the normal equations.
-bool Solve(int n, double g[UNKNOWNS_MAX][UNKNOWNS_MAX], double r[UNKNOWNS_MAX], double x[UNKNOWNS_MAX])
-{
-    for (int col = 0; col < n; ++col) {
-        int pivot = col;
-        for (int row = col + 1; row < n; ++row)
-            if (std::fabs(g[row][col]) > std::fabs(g[pivot][col])) pivot = row;
-        if (!(std::fabs(g[pivot][col]) > 0.0)) return false;
-        std::swap(g[col], g[pivot]);
-        std::swap(r[col], r[pivot]);
-        for (int row = col + 1; row < n; ++row) {
-            const double f = g[row][col] / g[col][col];
-            for (int k = col; k < n; ++k)
-                g[row][k] -= f * g[col][k];
-            r[row] -= f * r[col];
-        }
-    }
-    for (int row = n - 1; row >= 0; --row) {
-        double v = r[row];
-        for (int k = row + 1; k < n; ++k)
-            v -= g[row][k] * x[k];
-        x[row] = v / g[row][row];
-        if (!std::isfinite(x[row])) return false;
-    }
-    return true;
-}
-
 // Least-squares amplitudes at the frequencies nu[] (cycles per sample, each
 // inside (0, 0.5)) jointly with DC over [first, first + count).
 bool JointAmplitudes(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count, const double* nu,
@@ -189,7 +162,7 @@ bool JointAmplitudes(WaveReader& reader, uint32_t channel, uint64_t first, uint6
         for (int q = p; q < unknowns; ++q)
             g[p][q] = g[q][p] = gram[p][q].Value();
     }
-    if (!Solve(unknowns, g, r, coefficients)) return false;
+    if (!AnalyzeSolveUpTo<UNKNOWNS_MAX>(unknowns, g, r, coefficients)) return false;
     for (int f = 0; f < m; ++f)
         amplitude[f] = std::hypot(coefficients[2 * f], coefficients[2 * f + 1]);
     return true;
