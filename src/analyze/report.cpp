@@ -210,6 +210,7 @@ void AddFiguresJson(Json& channel, const AnalyzeChannelFigures& f)
     channel["gain_db"] = Rounded(f.gainDb, 4);
     channel["phase_deg"] = Rounded(f.phaseDeg, 3);
     channel["crosstalk_db"] = Rounded(f.crosstalkDb, 2);
+    channel["crosstalk_from"] = std::isfinite(f.crosstalkDb) ? Json(f.crosstalkFrom + 1) : Json(nullptr);
     channel["clock_offset_ppm"] = Rounded(f.clockOffsetPpm, 3);
     channel["imd"] = ImdJson(f);
 }

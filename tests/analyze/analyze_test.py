@@ -24,7 +24,7 @@ KEYS_FORMAT = ["encoding", "bits", "channels", "rate", "frames", "seconds", "ext
 KEYS_CHANNEL = ["sum", "peak_dbfs", "rms_dbfs", "frequency_hz", "level_dbfs", "cycles", "whole_cycles",
                 "fade_in_ms", "fade_out_ms", "thd_db", "sinad_db", "enob_bits", "harmonics_db", "thd_n_db",
                 "thd_n_percent", "noise_dbfs", "dynamic_range_db", "gain_db", "phase_deg", "crosstalk_db",
-                "clock_offset_ppm", "imd"]
+                "crosstalk_from", "clock_offset_ppm", "imd"]
 failures = []
 
 
