@@ -9,9 +9,11 @@
 // window's side lobes (-92 dB) spread nothing of a noise floor that matters.
 // Taking the harmonics out in the time domain first is what makes the noise
 // exact under strong harmonics: their leakage would otherwise sit on it.
-// The segments are spread evenly over the sustained part, at most
-// BAND_FRAMES_MAX frames in all, a small part of the time of the other
-// passes. They give the spectrum's shape; its total is the exact power of
+// The segments are spread evenly over the sustained part: BAND_FRAMES_FIRST
+// frames, a small part of the time of the other passes, or more (up to
+// BAND_FRAMES_MAX) where the band's figure from those would still wander by
+// more than 0.02 dB, as white noise does in the audio band of a 384 kHz
+// file, a tenth of its spectrum. They give the spectrum's shape; its total is the exact power of
 // the residual less the harmonics over the whole sustained part (the
 // residual pass's mean square less the fitted harmonics' powers, a least-
 // squares projection), so a residual that changes along the file is
@@ -40,7 +42,10 @@ namespace {
 constexpr double BIN_HZ_MAX = 1.5;  // the band's edges fall within a bin of this width
 constexpr uint32_t LENGTH_MIN = 256;
 constexpr uint32_t LENGTH_MAX = uint32_t(1) << 16;
-constexpr uint64_t BAND_FRAMES_MAX = uint64_t(1) << 16;
+constexpr uint64_t BAND_FRAMES_FIRST = uint64_t(1) << 16;
+constexpr uint64_t BAND_FRAMES_MAX = uint64_t(1) << 19;
+constexpr double BAND_ERROR_GOAL = 0.005;  // relative: 0.02 dB
+constexpr double WINDOW_BINS = 2.0;        // the window's equivalent noise bandwidth
 constexpr uint32_t SEGMENTS_MAX = 64;
 constexpr uint32_t BLOCK_MAX = 1024;
 // The share of the residual's power that must be left without the
@@ -101,10 +106,38 @@ void Notch(std::vector<double>& power, uint32_t n, double nu)
         power[size_t(k)] = sum / count;
 }
 
+// The relative standard error of the power in [lowHz, highHz] from one
+// segment: each bin of a periodogram wanders by its own size, and the window
+// ties WINDOW_BINS neighbours together. Scaled to an exact total, only the
+// band's share of it wanders, by the errors of the parts in and outside it.
+double RelativeError(const AnalyzeNoiseSpectrum& spectrum, double lowHz, double highHz, bool aWeighted,
+                     bool scaled)
+{
+    double in = 0.0, inSquares = 0.0, out = 0.0, outSquares = 0.0;
+    for (size_t k = 0; k < spectrum.power.size(); ++k) {
+        const double centre = double(k) * spectrum.binHz;
+        double p = spectrum.power[k];
+        if (centre >= lowHz && centre <= highHz) {
+            p *= aWeighted ? AnalyzeAWeightingPower(centre) : 1.0;
+            in += p;
+            inSquares += p * p;
+        } else {
+            out += p;
+            outSquares += p * p;
+        }
+    }
+    if (!(in > 0)) return 0.0;
+    if (!scaled) return std::sqrt(WINDOW_BINS * inSquares) / in;
+    const double outShare = out / (in + out);
+    const double outPart = out > 0 ? outSquares / (out * out) : 0.0;
+    return outShare * std::sqrt(WINDOW_BINS * (inSquares / (in * in) + outPart));
+}
+
 }  // namespace
 
 bool AnalyzeNoiseSpectrumOf(const std::string& path, uint32_t channel, uint32_t rate,
-                            const AnalyzeChannelResult& result, AnalyzeNoiseSpectrum& spectrum)
+                            const AnalyzeChannelResult& result, double lowHz, double highHz, bool aWeighted,
+                            AnalyzeNoiseSpectrum& spectrum)
 {
     if (!result.toneFound || !result.residualSustained) return false;
     const uint64_t frames = result.sustainFrames;
@@ -117,8 +150,9 @@ bool AnalyzeNoiseSpectrumOf(const std::string& path, uint32_t channel, uint32_t 
     const uint32_t block = std::min(n, BLOCK_MAX);
     // Half-overlapping where the part is short, evenly spread where it is long.
     const uint64_t fit = std::max<uint64_t>(1, 2 * (frames / n) - 1);
-    const uint32_t segments =
-        uint32_t(std::clamp<uint64_t>(std::min(fit, BAND_FRAMES_MAX / n), 1, SEGMENTS_MAX));
+    const auto segmentsFor = [&](uint64_t budget) {
+        return uint32_t(std::clamp<uint64_t>(std::min(fit, budget / n), 1, SEGMENTS_MAX));
+    };
 
     // The fundamental with DC, and the harmonics that weigh anything beside
     // the residual's power (the rest change no figure shown).
@@ -135,51 +169,67 @@ bool AnalyzeNoiseSpectrumOf(const std::string& path, uint32_t channel, uint32_t 
         if ((a * a + b * b) / 2 >= HARMONIC_SHARE_MIN * residual)
             parts.push_back(MakeComponent(sine.nu * double(k + 2), block, a, b));
     }
+    const double exact = residual - harmonics;
+    const bool scaled = exact > EXACT_TOTAL_MIN_SHARE * residual;
 
     std::vector<double> window(n), samples(n), buffer;
     double windowSquares = 0.0;
     for (uint32_t j = 0; j < n; ++j) {
-        window[j] = Window(j, n);
+        window[j] = j <= n / 2 ? Window(j, n) : window[n - j];  // symmetric: w(j) = w(n - j)
         windowSquares += window[j] * window[j];
     }
     spectrum.binHz = double(rate) / n;
     spectrum.length = n;
-    spectrum.segments = segments;
-    spectrum.power.assign(n / 2 + 1, 0.0);
     WaveReader reader;
     if (WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok) return false;
-    for (uint32_t i = 0; i < segments; ++i) {
-        const uint64_t spare = frames - n;
-        const uint64_t first = result.sustainFirst + (segments > 1 ? spare * i / (segments - 1) : spare / 2);
-        const bool ok = AnalyzeForEachRun(
-            reader, channel, first, n, buffer, block, [&](const double* x, uint32_t m, uint64_t frame) {
-                double* r = samples.data() + (frame - first);
-                const int64_t t = int64_t(frame) - sine.origin;
-                for (size_t k = 0; k < parts.size(); ++k) {
-                    const Component& p = parts[k];
-                    const double angle = ANALYZE_TWO_PI * AnalyzeCycles(p.rate, t);
-                    const double C = std::cos(angle), S = std::sin(angle);
-                    double square;
-                    AnalyzeResidualBlock(k == 0 ? x : r, p.c.data(), p.s.data(), p.a * C + p.b * S,
-                                         p.b * C - p.a * S, p.offset, m, r, &square);
-                }
-            });
-        if (!ok) return false;
-        for (uint32_t j = 0; j < n; ++j)
-            samples[j] *= window[j];
-        const std::vector<std::complex<double>> bins = AnalyzeFft(samples);
-        for (uint32_t k = 0; k <= n / 2; ++k) {
-            const double both = k == 0 || k == n / 2 ? 1.0 : 2.0;  // one-sided: the negative half too
-            spectrum.power[k] += both * std::norm(bins[k]) / (double(n) * windowSquares);
+    const auto average = [&](uint32_t segments) {
+        spectrum.segments = segments;
+        spectrum.power.assign(n / 2 + 1, 0.0);
+        for (uint32_t i = 0; i < segments; ++i) {
+            const uint64_t spare = frames - n;
+            const uint64_t first =
+                result.sustainFirst + (segments > 1 ? spare * i / (segments - 1) : spare / 2);
+            const bool ok = AnalyzeForEachRun(
+                reader, channel, first, n, buffer, block, [&](const double* x, uint32_t m, uint64_t frame) {
+                    double* r = samples.data() + (frame - first);
+                    const int64_t t = int64_t(frame) - sine.origin;
+                    for (size_t k = 0; k < parts.size(); ++k) {
+                        const Component& p = parts[k];
+                        const double angle = ANALYZE_TWO_PI * AnalyzeCycles(p.rate, t);
+                        const double C = std::cos(angle), S = std::sin(angle);
+                        double square;
+                        AnalyzeResidualBlock(k == 0 ? x : r, p.c.data(), p.s.data(), p.a * C + p.b * S,
+                                             p.b * C - p.a * S, p.offset, m, r, &square);
+                    }
+                });
+            if (!ok) return false;
+            for (uint32_t j = 0; j < n; ++j)
+                samples[j] *= window[j];
+            const std::vector<std::complex<double>> bins = AnalyzeFft(samples);
+            for (uint32_t k = 0; k <= n / 2; ++k) {
+                const double both = k == 0 || k == n / 2 ? 1.0 : 2.0;  // one-sided: the negative half too
+                spectrum.power[k] += both * std::norm(bins[k]) / (double(n) * windowSquares);
+            }
         }
+        for (double& p : spectrum.power)
+            p /= segments;
+        return true;
+    };
+    uint32_t segments = segmentsFor(BAND_FRAMES_FIRST);
+    if (!average(segments)) return false;
+    // More segments where the band's figure would still wander by more than
+    // the goal from one noise to another (up to BAND_FRAMES_MAX frames).
+    const double error =
+        RelativeError(spectrum, lowHz, highHz, aWeighted, scaled) / std::sqrt(double(segments));
+    if (error > BAND_ERROR_GOAL) {
+        const double wanted = std::ceil(segments * (error / BAND_ERROR_GOAL) * (error / BAND_ERROR_GOAL));
+        const uint32_t more = std::min(segmentsFor(BAND_FRAMES_MAX), uint32_t(std::min(wanted, 1e6)));
+        if (more > segments && !average(more)) return false;
     }
     double measured = 0.0;
-    for (double& p : spectrum.power) {
-        p /= segments;
+    for (double p : spectrum.power)
         measured += p;
-    }
-    const double exact = residual - harmonics;
-    if (exact > EXACT_TOTAL_MIN_SHARE * residual && measured > 0) {
+    if (scaled && measured > 0) {
         for (double& p : spectrum.power)
             p *= exact / measured;
     } else {

@@ -17,9 +17,13 @@ struct AnalyzeNoiseSpectrum {
     std::vector<double> power;  // mean square per bin, bins 0 ... length / 2, in sample units
 };
 
-// False when the channel has no tone with a sustained part to measure.
+// Averaged over enough of the sustained part for the power in [lowHz,
+// highHz] (A-weighted when asked) to hold to about 0.02 dB where the part
+// is long enough. False
+// when the channel has no tone with a sustained part to measure.
 bool AnalyzeNoiseSpectrumOf(const std::string& path, uint32_t channel, uint32_t rate,
-                            const AnalyzeChannelResult& result, AnalyzeNoiseSpectrum& spectrum);
+                            const AnalyzeChannelResult& result, double lowHz, double highHz, bool aWeighted,
+                            AnalyzeNoiseSpectrum& spectrum);
 
 // The power in [lowHz, highHz]: each bin counted for the share of its width
 // inside the band, A-weighted (at its centre) when asked.

@@ -100,7 +100,8 @@ void ChannelFigures(const AnalyzeFileResult& file, size_t channel, const Analyze
         out.crosstalkFrom = uint32_t(source);
     }
     AnalyzeNoiseSpectrum spectrum;
-    const bool noise = AnalyzeNoiseSpectrumOf(file.path, uint32_t(channel), rate, c, spectrum);
+    const bool noise = AnalyzeNoiseSpectrumOf(file.path, uint32_t(channel), rate, c, m.bandLowHz,
+                                              m.bandHighHz, m.weightingA, spectrum);
     if (noise && m.bandHighHz > m.bandLowHz) {
         const double p1 = Power(c);
         const double band = AnalyzeBandPower(spectrum, m.bandLowHz, m.bandHighHz, m.weightingA);
