@@ -60,6 +60,9 @@ void Finish(const WaveInfo& info, AnalyzeChannelWork& w, const AnalyzeResidual& 
         harmonicPower += h * h;
     }
     out.hasThd = !residual.harmonicAmplitudes.empty();
+    out.residualSustained = !w.enveloped;
+    out.harmonicCos = residual.harmonicCos;
+    out.harmonicSin = residual.harmonicSin;
     if (out.hasThd) out.thdDb = 10 * std::log10(std::max(harmonicPower, 1e-300) / (amp * amp));
 }
 
@@ -187,7 +190,8 @@ void AnalyzeChannels(const WaveReader& file, const WaveInfo& info, std::vector<A
 
 }  // namespace
 
-AnalyzeFileResult AnalyzeFile(const std::string& path, unsigned threads, const Stop* stop)
+AnalyzeFileResult AnalyzeFile(const std::string& path, unsigned threads, const AnalyzeMeasureOptions& options,
+                              const Stop* stop)
 {
     AnalyzeFileResult result;
     result.path = path;
@@ -208,5 +212,6 @@ AnalyzeFileResult AnalyzeFile(const std::string& path, unsigned threads, const S
     if (WaveShrank(reader)) result.info.problems.push_back("the file was cut short while it was read");
 
     result.calyx = AnalyzeCalyxCheck(result);
+    AnalyzeMeasure(result, options, threads);
     return result;
 }

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "base/stop.h"
+#include "analyze/figures.h"
+#include "analyze/measure_options.h"
 #include "wave/wave_reader.h"
 
 // The analysis behind `calyx-cli analyze`: levels and exact sums of every
@@ -53,6 +55,12 @@ struct AnalyzeChannelResult {
     bool hasThd = false;  // false when no harmonic lies below half the rate
     double thdDb = 0.0;
     std::vector<double> harmonicsDb;  // harmonics 2, 3, ... below half the rate
+
+    // The harmonics' fits and whether they, and the residual, cover a
+    // sustained part: what the figures in a band start from.
+    bool residualSustained = false;
+    std::vector<double> harmonicCos, harmonicSin;
+    AnalyzeChannelFigures figures;
 };
 
 // How the file meets the layout and promises of Calyx's own files.
@@ -73,9 +81,11 @@ struct AnalyzeFileResult {
     // The file as it was opened and analysed, for a picture of it: every read
     // of the file goes through this one opening. Reset it to close the file.
     WaveReader opened;
+    AnalyzeMeasurement measurement;
 };
 
-// Analyses one file: channels in parallel on up to `threads` threads. Once
-// stop (if given) is requested, the reading ends and the channels not yet
-// measured say so.
-AnalyzeFileResult AnalyzeFile(const std::string& path, unsigned threads, const Stop* stop = nullptr);
+// Analyses one file: channels in parallel on up to `threads` threads, then
+// the figures in a band (figures.h) as `options` ask. Once stop (if given)
+// is requested, the reading ends and the channels not yet measured say so.
+AnalyzeFileResult AnalyzeFile(const std::string& path, unsigned threads, const AnalyzeMeasureOptions& options = {},
+                              const Stop* stop = nullptr);

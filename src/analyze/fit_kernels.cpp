@@ -87,34 +87,7 @@ VECTOR_CLONES void AnalyzeBlockSums(const double* x, const double* c, const doub
     out[5] = AnalyzeLaneSum(a5);
 }
 
-bool AnalyzeSolve(int n, double g[5][5], double r[5], double x[5])
-{
-    for (int col = 0; col < n; ++col) {
-        int pivot = col;
-        for (int row = col + 1; row < n; ++row)
-            if (std::fabs(g[row][col]) > std::fabs(g[pivot][col])) pivot = row;
-        if (!(std::fabs(g[pivot][col]) > 0.0)) return false;
-        if (pivot != col) {
-            for (int k = 0; k < n; ++k)
-                std::swap(g[col][k], g[pivot][k]);
-            std::swap(r[col], r[pivot]);
-        }
-        for (int row = col + 1; row < n; ++row) {
-            const double f = g[row][col] / g[col][col];
-            for (int k = col; k < n; ++k)
-                g[row][k] -= f * g[col][k];
-            r[row] -= f * r[col];
-        }
-    }
-    for (int row = n - 1; row >= 0; --row) {
-        double v = r[row];
-        for (int k = row + 1; k < n; ++k)
-            v -= g[row][k] * x[k];
-        x[row] = v / g[row][row];
-        if (!std::isfinite(x[row])) return false;
-    }
-    return true;
-}
+bool AnalyzeSolve(int n, double g[5][5], double r[5], double x[5]) { return AnalyzeSolveUpTo<5>(n, g, r, x); }
 
 VECTOR_CLONES void AnalyzeResidualBlock(const double* x, const double* c, const double* s, double alpha,
                                         double beta, double offset, uint32_t n, double* r, double* square)

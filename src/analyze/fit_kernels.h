@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 // The fits' building blocks: blocks that tile a range, tables of one
@@ -37,6 +39,35 @@ void AnalyzeResidualBlock(const double* x, const double* c, const double* s, dou
 // The sums of r against one harmonic's cos and sin tables.
 void AnalyzeDot2(const double* r, const double* c, const double* s, uint32_t n, double* out);
 
-// Solves the symmetric system g x = r (n <= 5) by Gaussian elimination with
+// Solves the symmetric system g x = r (n <= N) by Gaussian elimination with
 // partial pivoting. False when it is singular.
+template <int N>
+bool AnalyzeSolveUpTo(int n, double g[N][N], double r[N], double x[N])
+{
+    for (int col = 0; col < n; ++col) {
+        int pivot = col;
+        for (int row = col + 1; row < n; ++row)
+            if (std::fabs(g[row][col]) > std::fabs(g[pivot][col])) pivot = row;
+        if (!(std::fabs(g[pivot][col]) > 0.0)) return false;
+        if (pivot != col) {
+            for (int k = 0; k < n; ++k)
+                std::swap(g[col][k], g[pivot][k]);
+            std::swap(r[col], r[pivot]);
+        }
+        for (int row = col + 1; row < n; ++row) {
+            const double f = g[row][col] / g[col][col];
+            for (int k = col; k < n; ++k)
+                g[row][k] -= f * g[col][k];
+            r[row] -= f * r[col];
+        }
+    }
+    for (int row = n - 1; row >= 0; --row) {
+        double v = r[row];
+        for (int k = row + 1; k < n; ++k)
+            v -= g[row][k] * x[k];
+        x[row] = v / g[row][row];
+        if (!std::isfinite(x[row])) return false;
+    }
+    return true;
+}
 bool AnalyzeSolve(int n, double g[5][5], double r[5], double x[5]);

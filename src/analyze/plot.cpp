@@ -22,6 +22,7 @@
 #include "analyze/name_text.h"
 #include "analyze/pass.h"
 #include "analyze/sine_phase.h"
+#include "analyze/weighting.h"
 #include "base/checked_index.h"
 
 namespace {
@@ -235,6 +236,51 @@ std::string WavePanel(const AnalyzeFileResult& file, uint32_t channel, uint64_t 
     return out;
 }
 
+// The measurement on the spectrum: the band (outside it shaded), the
+// A-weighting curve laid on the noise floor when used, and the two-tone
+// products at their fitted levels.
+template <class FX, class FY>
+std::string MeasurementMarks(const AnalyzeFileResult& file, const AnalyzeChannelResult& c, double top,
+                             double h, double f0, double f1, double floorDb, FX X, FY Y)
+{
+    const AnalyzeMeasurement& m = file.measurement;
+    std::string out;
+    const auto shade = [&](double from, double to) {
+        if (to <= from) return;
+        out += "<rect x=\"" + F(X(from)) + "\" y=\"" + F(top) + "\" width=\"" + F(X(to) - X(from)) +
+               "\" height=\"" + F(h) + "\" fill=\"#000\" fill-opacity=\"0.06\"/>\n";
+    };
+    shade(f0, std::min(m.bandLowHz, f1));
+    shade(std::max(m.bandHighHz, f0), f1);
+    out += Text(X(f1) - 6, top + 14,
+                "THD+N band " + Label(m.bandLowHz) + "-" + Label(m.bandHighHz) + " Hz" +
+                    (m.weightingA ? ", A-weighted (dotted: the weighting on the floor)" : ""),
+                "end", 11);
+    if (m.weightingA) {
+        std::string curve;
+        for (uint32_t i = 0; i <= COLUMNS; ++i) {
+            const double hz = f0 * std::pow(f1 / f0, double(i) / COLUMNS);
+            curve += F(X(hz)) + "," + F(Y(floorDb + 10 * std::log10(AnalyzeAWeightingPower(hz)))) + " ";
+        }
+        out += "<polyline points=\"" + curve +
+               "\" fill=\"none\" stroke=\"#2f9e44\" stroke-width=\"1.2\" stroke-dasharray=\"2,3\"/>\n";
+    }
+    const AnalyzeChannelFigures& f = c.figures;
+    const double fs = WaveFullScale(file.info);
+    for (int k = 2; f.hasImd && k < f.imd.components; ++k) {
+        const double amplitude = f.imd.componentAmplitude[k];
+        if (!(amplitude > 0)) continue;
+        const double x = X(f.imd.componentHz[k]), y = Y(20 * std::log10(amplitude / fs));
+        out += "<rect x=\"" + F(x - 3) + "\" y=\"" + F(y - 3) +
+               "\" width=\"6\" height=\"6\" fill=\"#8e44ad\" transform=\"rotate(45 " + F(x) + " " + F(y) +
+               ")\"/>\n";
+        if (k == 2)
+            out +=
+                Text(x, y - 8, std::string("IMD ") + (f.imd.kind[0] == 's' ? "SMPTE" : "CCIF"), "middle", 10);
+    }
+    return out;
+}
+
 std::string SpectrumPanel(const AnalyzeFileResult& file, uint32_t channel)
 {
     const WaveInfo& info = file.info;
@@ -303,6 +349,7 @@ std::string SpectrumPanel(const AnalyzeFileResult& file, uint32_t channel)
     out += Line(left, Y(floorDb), left + width, Y(floorDb), "stroke=\"#2f9e44\" stroke-dasharray=\"5,4\"");
     out +=
         Text(left + 6, Y(floorDb) - 22, "noise floor per bin (median) " + F(floorDb) + " dBFS", "start", 11);
+    out += MeasurementMarks(file, c, top, h, f0, f1, floorDb, X, Y);
     // The fundamental and the harmonics at their fitted levels.
     const double x1 = X(c.frequencyHz);
     out += Line(x1, Y(dbLow), x1, Y(level), "stroke=\"#d23c2c\" stroke-width=\"3\"");

@@ -53,6 +53,52 @@ const char* EncodingName(const WaveInfo& info)
 
 const char* YesNo(bool v) { return v ? "yes" : "no"; }
 
+// The figures in the band: a value, or "n/a" where it cannot be had.
+std::string Figure(double v, int decimals, const char* unit)
+{
+    return std::isfinite(v) ? Format("%+.*f %s", decimals, v, unit) : std::string("n/a");
+}
+
+std::string MeasurementText(const AnalyzeMeasurement& m)
+{
+    return Format("  measured   THD+N and noise in %g-%g Hz, %s", m.bandLowHz, m.bandHighHz,
+                  m.weightingA ? "A-weighted" : "unweighted") +
+           (m.bandClipped ? " (the band asked for was clipped to half the rate)" : "") + "\n";
+}
+
+std::string ImdText(const AnalyzeImd& imd)
+{
+    const std::string tones = Frequency(imd.f1Hz) + " and " + Frequency(imd.f2Hz) + " Hz";
+    if (std::string(imd.kind) == "smpte")
+        return "IMD SMPTE (" + tones + ") " +
+               (std::isfinite(imd.percent) ? Format("%.4g %%", imd.percent) : std::string("n/a")) + ", " +
+               Figure(imd.db, 2, "dB");
+    return "IMD CCIF (" + tones + ") d2 " + Figure(imd.d2Db, 2, "dB") + ", d3 " + Figure(imd.d3Db, 2, "dB");
+}
+
+std::string FiguresText(const AnalyzeChannelResult& c)
+{
+    const AnalyzeChannelFigures& f = c.figures;
+    std::string line;
+    const auto add = [&](const std::string& part) { line += (line.empty() ? "" : ", ") + part; };
+    if (c.toneFound && !std::isfinite(f.crosstalkDb)) {
+        add("THD+N " + Figure(f.thdNDb, 2, "dB") +
+            (std::isfinite(f.thdNPercent) ? Format(" (%.3g %%)", f.thdNPercent) : std::string()));
+        add("noise " + Figure(f.noiseDbfs, 2, "dBFS"));
+    }
+    if (std::isfinite(f.dynamicRangeDb))
+        add("dynamic range " + Figure(f.dynamicRangeDb, 2, "dB") + " (AES17)");
+    if (std::isfinite(f.crosstalkDb))
+        add(Format("crosstalk from channel %u ", unsigned(f.crosstalkFrom + 1)) +
+            Figure(f.crosstalkDb, 2, "dB"));
+    if (std::isfinite(f.gainDb))
+        add("gain " + Figure(f.gainDb, 3, "dB") + " and phase " + Figure(f.phaseDeg, 3, "deg") +
+            " against the first channel");
+    if (std::isfinite(f.clockOffsetPpm)) add("clock offset " + Figure(f.clockOffsetPpm, 2, "ppm"));
+    if (f.hasImd) add(ImdText(f.imd));
+    return line.empty() ? "" : "             " + line + "\n";
+}
+
 }  // namespace
 
 std::string AnalyzeReportText(const AnalyzeFileResult& file)
@@ -72,6 +118,7 @@ std::string AnalyzeReportText(const AnalyzeFileResult& file)
                   double(info.frames) / info.rate, (unsigned long long)info.dataOffset);
     for (const std::string& p : info.problems)
         out += "  problem    " + p + "\n";
+    out += MeasurementText(file.measurement);
     const AnalyzeCalyxChecks& k = file.calyx;
     out += std::string("  Calyx      header ") +
            (k.header ? "as designed (140 bytes)" : "differs: " + k.headerWhy) + "; whole cycles " +
@@ -82,7 +129,7 @@ std::string AnalyzeReportText(const AnalyzeFileResult& file)
         out += Format("  channel %-2zu sum %s, peak %s dBFS, RMS %s dBFS\n", i + 1, SumText(c).c_str(),
                       Db(c.peakDbfs, 2).c_str(), Db(c.rmsDbfs, 2).c_str());
         if (!c.toneFound) {
-            out += "             " + c.noToneReason + "\n";
+            out += "             " + c.noToneReason + "\n" + FiguresText(c);
             continue;
         }
         out += "             tone " + Frequency(c.frequencyHz) + " Hz at " + Db(c.levelDbfs, 3) + " dBFS, " +
@@ -102,6 +149,7 @@ std::string AnalyzeReportText(const AnalyzeFileResult& file)
                 out += Format("  %zu: %s", h + 2, Db(c.harmonicsDb[h], 1).c_str());
             out += "\n";
         }
+        out += FiguresText(c);
     }
     return out;
 }
@@ -132,6 +180,50 @@ Json SumJson(const AnalyzeChannelResult& c)
     return c.sumFloat;
 }
 
+// A figure with `digits` significant digits; null when it is not finite.
+Json Significant(double v, int digits)
+{
+    if (!std::isfinite(v)) return nullptr;
+    return std::strtod(Format("%.*g", digits, v).c_str(), nullptr);
+}
+
+Json ImdJson(const AnalyzeChannelFigures& f)
+{
+    if (!f.hasImd) return nullptr;
+    const AnalyzeImd& imd = f.imd;
+    Json out = {{"kind", imd.kind}, {"f1_hz", FrequencyJson(imd.f1Hz)}, {"f2_hz", FrequencyJson(imd.f2Hz)}};
+    if (std::string(imd.kind) == "smpte") {
+        out["percent"] = Significant(imd.percent, 6);
+        out["db"] = Rounded(imd.db, 2);
+    } else {
+        out["d2_db"] = Rounded(imd.d2Db, 2);
+        out["d3_db"] = Rounded(imd.d3Db, 2);
+    }
+    return out;
+}
+
+// The figures in the band, after the keys the tone analysis gives.
+void AddFiguresJson(Json& channel, const AnalyzeChannelFigures& f)
+{
+    channel["thd_n_db"] = Rounded(f.thdNDb, 2);
+    channel["thd_n_percent"] = Significant(f.thdNPercent, 6);
+    channel["noise_dbfs"] = Rounded(f.noiseDbfs, 2);
+    channel["dynamic_range_db"] = Rounded(f.dynamicRangeDb, 2);
+    channel["gain_db"] = Rounded(f.gainDb, 4);
+    channel["phase_deg"] = Rounded(f.phaseDeg, 3);
+    channel["crosstalk_db"] = Rounded(f.crosstalkDb, 2);
+    channel["crosstalk_from"] = std::isfinite(f.crosstalkDb) ? Json(f.crosstalkFrom + 1) : Json(nullptr);
+    channel["clock_offset_ppm"] = Rounded(f.clockOffsetPpm, 3);
+    channel["imd"] = ImdJson(f);
+}
+
+Json MeasurementJson(const AnalyzeMeasurement& m)
+{
+    return Json{{"band_hz", {Significant(m.bandLowHz, 10), Significant(m.bandHighHz, 10)}},
+                {"weighting", m.weightingA ? "A" : "none"},
+                {"band_clipped", m.bandClipped}};
+}
+
 Json ChannelJson(const AnalyzeChannelResult& c, double rate)
 {
     const bool t = c.toneFound;
@@ -142,19 +234,21 @@ Json ChannelJson(const AnalyzeChannelResult& c, double rate)
         for (double h : c.harmonicsDb)
             harmonics.push_back(Rounded(h, 2));
     }
-    return Json{{"sum", SumJson(c)},
-                {"peak_dbfs", Rounded(c.peakDbfs, 3)},
-                {"rms_dbfs", Rounded(c.rmsDbfs, 3)},
-                {"frequency_hz", tone(FrequencyJson(c.frequencyHz))},
-                {"level_dbfs", tone(Rounded(c.levelDbfs, 3))},
-                {"cycles", tone(Rounded(c.cycles, 2))},
-                {"whole_cycles", tone(c.wholeCycles)},
-                {"fade_in_ms", tone(Rounded(c.fadeInFrames * 1000 / rate, 2))},
-                {"fade_out_ms", tone(Rounded(c.fadeOutFrames * 1000 / rate, 2))},
-                {"thd_db", tone(c.hasThd ? Rounded(c.thdDb, 2) : Json(nullptr))},
-                {"sinad_db", tone(Rounded(c.sinadDb, 2))},
-                {"enob_bits", tone(Rounded(c.enobBits, 2))},
-                {"harmonics_db", harmonics}};
+    Json channel = {{"sum", SumJson(c)},
+                    {"peak_dbfs", Rounded(c.peakDbfs, 3)},
+                    {"rms_dbfs", Rounded(c.rmsDbfs, 3)},
+                    {"frequency_hz", tone(FrequencyJson(c.frequencyHz))},
+                    {"level_dbfs", tone(Rounded(c.levelDbfs, 3))},
+                    {"cycles", tone(Rounded(c.cycles, 2))},
+                    {"whole_cycles", tone(c.wholeCycles)},
+                    {"fade_in_ms", tone(Rounded(c.fadeInFrames * 1000 / rate, 2))},
+                    {"fade_out_ms", tone(Rounded(c.fadeOutFrames * 1000 / rate, 2))},
+                    {"thd_db", tone(c.hasThd ? Rounded(c.thdDb, 2) : Json(nullptr))},
+                    {"sinad_db", tone(Rounded(c.sinadDb, 2))},
+                    {"enob_bits", tone(Rounded(c.enobBits, 2))},
+                    {"harmonics_db", harmonics}};
+    AddFiguresJson(channel, c.figures);
+    return channel;
 }
 
 Json FileJson(const AnalyzeFileResult& file)
@@ -174,7 +268,10 @@ Json FileJson(const AnalyzeFileResult& file)
     Json channels = Json::array();
     for (const AnalyzeChannelResult& c : file.channels)
         channels.push_back(ChannelJson(c, info.rate));
-    return Json{{"file", AnalyzeNameText(file.path)}, {"format", format}, {"channels", channels}};
+    return Json{{"file", AnalyzeNameText(file.path)},
+                {"format", format},
+                {"measurement", MeasurementJson(file.measurement)},
+                {"channels", channels}};
 }
 
 }  // namespace

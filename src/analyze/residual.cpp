@@ -15,9 +15,11 @@ constexpr uint64_t HARMONIC_FRAMES = uint64_t(1) << 21;
 
 }  // namespace
 
-std::vector<double> AnalyzeHarmonicAmplitudes(const AnalyzeCompensatedSum* sums, size_t harmonics)
+void AnalyzeHarmonicCoefficients(const AnalyzeCompensatedSum* sums, size_t harmonics,
+                                 AnalyzeResidual& residual)
 {
-    std::vector<double> amplitudes(harmonics, 0.0);
+    residual.harmonicCos.assign(harmonics, 0.0);
+    residual.harmonicSin.assign(harmonics, 0.0);
     for (size_t k = 0; k < harmonics; ++k) {
         const AnalyzeCompensatedSum* acc = sums + k * 5;
         double g[5][5] = {{acc[2].Value(), acc[3].Value()}, {acc[3].Value(), acc[4].Value()}};
@@ -28,8 +30,18 @@ std::vector<double> AnalyzeHarmonicAmplitudes(const AnalyzeCompensatedSum* sums,
             p[0] = g[0][0] > 0 ? rhs[0] / g[0][0] : 0.0;
             p[1] = 0.0;
         }
-        amplitudes[k] = std::hypot(p[0], p[1]);
+        residual.harmonicCos[k] = p[0];
+        residual.harmonicSin[k] = p[1];
     }
+}
+
+std::vector<double> AnalyzeHarmonicAmplitudes(const AnalyzeCompensatedSum* sums, size_t harmonics)
+{
+    AnalyzeResidual fitted;
+    AnalyzeHarmonicCoefficients(sums, harmonics, fitted);
+    std::vector<double> amplitudes(harmonics, 0.0);
+    for (size_t k = 0; k < harmonics; ++k)
+        amplitudes[k] = std::hypot(fitted.harmonicCos[k], fitted.harmonicSin[k]);
     return amplitudes;
 }
 
@@ -135,5 +147,6 @@ AnalyzeResidual AnalyzeResidualPassFinish(const AnalyzeResidualPass& pass)
     }
     residual.meanSquare = pass.count > 0 ? square.Value() / double(pass.count) : 0.0;
     residual.harmonicAmplitudes = AnalyzeHarmonicAmplitudes(hc.data(), harmonics);
+    AnalyzeHarmonicCoefficients(hc.data(), harmonics, residual);
     return residual;
 }

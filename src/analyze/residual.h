@@ -14,6 +14,8 @@
 struct AnalyzeResidual {
     double meanSquare = 0.0;
     std::vector<double> harmonicAmplitudes;
+    // Each harmonic k as fitted: cos and sin coefficients of 2 pi k nu (n - origin).
+    std::vector<double> harmonicCos, harmonicSin;
 };
 struct AnalyzeResidualPass;
 std::shared_ptr<AnalyzeResidualPass> AnalyzeResidualPassMake(uint64_t first, uint64_t count,
@@ -24,3 +26,6 @@ AnalyzeResidual AnalyzeResidualPassFinish(const AnalyzeResidualPass& pass);
 // Each harmonic's amplitude from its five sums (the residual against its
 // cosine and sine, then the Gram matrix of the two): a 2x2 least-squares fit.
 std::vector<double> AnalyzeHarmonicAmplitudes(const AnalyzeCompensatedSum* sums, size_t harmonics);
+// The same fits as coefficients, into residual.harmonicCos and harmonicSin.
+void AnalyzeHarmonicCoefficients(const AnalyzeCompensatedSum* sums, size_t harmonics,
+                                 AnalyzeResidual& residual);

@@ -13,6 +13,7 @@
 
 #include "analyze/analyze.h"
 #include "analyze/name_text.h"
+#include "analyze/measure_options.h"
 #include "analyze/plot.h"
 #include "analyze/report.h"
 #include "cli/create.h"
@@ -66,7 +67,9 @@ int RunAnalyzeCommand(int argc, char** argv)
     CLI::App app{
         "Checks RIFF/WAVE files (16-, 24-, 32-bit PCM, 32- and 64-bit float, 1 to 8 "
         "channels) and measures the tone in each: levels, exact sum, a four-parameter "
-        "sine fit, cycles, fades, harmonics, THD, SINAD and ENOB; and says which of "
+        "sine fit, cycles, fades, harmonics, THD, SINAD and ENOB; THD+N and noise in a band, "
+        "dynamic range, crosstalk, gain and phase between channels, clock offset and two-tone IMD; "
+        "and says which of "
         "Calyx's promises hold.",
         "calyx-cli analyze"};
     app.add_option("FILE", files, "WAVE files to analyse")->required()->type_name("");
@@ -75,6 +78,30 @@ int RunAnalyzeCommand(int argc, char** argv)
                    "Write an SVG picture of the first channel with a tone: the fades over the "
                    "waveform and the spectrum. With several files, PICTURE-1.svg, PICTURE-2.svg, ...")
         ->type_name("PICTURE.svg");
+    // The measurement's options, each checked by the analysis's own parser.
+    AnalyzeMeasureOptions measure;
+    const auto parsed = [&measure](bool (*parse)(const std::string&, AnalyzeMeasureOptions&),
+                                   const char* what) {
+        return [&measure, parse, what](const std::string& text) {
+            return parse(text, measure) ? std::string() : std::string("not ") + what + ": " + text;
+        };
+    };
+    app.add_option("--band",
+                   "THD+N and noise in LO-HI Hz (default 20-20000); full: everything above DC up to half "
+                   "the rate. Beyond half the rate the band is clipped to it.")
+        ->type_name("LO-HI|full")
+        ->check(parsed(AnalyzeParseBand, "a band LO-HI or full"));
+    app.add_option("--weighting", "none (default) or A: the A-weighting of IEC 61672-1 on the residual")
+        ->type_name("none|A")
+        ->check(parsed(AnalyzeParseWeighting, "none or A"));
+    app.add_option("--nominal", measure.nominalHz,
+                   "The frequency that was played, in Hz: gives the clock offset")
+        ->type_name("HZ")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--imd",
+                   "auto (default: as the two strongest components make a pair), smpte, ccif or none")
+        ->type_name("auto|smpte|ccif|none")
+        ->check(parsed(AnalyzeParseImd, "auto, smpte, ccif or none"));
     app.footer(
         "Exit status: 0 every file analysed (problems found in a file are reported), "
         "1 the report or a picture could not be written, 2 wrong command line, 3 a file could not be "
@@ -93,7 +120,7 @@ int RunAnalyzeCommand(int argc, char** argv)
     std::vector<AnalyzeFileResult> results;
     int status = EXIT_ANALYSED;
     for (size_t i = 0; i < files.size(); ++i) {
-        results.push_back(AnalyzeFile(files[i], threads, &signalStop));
+        results.push_back(AnalyzeFile(files[i], threads, measure, &signalStop));
         AnalyzeFileResult& r = results.back();
         if (signalStop.Requested()) {
             std::fprintf(stderr, "Stopped: %s was not analysed to its end.\n",

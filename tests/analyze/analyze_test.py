@@ -23,7 +23,9 @@ import wavegen as g  # noqa: E402
 CLI, GROUP = os.path.abspath(sys.argv[1]), sys.argv[2]
 KEYS_FORMAT = ["encoding", "bits", "channels", "rate", "frames", "seconds", "extensible", "header_bytes", "problems"]
 KEYS_CHANNEL = ["sum", "peak_dbfs", "rms_dbfs", "frequency_hz", "level_dbfs", "cycles", "whole_cycles",
-                "fade_in_ms", "fade_out_ms", "thd_db", "sinad_db", "enob_bits", "harmonics_db"]
+                "fade_in_ms", "fade_out_ms", "thd_db", "sinad_db", "enob_bits", "harmonics_db", "thd_n_db",
+                "thd_n_percent", "noise_dbfs", "dynamic_range_db", "gain_db", "phase_deg", "crosstalk_db",
+                "crosstalk_from", "clock_offset_ppm", "imd"]
 failures = []
 
 
@@ -298,7 +300,7 @@ def group_cli(tmp):
     a = g.write(os.path.join(tmp, "a.wav"), g.wave_bytes([g.tone(9600, rate, 1000.0, 0.5, fade=480, lead=1)] * 2, rate, 24))
     b = g.write(os.path.join(tmp, "b.wav"), g.wave_bytes([g.tone(9600, rate, 3000.0, 0.25)], rate, 16))
     r, doc = analyze("--json", a)
-    check(list(doc.keys()) == ["file", "format", "channels"], f"keys {list(doc.keys())}")
+    check(list(doc.keys()) == ["file", "format", "measurement", "channels"], f"keys {list(doc.keys())}")
     check(list(doc["format"].keys()) == KEYS_FORMAT, f"format keys {list(doc['format'].keys())}")
     check(all(list(c.keys()) == KEYS_CHANNEL for c in doc["channels"]), "channel keys")
     check(len(doc["channels"][0]["harmonics_db"]) == 9, "harmonics 2 to 10 at 1 kHz")

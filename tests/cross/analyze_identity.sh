@@ -2,7 +2,8 @@
 # Shows that `calyx-cli analyze` reports the same figures, to the printed
 # precision, from the Linux build and both Windows builds (under Wine), for
 # a Calyx file, a sox file, a float file with fades, a tone near half the
-# rate, float samples that are not numbers and a truncated file. Expects
+# rate, float samples that are not numbers, a truncated file, and two tones
+# with a crosstalk channel (IMD, crosstalk, gain and phase). Expects
 # build/native, build/win-i686 and build/win-x86_64 to be built; uses the
 # Wine prefix of tests/win/prefix.sh.
 set -euo pipefail
@@ -30,12 +31,19 @@ import wavegen as g
 s = g.tone(48000, 48000, 997.3, 0.5, harmonics=[(2, 1e-3), (3, 3e-4)], noise=1e-5, fade=480, lead=100, tail=700)
 g.write("float.wav", g.wave_bytes([s, s], 48000, 32, g.FLOAT))
 g.write("nan.wav", g.wave_bytes([[0.5, float("nan"), -0.5, float("inf")] * 100], 48000, 32, g.FLOAT))
+import math
+a = [0.25 * math.sin(2 * math.pi * 19000 * n / 48000) + 0.25 * math.sin(2 * math.pi * 20000 * n / 48000 + 0.7)
+     for n in range(48000)]
+a = [v + 0.01 * v * v + 0.02 * v ** 3 for v in a]
+b = [0.5 * math.sin(2 * math.pi * 997 * n / 48000) for n in range(48000)]
+c = [3e-6 * math.sin(2 * math.pi * 997 * n / 48000 + 1) for n in range(48000)]
+g.write("twotone.wav", g.wave_bytes([a, b, c, b], 48000, 24))
 data = open("calyx.wav", "rb").read()
 g.write("truncated.wav", data[:-5001])
 PY
 
 status=0
-for f in calyx.wav nyquist.wav sox.wav float.wav nan.wav truncated.wav; do
+for f in calyx.wav nyquist.wav sox.wav float.wav nan.wav truncated.wav twotone.wav; do
   "$cli" analyze --json "$f" >"linux-$f.json"
   for arch in "${arches[@]}"; do
     DISPLAY= "$CALYX_WINE" "$root/build/win-$arch/src/cli/calyx-cli.exe" analyze --json "$f" | tr -d '\r' >"$arch-$f.json"
