@@ -22,45 +22,13 @@
 #include "analyze/channel_work.h"
 #include "analyze/levels.h"
 #include "analyze/pass.h"
+#include "analyze/tone_figures.h"
 #include "analyze/tone_locate.h"
 #include "base/run_parts.h"
 
 namespace {
 
-// A fit whose residual is not this far below the fitted sine found noise.
-constexpr double SINAD_TONE_MIN_DB = 3.0;
 constexpr double REFIT_SHARE = 0.99;
-
-void Finish(const WaveInfo& info, AnalyzeChannelWork& w, const AnalyzeResidual& residual)
-{
-    AnalyzeChannelResult& out = *w.out;
-    const AnalyzeSine& sine = w.sine;
-    const double amp = std::hypot(sine.a, sine.b);
-    const double fundamental = amp * amp / 2;
-    out.sinadDb = 10 * std::log10(fundamental / std::max(residual.meanSquare, 1e-300));
-    if (!(out.sinadDb >= SINAD_TONE_MIN_DB)) {
-        out.noToneReason = "no tone was found: no sine stands out of the noise";
-        return;
-    }
-    out.toneFound = true;
-    out.sine = sine;
-    out.frequencyHz = sine.nu * info.rate;
-    out.levelDbfs = AnalyzeDb20(amp / WaveFullScale(info));
-    out.toneStart = w.start;
-    out.toneEnd = w.end;
-    out.cycles = (w.end - w.start) * sine.nu;
-    out.wholeCycles = std::fabs(out.cycles - std::round(out.cycles)) <= ANALYZE_WHOLE_CYCLES_TOLERANCE;
-    out.sustainFirst = w.fitFirst;
-    out.sustainFrames = w.fitCount;
-    out.enobBits = (out.sinadDb - 1.76) / 6.02;
-    double harmonicPower = 0;
-    for (double h : residual.harmonicAmplitudes) {
-        out.harmonicsDb.push_back(AnalyzeDb20(h / amp));
-        harmonicPower += h * h;
-    }
-    out.hasThd = !residual.harmonicAmplitudes.empty();
-    if (out.hasThd) out.thdDb = 10 * std::log10(std::max(harmonicPower, 1e-300) / (amp * amp));
-}
 
 // Runs f(channel) for every channel on up to `threads` threads.
 template <class F>
@@ -101,6 +69,11 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info,
         WaveReader reader;
         std::vector<double> buffer;
         AnalyzeChannelWork& w = work[c];
+        if (w.out->nonFiniteSamples > 0) {
+            w.out->noToneReason =
+                "no tone was measured: the channel holds samples that are not finite numbers";
+            return;
+        }
         if (WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok) return;
         AnalyzeFindTone(reader, c, buffer, w);
         if (!w.go) return;
@@ -171,9 +144,9 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info,
     if (!AnalyzeRunPass(path, jobs, parts)) return unreadable();
     for (uint32_t c = 0; c < channels; ++c) {
         if (residuals[c])
-            Finish(info, work[c], AnalyzeResidualPassFinish(*residuals[c]));
+            AnalyzeToneFigures(info, work[c], AnalyzeResidualPassFinish(*residuals[c]));
         else if (work[c].go)
-            Finish(info, work[c], work[c].residual);
+            AnalyzeToneFigures(info, work[c], work[c].residual);
     }
 }
 

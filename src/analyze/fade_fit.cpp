@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "analyze/pass.h"
 #include "analyze/sine_phase.h"
@@ -22,6 +23,8 @@ constexpr uint64_t POINTS_MAX = 4096;
 constexpr int LM_ITERATIONS = 80;
 const char* const SHAPES[] = {"Blackman", "raised cosine", "quarter sine", "parabola", "linear"};
 constexpr int SHAPE_COUNT = 5;
+// A unit sine's mean square is 1/2; over any cycle its samples hold at least this.
+constexpr double MEAN_SQUARE_MIN = 0.25;
 
 // The envelope around a fade, one point per run of q frames: P = sum of
 // (x - offset) s and W = sum of s^2, s the fitted unit sine, so that P / W
@@ -83,6 +86,43 @@ double Cost(const std::vector<Point>& pts, int shape, double amp, double start, 
 struct Fit {
     double amp, start, full, cost;
 };
+
+// The variances of a fit's start and full level: the diagonal of
+// (J^T J)^-1 at the fit, J the derivatives of the residuals
+// sqrt(w) (p/w - amp g), times their variance as the fit leaves them (which
+// holds the shape's misfit and any distortion, not the noise alone).
+void Variances(const std::vector<Point>& pts, int shape, const Fit& f, double& start, double& full)
+{
+    double jj[3][3] = {};
+    double squares = 0;
+    size_t used = 0;
+    const double len = f.full - f.start;
+    for (const Point& q : pts) {
+        if (!(q.w > 0)) continue;
+        double g, dg;
+        const double u = (q.n - f.start) / len;
+        Shape(shape, u, g, dg);
+        const double sw = std::sqrt(q.w);
+        const double r = q.p / sw - f.amp * g * sw;
+        squares += r * r;
+        ++used;
+        const double d[3] = {g * sw, f.amp * dg * sw * (u - 1) / len, -f.amp * dg * sw * u / len};
+        for (int i = 0; i < 3; ++i)
+            for (int k = 0; k < 3; ++k)
+                jj[i][k] += d[i] * d[k];
+    }
+    const double det = jj[0][0] * (jj[1][1] * jj[2][2] - jj[1][2] * jj[2][1]) -
+                       jj[0][1] * (jj[1][0] * jj[2][2] - jj[1][2] * jj[2][0]) +
+                       jj[0][2] * (jj[1][0] * jj[2][1] - jj[1][1] * jj[2][0]);
+    const double inf = std::numeric_limits<double>::infinity();
+    start = std::fabs(det) > 0 ? (jj[0][0] * jj[2][2] - jj[0][2] * jj[2][0]) / det : inf;
+    full = std::fabs(det) > 0 ? (jj[0][0] * jj[1][1] - jj[0][1] * jj[1][0]) / det : inf;
+    const double scale = used > 3 ? squares / double(used - 3) : inf;
+    start *= scale;
+    full *= scale;
+    if (!(start >= 0)) start = inf;
+    if (!(full >= 0)) full = inf;
+}
 
 Fit FitShape(const std::vector<Point>& pts, int shape, double amp, double start, double full, double minStart,
              double minLength)
@@ -165,6 +205,16 @@ double AnalyzeFadeGain(const char* shape, double u)
     return g;
 }
 
+double AnalyzeFadeReach(const char* shape, double g)
+{
+    double lo = 0, hi = 1;
+    for (int b = 0; b < 50; ++b) {  // every shape rises monotonically
+        const double mid = (lo + hi) / 2;
+        (AnalyzeFadeGain(shape, mid) < g ? lo : hi) = mid;
+    }
+    return lo;
+}
+
 AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count,
                            const AnalyzeSine& sine, bool fadeOut, std::vector<double>& buffer,
                            const AnalyzeFade* hint)
@@ -221,7 +271,9 @@ AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first,
             sp -= pts[i - window].p;
             sw -= pts[i - window].w;
         }
-        if (sw <= 0) continue;
+        // A point where the sine passes zero has almost no weight: alone it
+        // says nothing of the envelope (p / w is then noise over nothing).
+        if (!(sw >= MEAN_SQUARE_MIN * double(std::min(i + 1, window) * q))) continue;
         const double env = sp / sw;
         const double centre = (pts[i].n + pts[i + 1 > window ? i + 1 - window : 0].n) / 2;
         if (!seen10 && env >= 0.1 * amp) {
@@ -269,6 +321,7 @@ AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first,
         }
     }
     fade.found = bestShape >= 0 && std::isfinite(best.start) && std::isfinite(best.full);
+    if (fade.found) Variances(pts, bestShape, best, fade.startVariance, fade.fullVariance);
     fade.shape = bestShape >= 0 ? SHAPES[bestShape] : "";
     fade.start = fadeOut ? -best.start : best.start;
     fade.full = fadeOut ? -best.full : best.full;

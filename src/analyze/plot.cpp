@@ -308,11 +308,14 @@ std::string SpectrumPanel(const AnalyzeFileResult& file, uint32_t channel)
     out += Line(x1, Y(dbLow), x1, Y(level), "stroke=\"#d23c2c\" stroke-width=\"3\"");
     out += Text(x1 + 6, Y(level) + 12, "fundamental " + F(c.frequencyHz) + " Hz, " + F(level) + " dBFS",
                 "start", 11);
+    // A harmonic below the noise: an open mark at the noise limit.
     for (size_t k = 0; k < c.harmonicsDb.size(); ++k) {
-        if (!std::isfinite(c.harmonicsDb[k])) continue;
+        const bool above = std::isfinite(c.harmonicsDb[k]);
+        if (!above && !std::isfinite(c.noiseLimitDb)) continue;
         const double hz = c.frequencyHz * double(k + 2);
-        const double db = c.harmonicsDb[k] + level;
-        out += "<circle cx=\"" + F(X(hz)) + "\" cy=\"" + F(Y(db)) + "\" r=\"3.5\" fill=\"#e8890c\"/>\n";
+        const double db = (above ? c.harmonicsDb[k] : c.noiseLimitDb) + level;
+        out += "<circle cx=\"" + F(X(hz)) + "\" cy=\"" + F(Y(db)) + "\" r=\"3.5\" " +
+               (above ? "fill=\"#e8890c\"" : "fill=\"none\" stroke=\"#e8890c\"") + "/>\n";
         out += Text(X(hz), Y(db) - 7, std::string("H").append(std::to_string(k + 2)), "middle", 10);
     }
     return out;
