@@ -21,6 +21,7 @@
 #include "analyze/calyx_checks.h"
 #include "analyze/channel_work.h"
 #include "analyze/levels.h"
+#include "analyze/other_tones.h"
 #include "analyze/pass.h"
 #include "analyze/tone_figures.h"
 #include "analyze/tone_locate.h"
@@ -29,6 +30,7 @@
 namespace {
 
 constexpr double REFIT_SHARE = 0.99;
+constexpr size_t OTHER_TONES_MOST = 8;
 
 // Runs f(channel) for every channel on up to `threads` threads.
 template <class F>
@@ -148,6 +150,16 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info,
         else if (work[c].go)
             AnalyzeToneFigures(info, work[c], work[c].residual);
     }
+    // Other tones beside the one measured, from the spectrum of its sustained part.
+    ForEachChannel(channels, threads, [&](uint32_t c) {
+        AnalyzeChannelResult& out = results[c];
+        WaveReader reader;
+        if (!out.toneFound || WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok) return;
+        const double fs = WaveFullScale(info);
+        for (const AnalyzeComponent& t :
+             AnalyzeOtherTones(reader, c, out.sustainFirst, out.sustainFrames, out.sine.nu, OTHER_TONES_MOST))
+            out.otherTones.push_back({t.nu * info.rate, AnalyzeDb20(t.amplitude / fs)});
+    });
 }
 
 }  // namespace

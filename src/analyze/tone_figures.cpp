@@ -11,8 +11,6 @@
 
 namespace {
 
-// A fit whose residual is not this far below the fitted sine found noise.
-constexpr double SINAD_TONE_MIN_DB = 3.0;
 // Fewer frames than this leave the four unknowns of the fit too few
 // samples to be told from noise (an impulse fits a sine exactly).
 constexpr double FIT_FRAMES_MIN = 16;
@@ -67,10 +65,6 @@ void AnalyzeToneFigures(const WaveInfo& info, AnalyzeChannelWork& w, const Analy
         return;
     }
     out.sinadDb = 10 * std::log10(fundamental / noise);
-    if (!(out.sinadDb >= SINAD_TONE_MIN_DB)) {
-        out.noToneReason = "no tone was found: no sine stands out of the noise";
-        return;
-    }
     // The fitted sine's energy against the residual's, as a periodogram
     // value in units of its mean for noise.
     if (!(frames * fundamental / (2 * noise) >= std::log(frames) + SIGNIFICANCE_MARGIN)) {
