@@ -31,6 +31,7 @@ namespace {
 
 constexpr double REFIT_SHARE = 0.99;
 constexpr size_t OTHER_TONES_MOST = 8;
+constexpr double OTHER_TONE_SHARE_MIN = 1e-12;
 
 // Runs f(channel) for every channel on up to `threads` threads.
 template <class F>
@@ -115,7 +116,7 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info,
         if (!w.go) return;
         if (w.fit.failed) {
             w.go = false;
-            w.out->noToneReason = "no tone was found: the sine fit did not settle";
+            w.out->noToneReason = "no tone was found: the sine fit did not settle within its bound of rounds";
             return;
         }
         w.sine = w.fit.sine;
@@ -150,15 +151,21 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info,
         else if (work[c].go)
             AnalyzeToneFigures(info, work[c], work[c].residual);
     }
-    // Other tones beside the one measured, from the spectrum of its sustained part.
+    // Other tones beside the one measured, from the spectrum of its sustained
+    // part (a tone of fades alone has none).
     ForEachChannel(channels, threads, [&](uint32_t c) {
         AnalyzeChannelResult& out = results[c];
         WaveReader reader;
-        if (!out.toneFound || WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok) return;
+        if (!out.toneFound || work[c].enveloped || WaveOpen(reader, path.c_str()) != WaveOpenResult::Ok)
+            return;
         const double fs = WaveFullScale(info);
+        const double amp = std::hypot(out.sine.a, out.sine.b);
         for (const AnalyzeComponent& t :
-             AnalyzeOtherTones(reader, c, out.sustainFirst, out.sustainFrames, out.sine.nu, OTHER_TONES_MOST))
-            out.otherTones.push_back({t.nu * info.rate, AnalyzeDb20(t.amplitude / fs)});
+             AnalyzeOtherTones(reader, c, out.sustainFirst, out.sustainFrames, out.sine, OTHER_TONES_MOST))
+            // Below one unit, the lines of rounding's own error.
+            // And far below the tone, the fitted sine's own precision.
+            if (t.amplitude >= std::max(AnalyzeFormatUnit(info, amp), OTHER_TONE_SHARE_MIN * amp))
+                out.otherTones.push_back({t.nu * info.rate, AnalyzeDb20(t.amplitude / fs)});
     });
 }
 

@@ -25,6 +25,7 @@ const char* const SHAPES[] = {"Blackman", "raised cosine", "quarter sine", "para
 constexpr int SHAPE_COUNT = 5;
 // A unit sine's mean square is 1/2; over any cycle its samples hold at least this.
 constexpr double MEAN_SQUARE_MIN = 0.25;
+constexpr double SAMPLES_PER_CYCLE_ENOUGH = 256;
 
 // The envelope around a fade, one point per run of q frames: P = sum of
 // (x - offset) s and W = sum of s^2, s the fitted unit sine, so that P / W
@@ -222,32 +223,40 @@ AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first,
     AnalyzeFade fade;
     if (count < 4) return fade;
     const uint64_t q = (count + POINTS_MAX - 1) / POINTS_MAX;
+    const double amp = std::hypot(sine.a, sine.b);
+    // A slow tone's envelope is seen as well from a few hundred samples a
+    // cycle: the others add time, not information about the fade's shape.
+    const uint64_t thin =
+        std::max<uint64_t>(1, uint64_t(std::floor(1.0 / (sine.nu * SAMPLES_PER_CYCLE_ENOUGH))));
     const AnalyzeCycleRate rate = AnalyzeSplitRate(sine.nu);
     std::vector<Point> pts;
     pts.reserve(size_t(count / q + 1));
     Point acc{0, 0, 0};
     double plain = 0;
     uint64_t inRun = 0;
-    const bool ok = AnalyzeForEachRun(reader, channel, first, count, buffer, ANALYZE_RUN_FRAMES,
-                                      [&](const double* x, uint32_t n, uint64_t frame) {
-                                          for (uint32_t i = 0; i < n; ++i) {
-                                              const double s =
-                                                  AnalyzeSineAt(sine, rate, int64_t(frame + i), true);
-                                              // The point sits at the run's centre weighted as P and W
-                                              // are: where s passes zero, the plain centre is off.
-                                              acc.p += (x[i] - sine.offset) * s;
-                                              acc.w += s * s;
-                                              acc.n += double(frame + i) * s * s;
-                                              plain += double(frame + i);
-                                              if (++inRun == q) {
-                                                  acc.n = acc.w > 0 ? acc.n / acc.w : plain / double(q);
-                                                  plain = 0;
-                                                  pts.push_back(acc);
-                                                  acc = Point{0, 0, 0};
-                                                  inRun = 0;
-                                              }
-                                          }
-                                      });
+    const bool ok = AnalyzeForEachRun(
+        reader, channel, first, count, buffer, ANALYZE_RUN_FRAMES,
+        [&](const double* x, uint32_t n, uint64_t frame) {
+            for (uint32_t i = 0; i < n; ++i) {
+                plain += double(frame + i);
+                if ((frame + i) % thin == 0) {
+                    const double s =
+                        (AnalyzeSineAt(sine, rate, int64_t(frame + i), false) - sine.offset) / amp;
+                    // The point sits at the run's centre weighted as P and
+                    // W are: where s passes zero, the plain centre is off.
+                    acc.p += (x[i] - sine.offset) * s;
+                    acc.w += s * s;
+                    acc.n += double(frame + i) * s * s;
+                }
+                if (++inRun == q) {
+                    acc.n = acc.w > 0 ? acc.n / acc.w : plain / double(q);
+                    plain = 0;
+                    pts.push_back(acc);
+                    acc = Point{0, 0, 0};
+                    inRun = 0;
+                }
+            }
+        });
     if (!ok || pts.size() < 4) return fade;
     // A fade-out is fitted as a fade-in running backwards.
     if (fadeOut)
@@ -257,7 +266,6 @@ AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first,
 
     // Starting values from the envelope smoothed over about a cycle: where
     // it passes 10 % and 90 % of its full level.
-    const double amp = std::hypot(sine.a, sine.b);
     // (Or a sixteenth of the region, where a fade may be a single cycle.)
     const double smooth = std::min(1.0 / sine.nu, double(count) / 16);
     const size_t window = std::max<size_t>(1, IndexClamped(std::round(smooth / double(q)), pts.size() + 1));
@@ -273,7 +281,7 @@ AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first,
         }
         // A point where the sine passes zero has almost no weight: alone it
         // says nothing of the envelope (p / w is then noise over nothing).
-        if (!(sw >= MEAN_SQUARE_MIN * double(std::min(i + 1, window) * q))) continue;
+        if (!(sw >= MEAN_SQUARE_MIN * double(std::min(i + 1, window) * q) / double(thin))) continue;
         const double env = sp / sw;
         const double centre = (pts[i].n + pts[i + 1 > window ? i + 1 - window : 0].n) / 2;
         if (!seen10 && env >= 0.1 * amp) {

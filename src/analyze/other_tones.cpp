@@ -51,9 +51,10 @@ double Vertex(double a, double b, double c)
 }  // namespace
 
 std::vector<AnalyzeComponent> AnalyzeComponents(WaveReader& reader, uint32_t channel, uint64_t first,
-                                                uint64_t count, size_t most)
+                                                uint64_t count, size_t most, const AnalyzeSine* remove)
 {
     std::vector<AnalyzeComponent> found;
+    const AnalyzeCycleRate removeRate = AnalyzeSplitRate(remove ? remove->nu : 0.0);
     uint32_t n = WINDOW_FRAMES_MAX;
     while (n > count && n > WINDOW_FRAMES_MIN)
         n /= 2;
@@ -61,15 +62,18 @@ std::vector<AnalyzeComponent> AnalyzeComponents(WaveReader& reader, uint32_t cha
     std::vector<double> wx(n), buffer;
     double windowSum = 0;
     const uint64_t start = first + (count - n) / 2;
-    const bool ok = AnalyzeForEachRun(reader, channel, start, n, buffer, ANALYZE_RUN_FRAMES,
-                                      [&](const double* x, uint32_t m, uint64_t frame) {
-                                          for (uint32_t i = 0; i < m; ++i) {
-                                              const uint32_t k = uint32_t(frame - start) + i;
-                                              const double w = Window(k, n);
-                                              wx[k] = w * x[i];
-                                              windowSum += w;
-                                          }
-                                      });
+    const bool ok = AnalyzeForEachRun(
+        reader, channel, start, n, buffer, ANALYZE_RUN_FRAMES,
+        [&](const double* x, uint32_t m, uint64_t frame) {
+            for (uint32_t i = 0; i < m; ++i) {
+                const uint32_t k = uint32_t(frame - start) + i;
+                const double w = Window(k, n);
+                const double fitted =
+                    remove ? AnalyzeSineAt(*remove, removeRate, int64_t(frame + i), false) : 0.0;
+                wx[k] = w * (x[i] - fitted);
+                windowSum += w;
+            }
+        });
     if (!ok) return found;
     const std::vector<std::complex<double>> bins = AnalyzeFft(wx);
     std::vector<double> power(bins.size());
@@ -78,7 +82,7 @@ std::vector<AnalyzeComponent> AnalyzeComponents(WaveReader& reader, uint32_t cha
     std::vector<double> sorted(power.begin() + 1, power.end());
     std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
     const double floor = sorted[sorted.size() / 2];
-    const double strongest = *std::max_element(power.begin() + 1, power.end());
+    const double strongest = *std::max_element(power.begin(), power.end());
     const double threshold = std::max(floor * FLOOR_MARGIN, strongest * SIDE_LOBE_SHARE);
     // Local maxima over two bins each side: a Blackman-Harris main lobe is
     // four bins wide and has one.
@@ -108,13 +112,14 @@ std::vector<AnalyzeComponent> AnalyzeComponents(WaveReader& reader, uint32_t cha
 }
 
 std::vector<AnalyzeComponent> AnalyzeOtherTones(WaveReader& reader, uint32_t channel, uint64_t first,
-                                                uint64_t count, double nu, size_t most)
+                                                uint64_t count, const AnalyzeSine& sine, size_t most)
 {
+    const double nu = sine.nu;
     const double lobe =
         MAIN_LOBE_BINS / double(std::min<uint64_t>(std::max<uint64_t>(count, 1), WINDOW_FRAMES_MAX));
     std::vector<AnalyzeComponent> others;
     for (const AnalyzeComponent& c :
-         AnalyzeComponents(reader, channel, first, count, most + HARMONICS_LAST + 1)) {
+         AnalyzeComponents(reader, channel, first, count, most + HARMONICS_LAST + 1, &sine)) {
         bool related = c.nu < lobe;
         for (int k = 1; k <= HARMONICS_LAST && !related; ++k) {
             const double folded = std::fabs(k * nu - std::round(k * nu));

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "analyze/analyze.h"
 #include "wave/wave_reader.h"
 
 // The sine components of a stretch of one channel, for whatever measures
@@ -25,7 +26,8 @@ struct AnalyzeComponent {
 std::vector<AnalyzeComponent> AnalyzeComponents(WaveReader& reader, uint32_t channel, uint64_t first,
                                                 uint64_t count, size_t most);
 
-// The components other than a tone of nu cycles per sample, its harmonics
-// 2 to 10 (where they fold to below half the rate) and DC: at most `most`.
+// The components beside a fitted tone (taken from the samples first), its
+// harmonics 2 to 10 (where they fold to below half the rate) and DC: at
+// most `most`.
 std::vector<AnalyzeComponent> AnalyzeOtherTones(WaveReader& reader, uint32_t channel, uint64_t first,
-                                                uint64_t count, double nu, size_t most);
+                                                uint64_t count, const AnalyzeSine& sine, size_t most);

@@ -159,10 +159,10 @@ std::string AnalyzeReportText(const AnalyzeFileResult& file)
         }
         const std::vector<int> leftOut = LeftOut(c);
         if (!leftOut.empty())
-            out += Format(
-                "             harmonics %d to %d lie at or above half the rate: left out (they fold "
-                "onto other frequencies)\n",
-                leftOut.front(), leftOut.back());
+            out += (leftOut.size() == 1
+                        ? Format("             harmonic %d lies", leftOut.front())
+                        : Format("             harmonics %d to %d lie", leftOut.front(), leftOut.back())) +
+                   " at or above half the rate: left out (they fold onto other frequencies)\n";
         if (!c.otherTones.empty()) {
             out += "             other tones";
             for (size_t t = 0; t < c.otherTones.size(); ++t)

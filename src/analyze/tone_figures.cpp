@@ -38,9 +38,11 @@ constexpr double NOTHING_LEFT_SHARE = 0.01;
 constexpr double ENOB_OFFSET_DB = 1.76;
 constexpr double DB_PER_BIT = 6.02;
 
+}  // namespace
+
 // One unit of the format at the tone's amplitude: 1 for integers, the
 // spacing of floats near the amplitude for float samples.
-double Unit(const WaveInfo& info, double amp)
+double AnalyzeFormatUnit(const WaveInfo& info, double amp)
 {
     if (info.encoding == WaveEncoding::Pcm) return 1.0;
     const int mantissaBits = info.bits == 64 ? 52 : 23;
@@ -48,8 +50,6 @@ double Unit(const WaveInfo& info, double amp)
     std::frexp(amp, &exponent);
     return std::ldexp(1.0, exponent - 1 - mantissaBits);
 }
-
-}  // namespace
 
 void AnalyzeToneFigures(const WaveInfo& info, AnalyzeChannelWork& w, const AnalyzeResidual& residual)
 {
@@ -84,7 +84,7 @@ void AnalyzeToneFigures(const WaveInfo& info, AnalyzeChannelWork& w, const Analy
     out.sustainFrames = w.fitCount;
 
     // SINAD against what the format carries.
-    const double unit = Unit(info, amp);
+    const double unit = AnalyzeFormatUnit(info, amp);
     out.quantisationLimitDb = 10 * std::log10(fundamental / (unit * unit * ROUNDING_SHARE));
     out.errorBelowOneUnit = out.sinadDb > out.quantisationLimitDb;
     if (residual.meanSquare < NOTHING_LEFT_SHARE * ROUNDING_SHARE * unit * unit)
