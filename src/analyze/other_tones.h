@@ -22,9 +22,12 @@ struct AnalyzeComponent {
 // strongest (its side lobes lie below), strongest first, at most `most`.
 // Each at its peak's frequency refined between bins, its amplitude the
 // window's estimate there. Empty when the frames cannot be read or are too
-// few (fewer than 64).
+// few (fewer than 64). With `remove`, that fitted sine (and its offset) is
+// taken from the samples first: a slow tone, a fraction of a cycle in the
+// window, would leak far into the spectrum.
 std::vector<AnalyzeComponent> AnalyzeComponents(WaveReader& reader, uint32_t channel, uint64_t first,
-                                                uint64_t count, size_t most);
+                                                uint64_t count, size_t most,
+                                                const AnalyzeSine* remove = nullptr);
 
 // The components beside a fitted tone (taken from the samples first), its
 // harmonics 2 to 10 (where they fold to below half the rate) and DC: at
