@@ -160,12 +160,12 @@ void AnalyzeChannels(const std::string& path, const WaveInfo& info,
             return;
         const double fs = WaveFullScale(info);
         const double amp = std::hypot(out.sine.a, out.sine.b);
-        for (const AnalyzeComponent& t :
-             AnalyzeOtherTones(reader, c, out.sustainFirst, out.sustainFrames, out.sine, OTHER_TONES_MOST))
-            // Below one unit, the lines of rounding's own error.
-            // And far below the tone, the fitted sine's own precision.
-            if (t.amplitude >= std::max(AnalyzeFormatUnit(info, amp), OTHER_TONE_SHARE_MIN * amp))
-                out.otherTones.push_back({t.nu * info.rate, AnalyzeDb20(t.amplitude / fs)});
+        // Not below one unit (the lines of rounding's own error), nor far
+        // below the tone, beyond the fitted sine's own precision.
+        const double least = std::max(AnalyzeFormatUnit(info, amp), OTHER_TONE_SHARE_MIN * amp);
+        for (const AnalyzeComponent& t : AnalyzeOtherTones(reader, c, out.sustainFirst, out.sustainFrames,
+                                                           out.sine, OTHER_TONES_MOST, least))
+            out.otherTones.push_back({t.nu * info.rate, AnalyzeDb20(t.amplitude / fs)});
     });
 }
 

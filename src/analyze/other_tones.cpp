@@ -12,20 +12,15 @@
 
 namespace {
 
-constexpr uint32_t WINDOW_FRAMES_MAX = 32768;
+// Other tones from half the usual window: they are sought in every file.
+constexpr uint32_t OTHER_TONES_FRAMES = 8192;
 constexpr uint32_t WINDOW_FRAMES_MIN = 64;
 constexpr double FLOOR_MARGIN = 100;      // 20 dB in power
 constexpr double SIDE_LOBE_SHARE = 1e-9;  // 90 dB below the strongest
 constexpr double REFINE_BINS = 0.25;
 constexpr double MAIN_LOBE_BINS = 4;  // half the main lobe's width
+constexpr double SCALLOPING = 0.9;    // a bin shows at least this of a peak between bins
 constexpr int HARMONICS_LAST = 10;
-
-// 4-term Blackman-Harris: side lobes below -92 dB.
-double Window(uint32_t k, uint32_t n)
-{
-    const double u = ANALYZE_TWO_PI * double(k) / n;
-    return 0.35875 - 0.48829 * std::cos(u) + 0.14128 * std::cos(2 * u) - 0.01168 * std::cos(3 * u);
-}
 
 // |sum of w x e^(-2 pi i nu j)|^2 over the window: the windowed spectrum
 // between bins.
@@ -51,27 +46,45 @@ double Vertex(double a, double b, double c)
 }  // namespace
 
 std::vector<AnalyzeComponent> AnalyzeComponents(WaveReader& reader, uint32_t channel, uint64_t first,
-                                                uint64_t count, size_t most, const AnalyzeSine* remove)
+                                                uint64_t count, const AnalyzeComponentOptions& options)
 {
+    const AnalyzeSine* remove = options.remove;
     std::vector<AnalyzeComponent> found;
     const AnalyzeCycleRate removeRate = AnalyzeSplitRate(remove ? remove->nu : 0.0);
-    uint32_t n = WINDOW_FRAMES_MAX;
+    uint32_t n = options.windowFrames;
     while (n > count && n > WINDOW_FRAMES_MIN)
         n /= 2;
-    if (n > count || most == 0) return found;
+    if (n > count || options.most == 0) return found;
     std::vector<double> wx(n), buffer;
     double windowSum = 0;
+    const double windowCos = std::cos(ANALYZE_TWO_PI / n), windowSin = std::sin(ANALYZE_TWO_PI / n);
+    const double removeCos = std::cos(ANALYZE_TWO_PI * (remove ? remove->nu : 0.0));
+    const double removeSin = std::sin(ANALYZE_TWO_PI * (remove ? remove->nu : 0.0));
     const uint64_t start = first + (count - n) / 2;
     const bool ok = AnalyzeForEachRun(
         reader, channel, start, n, buffer, ANALYZE_RUN_FRAMES,
         [&](const double* x, uint32_t m, uint64_t frame) {
+            // The window and the sine taken away by rotation from the run's
+            // exact start, not a library cosine per sample: these are
+            // sought in every file, so they must cost next to nothing.
+            const uint32_t k0 = uint32_t(frame - start);
+            double wc = std::cos(ANALYZE_TWO_PI * k0 / n), ws = std::sin(ANALYZE_TWO_PI * k0 / n);
+            const double angle =
+                remove ? ANALYZE_TWO_PI * AnalyzeCycles(removeRate, int64_t(frame) - remove->origin) : 0;
+            double rc = std::cos(angle), rs = std::sin(angle);
             for (uint32_t i = 0; i < m; ++i) {
-                const uint32_t k = uint32_t(frame - start) + i;
-                const double w = Window(k, n);
-                const double fitted =
-                    remove ? AnalyzeSineAt(*remove, removeRate, int64_t(frame + i), false) : 0.0;
-                wx[k] = w * (x[i] - fitted);
+                // 4-term Blackman-Harris from cos u by the Chebyshev identities.
+                const double c2 = 2 * wc * wc - 1, c3 = (4 * wc * wc - 3) * wc;
+                const double w = 0.35875 - 0.48829 * wc + 0.14128 * c2 - 0.01168 * c3;
+                const double fitted = remove ? remove->a * rc + remove->b * rs + remove->offset : 0.0;
+                wx[k0 + i] = w * (x[i] - fitted);
                 windowSum += w;
+                const double nextW = wc * windowCos - ws * windowSin;
+                ws = ws * windowCos + wc * windowSin;
+                wc = nextW;
+                const double nextR = rc * removeCos - rs * removeSin;
+                rs = rs * removeCos + rc * removeSin;
+                rc = nextR;
             }
         });
     if (!ok) return found;
@@ -95,8 +108,15 @@ std::vector<AnalyzeComponent> AnalyzeComponents(WaveReader& reader, uint32_t cha
         if (top) peaks.push_back(k);
     }
     std::sort(peaks.begin(), peaks.end(), [&](size_t a, size_t b) { return power[a] > power[b]; });
-    if (peaks.size() > most) peaks.resize(most);
+    const double lobe = MAIN_LOBE_BINS / n;
     for (size_t k : peaks) {
+        if (found.size() >= options.most) break;
+        // Refined only when wanted: each refinement is a sum over the window.
+        const double binNu = double(k) / n;
+        if (!(2 * std::sqrt(power[k]) / windowSum >= SCALLOPING * options.minAmplitude) ||
+            std::any_of(options.exclude.begin(), options.exclude.end(),
+                        [&](double e) { return std::fabs(binNu - e) < lobe; }))
+            continue;
         // Between bins on the logarithm of the power (a Gaussian's peak),
         // then once more on the spectrum itself around that.
         const double shift = Vertex(std::log(power[k - 1] + 1e-300), std::log(power[k] + 1e-300),
@@ -105,27 +125,23 @@ std::vector<AnalyzeComponent> AnalyzeComponents(WaveReader& reader, uint32_t cha
         const double d = REFINE_BINS / n;
         const double a = PowerAt(wx, nu - d), b = PowerAt(wx, nu), c = PowerAt(wx, nu + d);
         nu += Vertex(a, b, c) * d;
-        if (!(nu > 0 && nu < 0.5)) continue;
-        found.push_back({nu, 2 * std::sqrt(PowerAt(wx, nu)) / windowSum});
+        const double amplitude = 2 * std::sqrt(PowerAt(wx, nu)) / windowSum;
+        if (nu > 0 && nu < 0.5 && amplitude >= options.minAmplitude) found.push_back({nu, amplitude});
     }
     return found;
 }
 
 std::vector<AnalyzeComponent> AnalyzeOtherTones(WaveReader& reader, uint32_t channel, uint64_t first,
-                                                uint64_t count, const AnalyzeSine& sine, size_t most)
+                                                uint64_t count, const AnalyzeSine& sine, size_t most,
+                                                double minAmplitude)
 {
-    const double nu = sine.nu;
-    const double lobe =
-        MAIN_LOBE_BINS / double(std::min<uint64_t>(std::max<uint64_t>(count, 1), WINDOW_FRAMES_MAX));
-    std::vector<AnalyzeComponent> others;
-    for (const AnalyzeComponent& c :
-         AnalyzeComponents(reader, channel, first, count, most + HARMONICS_LAST + 1, &sine)) {
-        bool related = c.nu < lobe;
-        for (int k = 1; k <= HARMONICS_LAST && !related; ++k) {
-            const double folded = std::fabs(k * nu - std::round(k * nu));
-            related = std::fabs(c.nu - folded) < lobe;
-        }
-        if (!related && others.size() < most) others.push_back(c);
-    }
-    return others;
+    AnalyzeComponentOptions options;
+    options.most = most;
+    options.remove = &sine;
+    options.minAmplitude = minAmplitude;
+    options.windowFrames = OTHER_TONES_FRAMES;
+    options.exclude.push_back(0.0);
+    for (int k = 1; k <= HARMONICS_LAST; ++k)
+        options.exclude.push_back(std::fabs(k * sine.nu - std::round(k * sine.nu)));
+    return AnalyzeComponents(reader, channel, first, count, options);
 }

@@ -189,34 +189,49 @@ void AnalyzeFindFades(WaveReader& reader, uint32_t channel, std::vector<double>&
     const double cycle = 1.0 / w.sine.nu;
     const uint64_t margin = 2 * E + uint64_t(2 * cycle);
     // A fade's half below 50 % is about as long as its part from 50 % to
-    // 98 % (the envelope's thresholds): the region reaches past its zero
-    // however few samples a cycle holds.
+    // 98 % (the envelope's thresholds): where a fit over the usual margin
+    // finds no fade (few samples a cycle, a coarse envelope: the region
+    // holds too little of it), it is fitted again over a region reaching
+    // that far.
     const uint64_t marginIn =
         margin + FADE_REACH * (w.levelFirst - std::min(w.levelFirst, w.toneFirst) + 1) * E;
     const uint64_t marginOut = margin + FADE_REACH * (w.toneLast - std::min(w.toneLast, w.levelLast) + 1) * E;
-    const uint64_t inFirst = w.toneFirst * E > marginIn ? w.toneFirst * E - marginIn : 0;
+    const uint64_t inNear = w.toneFirst * E > margin ? w.toneFirst * E - margin : 0;
+    const uint64_t inFar = w.toneFirst * E > marginIn ? w.toneFirst * E - marginIn : 0;
     uint64_t inEnd = std::min<uint64_t>(frames, (w.levelFirst + 1) * E + margin);
     uint64_t outFirst = w.levelLast * E > margin ? w.levelLast * E - margin : 0;
-    const uint64_t outEnd = std::min<uint64_t>(frames, (w.toneLast + 1) * E + marginOut);
+    const uint64_t outNear = std::min<uint64_t>(frames, (w.toneLast + 1) * E + margin);
+    const uint64_t outFar = std::min<uint64_t>(frames, (w.toneLast + 1) * E + marginOut);
     // In a tone of fades alone, each fade is fitted up to the tone's middle.
     const uint64_t middle = (w.toneFirst * E + std::min<uint64_t>(frames, (w.toneLast + 1) * E)) / 2;
     if (w.fadeOnly) {
         inEnd = std::min(inEnd, middle);
         outFirst = std::max(outFirst, middle);
     }
-    const AnalyzeFade in = AnalyzeFitFade(reader, channel, inFirst, inEnd - inFirst, w.sine, false, buffer,
-                                          w.refineFades ? &w.fadeIn : nullptr);
-    const AnalyzeFade fadeOut = AnalyzeFitFade(reader, channel, outFirst, outEnd - outFirst, w.sine, true,
-                                               buffer, w.refineFades ? &w.fadeOut : nullptr);
+    uint64_t inFirst = inNear, outEnd = outNear;
+    AnalyzeFade in = AnalyzeFitFade(reader, channel, inFirst, inEnd - inFirst, w.sine, false, buffer,
+                                    w.refineFades ? &w.fadeIn : nullptr);
+    if (inFar < inNear && !(in.found && in.full - in.start >= EDGE_CYCLES * cycle)) {
+        inFirst = inFar;
+        in = AnalyzeFitFade(reader, channel, inFirst, inEnd - inFirst, w.sine, false, buffer,
+                            w.refineFades ? &w.fadeIn : nullptr);
+    }
+    AnalyzeFade fadeOut = AnalyzeFitFade(reader, channel, outFirst, outEnd - outFirst, w.sine, true, buffer,
+                                         w.refineFades ? &w.fadeOut : nullptr);
+    if (outFar > outNear && !(fadeOut.found && fadeOut.start - fadeOut.full >= EDGE_CYCLES * cycle)) {
+        outEnd = outFar;
+        fadeOut = AnalyzeFitFade(reader, channel, outFirst, outEnd - outFirst, w.sine, true, buffer,
+                                 w.refineFades ? &w.fadeOut : nullptr);
+    }
     w.fadeIn = in;
     w.fadeOut = fadeOut;
     // A fade shorter than half a cycle is an edge: the tone starts or ends
-    // at full level. A fade reaching a cycle beyond its region's outer end, or
+    // at full level. A fade reaching a cycle beyond the farthest region, or
     // overlapping the other, is no fade of this tone (a step of level, a
     // fit drawn off by noise): the end is then an edge.
     const double reach = cycle + 1;
-    const bool inFits = in.found && in.start >= double(inFirst) - reach;
-    const bool outFits = fadeOut.found && fadeOut.start <= double(outEnd) + reach;
+    const bool inFits = in.found && in.start >= double(inFar) - reach;
+    const bool outFits = fadeOut.found && fadeOut.start <= double(outFar) + reach;
     const bool inFade = inFits && in.full - in.start >= EDGE_CYCLES * cycle;
     const bool outFade = outFits && fadeOut.start - fadeOut.full >= EDGE_CYCLES * cycle &&
                          (!inFade || fadeOut.full >= in.full - cycle);
