@@ -204,7 +204,8 @@ TEST(AnalyzeComponents, TwoTonesAtTheirFrequenciesAndLevels)
         std::fclose(f);
         WaveReader reader;
         ASSERT_EQ(WaveOpen(reader, wav.string().c_str()), WaveOpenResult::Ok);
-        const std::vector<AnalyzeComponent> found = AnalyzeComponents(reader, 0, 0, frames, 2);
+        const std::vector<AnalyzeComponent> found =
+            AnalyzeComponents(reader, 0, 0, frames, AnalyzeComponentOptions{});
         ASSERT_EQ(found.size(), 2u) << c.what;
         std::vector<AnalyzeComponent> byFrequency = found;  // f1 < f2 in every case
         std::sort(byFrequency.begin(), byFrequency.end(),
