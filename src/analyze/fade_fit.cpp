@@ -88,15 +88,26 @@ struct Fit {
     double amp, start, full, cost;
 };
 
-// The variances of a fit's start and full level: the diagonal of
-// (J^T J)^-1 at the fit, J the derivatives of the residuals
-// sqrt(w) (p/w - amp g), times their variance as the fit leaves them (which
-// holds the shape's misfit and any distortion, not the noise alone).
-void Variances(const std::vector<Point>& pts, int shape, const Fit& f, double& start, double& full)
+double Det3(const double m[3][3])
 {
-    double jj[3][3] = {};
-    double squares = 0;
-    size_t used = 0;
+    return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+           m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+           m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+}
+
+// The normal equations of the residuals sqrt(w) (p/w - amp g(u)) of a fit
+// in (amp, start, full): J^T J and its right side J^T r, and the residuals'
+// sum of squares over the points used.
+void NormalEquations(const std::vector<Point>& pts, int shape, const Fit& f, double jj[3][3], double jr[3],
+                     double& squares, size_t& used)
+{
+    for (int i = 0; i < 3; ++i) {
+        jr[i] = 0;
+        for (int k = 0; k < 3; ++k)
+            jj[i][k] = 0;
+    }
+    squares = 0;
+    used = 0;
     const double len = f.full - f.start;
     for (const Point& q : pts) {
         if (!(q.w > 0)) continue;
@@ -104,17 +115,28 @@ void Variances(const std::vector<Point>& pts, int shape, const Fit& f, double& s
         const double u = (q.n - f.start) / len;
         Shape(shape, u, g, dg);
         const double sw = std::sqrt(q.w);
-        const double r = q.p / sw - f.amp * g * sw;
-        squares += r * r;
+        const double res = q.p / sw - f.amp * g * sw;
+        squares += res * res;
         ++used;
         const double d[3] = {g * sw, f.amp * dg * sw * (u - 1) / len, -f.amp * dg * sw * u / len};
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 3; ++i) {
+            jr[i] += d[i] * res;
             for (int k = 0; k < 3; ++k)
                 jj[i][k] += d[i] * d[k];
+        }
     }
-    const double det = jj[0][0] * (jj[1][1] * jj[2][2] - jj[1][2] * jj[2][1]) -
-                       jj[0][1] * (jj[1][0] * jj[2][2] - jj[1][2] * jj[2][0]) +
-                       jj[0][2] * (jj[1][0] * jj[2][1] - jj[1][1] * jj[2][0]);
+}
+
+// The variances of a fit's start and full level: the diagonal of
+// (J^T J)^-1 at the fit, J the derivatives of the residuals
+// sqrt(w) (p/w - amp g), times their variance as the fit leaves them (which
+// holds the shape's misfit and any distortion, not the noise alone).
+void Variances(const std::vector<Point>& pts, int shape, const Fit& f, double& start, double& full)
+{
+    double jj[3][3], jr[3], squares;
+    size_t used;
+    NormalEquations(pts, shape, f, jj, jr, squares, used);
+    const double det = Det3(jj);
     const double inf = std::numeric_limits<double>::infinity();
     start = std::fabs(det) > 0 ? (jj[0][0] * jj[2][2] - jj[0][2] * jj[2][0]) / det : inf;
     full = std::fabs(det) > 0 ? (jj[0][0] * jj[1][1] - jj[0][1] * jj[1][0]) / det : inf;
@@ -131,24 +153,9 @@ Fit FitShape(const std::vector<Point>& pts, int shape, double amp, double start,
     Fit f{amp, start, full, Cost(pts, shape, amp, start, full)};
     double lambda = 1e-3;
     for (int it = 0; it < LM_ITERATIONS; ++it) {
-        // Normal equations of the residuals sqrt(w) (p/w - amp g(u)) in
-        // (amp, start, full); their right side is J^T r.
-        double jj[3][3] = {}, jr[3] = {};
-        const double len = f.full - f.start;
-        for (const Point& q : pts) {
-            if (!(q.w > 0)) continue;
-            double g, dg;
-            const double u = (q.n - f.start) / len;
-            Shape(shape, u, g, dg);
-            const double sw = std::sqrt(q.w);
-            const double res = q.p / sw - f.amp * g * sw;
-            const double d[3] = {g * sw, f.amp * dg * sw * (u - 1) / len, -f.amp * dg * sw * u / len};
-            for (int i = 0; i < 3; ++i) {
-                jr[i] += d[i] * res;
-                for (int k = 0; k < 3; ++k)
-                    jj[i][k] += d[i] * d[k];
-            }
-        }
+        double jj[3][3], jr[3], squares;
+        size_t used;
+        NormalEquations(pts, shape, f, jj, jr, squares, used);
         bool improved = false;
         for (int tries = 0; tries < 12 && !improved; ++tries) {
             double a[3][3];
@@ -156,12 +163,7 @@ Fit FitShape(const std::vector<Point>& pts, int shape, double amp, double start,
             for (int i = 0; i < 3; ++i)
                 a[i][i] += lambda * (jj[i][i] > 0 ? jj[i][i] : 1.0);
             // Cramer's rule on the 3 x 3 system.
-            const auto det = [](double m[3][3]) {
-                return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
-                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
-                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
-            };
-            const double d0 = det(a);
+            const double d0 = Det3(a);
             if (!(std::fabs(d0) > 0)) break;
             double step[3];
             for (int c = 0; c < 3; ++c) {
@@ -169,7 +171,7 @@ Fit FitShape(const std::vector<Point>& pts, int shape, double amp, double start,
                 std::memcpy(m, a, sizeof m);
                 for (int i = 0; i < 3; ++i)
                     m[i][c] = jr[i];
-                step[c] = det(m) / d0;
+                step[c] = Det3(m) / d0;
             }
             Fit t{f.amp + step[0], std::max(minStart, f.start + step[1]), f.full + step[2], 0};
             if (t.full < t.start + minLength) t.full = t.start + minLength;

@@ -6,33 +6,16 @@ the picture shows of them.
 
 Usage: analyze_limits_test.py CLI GROUP
 """
-import json
 import math
 import os
 import random
 import re
-import shutil
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wavegen as g  # noqa: E402
-
-CLI, GROUP = os.path.abspath(sys.argv[1]), sys.argv[2]
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAIL:", what, flush=True)
-
-
-def analyze(*args):
-    r = subprocess.run([CLI, "analyze", *args], capture_output=True, text=True, timeout=600)
-    return r, json.loads(r.stdout) if "--json" in args else None
-
+from analyze_common import CLI, analyze, check, run_group  # noqa: E402
 
 def least_squares_sinad(path, bits, first, end, cycles, period):
     """SINAD of the least-squares sine (cos, sin and DC) of `cycles` per
@@ -214,10 +197,4 @@ def group_picture(tmp):
 
 GROUPS = {"sweep": group_sweep, "degenerate": group_degenerate, "tones": group_tones, "picture": group_picture}
 
-tmp = tempfile.mkdtemp(prefix="calyx-analyze-limits-")
-try:
-    GROUPS[GROUP](tmp)
-finally:
-    shutil.rmtree(tmp, ignore_errors=True)
-print(f"{GROUP}: {len(failures)} failed")
-sys.exit(1 if failures else 0)
+run_group(GROUPS)

@@ -14,30 +14,14 @@ import shutil
 import struct
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wavegen as g  # noqa: E402
+from analyze_common import CLI, analyze, check, run_group  # noqa: E402
 
-CLI, GROUP = os.path.abspath(sys.argv[1]), sys.argv[2]
 KEYS_FORMAT = ["encoding", "bits", "channels", "rate", "frames", "seconds", "extensible", "header_bytes", "problems"]
 KEYS_CHANNEL = ["sum", "peak_dbfs", "rms_dbfs", "frequency_hz", "level_dbfs", "cycles", "whole_cycles",
                 "fade_in_ms", "fade_out_ms", "thd_db", "sinad_db", "enob_bits", "harmonics_db"]
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAIL:", what, flush=True)
-
-
-def analyze(*args):
-    r = subprocess.run([CLI, "analyze", *args], capture_output=True, text=True, timeout=600)
-    doc = json.loads(r.stdout) if "--json" in args and r.stdout.strip() else None
-    if "--json" in args and doc is None:
-        print(f"no JSON from {args}: exit {r.returncode}\n{r.stderr}", flush=True)
-    return r, doc
 
 
 def near(got, want, tol):
@@ -354,10 +338,4 @@ def group_cli(tmp):
 GROUPS = {"accuracy": group_accuracy, "convergence": group_convergence, "calyx": group_calyx,
           "files": group_files, "notone": group_notone, "cli": group_cli}
 
-tmp = tempfile.mkdtemp(prefix="calyx-analyze-")
-try:
-    GROUPS[GROUP](tmp)
-finally:
-    shutil.rmtree(tmp, ignore_errors=True)
-print(f"{GROUP}: {len(failures)} failed")
-sys.exit(1 if failures else 0)
+run_group(GROUPS)
