@@ -140,7 +140,9 @@ std::string AnalyzeReportText(const AnalyzeFileResult& file)
                Format(", sustained over frames %llu to %llu\n", (unsigned long long)c.sustainFirst,
                       (unsigned long long)(c.sustainFirst + c.sustainFrames));
         const std::string noise = "below the noise (limit " + Number(c.noiseLimitDb, 1) + " dB)";
-        out += "             " + SinadText(c) + ", ENOB " + Shown(c.enobBits, 2) + " bits, THD " +
+        const bool limit = c.errorBelowOneUnit && c.sinadDb == c.quantisationLimitDb;
+        out += "             " + SinadText(c) + ", ENOB " + (limit ? "above " : "") + Shown(c.enobBits, 2) +
+               " bits, THD " +
                (!c.hasThd                ? std::string("none below half the rate")
                 : std::isfinite(c.thdDb) ? Number(c.thdDb, 2) + " dB"
                                          : noise) +

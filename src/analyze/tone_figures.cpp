@@ -60,8 +60,10 @@ void AnalyzeToneFigures(const WaveInfo& info, AnalyzeChannelWork& w, const Analy
     const double frames = double(residual.frames);
     const double noise = std::max(residual.meanSquare, 1e-300);
     if (!(w.end > w.start) || !(frames >= FIT_FRAMES_MIN) || !(frames * sine.nu >= 1)) {
-        out.noToneReason = "no tone was found: too short (a sine fitted over " +
-                           std::to_string(residual.frames) + " frames cannot be told from noise)";
+        out.noToneReason = residual.frames == 0
+                               ? "no tone was found: too short (no part of it could be fitted)"
+                               : "no tone was found: too short (a sine fitted over " +
+                                     std::to_string(residual.frames) + " frames cannot be told from noise)";
         return;
     }
     out.sinadDb = 10 * std::log10(fundamental / noise);
