@@ -26,6 +26,7 @@ constexpr int ENVELOPED_ROUNDS = 40;
 constexpr uint64_t ENVELOPED_THINNED_FRAMES = 16384;
 constexpr int ENVELOPED_SHAPE_ROUNDS = 4;
 constexpr double ENVELOPED_SETTLED = 1e-12;
+constexpr double ENVELOPED_CONVERGED = 1e-9;
 
 // The largest of v over the window [i - half, i + half] for every i, with a
 // queue of the candidates (each value enters and leaves it once).
@@ -300,7 +301,11 @@ void AnalyzeFitUnderFades(WaveReader& reader, uint32_t channel, std::vector<doub
         w.fitFirst = first;
         w.fitCount = end - first;
         if (full > 0 || moved < ENVELOPED_SETTLED || round + 3 >= ENVELOPED_ROUNDS) ++full;
-        if (full == 2) return;
+        if (full == 2) {
+            // The last round over all samples still moving: the rounds ran out.
+            w.out->fitConverged = moved < ENVELOPED_CONVERGED;
+            return;
+        }
         // Every few rounds all shapes again: the first sine may have picked a wrong one.
         w.refineFades = round % ENVELOPED_SHAPE_ROUNDS != ENVELOPED_SHAPE_ROUNDS - 1;
         AnalyzeFindFades(reader, channel, buffer, w);
