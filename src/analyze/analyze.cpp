@@ -21,50 +21,18 @@
 #include "analyze/calyx_checks.h"
 #include "analyze/channel_work.h"
 #include "analyze/levels.h"
+#include "analyze/other_tones.h"
 #include "analyze/pass.h"
 #include "analyze/signal_kind.h"
+#include "analyze/tone_figures.h"
 #include "analyze/tone_locate.h"
 #include "base/run_parts.h"
 
 namespace {
 
-// A fit whose residual is not this far below the fitted sine found noise.
-constexpr double SINAD_TONE_MIN_DB = 3.0;
 constexpr double REFIT_SHARE = 0.99;
-
-void Finish(const WaveInfo& info, AnalyzeChannelWork& w, const AnalyzeResidual& residual)
-{
-    AnalyzeChannelResult& out = *w.out;
-    const AnalyzeSine& sine = w.sine;
-    const double amp = std::hypot(sine.a, sine.b);
-    const double fundamental = amp * amp / 2;
-    out.sinadDb = 10 * std::log10(fundamental / std::max(residual.meanSquare, 1e-300));
-    if (!(out.sinadDb >= SINAD_TONE_MIN_DB)) {
-        out.noToneReason = "no tone was found: no sine stands out of the noise";
-        return;
-    }
-    out.toneFound = true;
-    out.sine = sine;
-    out.frequencyHz = sine.nu * info.rate;
-    out.levelDbfs = AnalyzeDb20(amp / WaveFullScale(info));
-    out.toneStart = w.start;
-    out.toneEnd = w.end;
-    out.cycles = (w.end - w.start) * sine.nu;
-    out.wholeCycles = std::fabs(out.cycles - std::round(out.cycles)) <= ANALYZE_WHOLE_CYCLES_TOLERANCE;
-    out.sustainFirst = w.fitFirst;
-    out.sustainFrames = w.fitCount;
-    out.enobBits = (out.sinadDb - 1.76) / 6.02;
-    double harmonicPower = 0;
-    for (double h : residual.harmonicAmplitudes) {
-        out.harmonicsDb.push_back(AnalyzeDb20(h / amp));
-        harmonicPower += h * h;
-    }
-    out.hasThd = !residual.harmonicAmplitudes.empty();
-    out.residualSustained = !w.enveloped;
-    out.harmonicCos = residual.harmonicCos;
-    out.harmonicSin = residual.harmonicSin;
-    if (out.hasThd) out.thdDb = 10 * std::log10(std::max(harmonicPower, 1e-300) / (amp * amp));
-}
+constexpr size_t OTHER_TONES_MOST = 8;
+constexpr double OTHER_TONE_SHARE_MIN = 1e-12;
 
 // Runs f(channel) for every channel on up to `threads` threads.
 template <class F>
@@ -107,6 +75,11 @@ void AnalyzeChannels(const WaveReader& file, const WaveInfo& info, std::vector<A
         WaveReader reader = file;
         std::vector<double> buffer;
         AnalyzeChannelWork& w = work[c];
+        if (w.out->nonFiniteSamples > 0) {
+            w.out->noToneReason =
+                "no tone was measured: the channel holds samples that are not finite numbers";
+            return;
+        }
         // A sweep, multitone or two tones is named; the tone's fit and checks are not for it.
         if (const AnalyzeSignalKind kind = AnalyzeRecogniseSignal(reader, c, buffer);
             !kind.description.empty()) {
@@ -152,7 +125,7 @@ void AnalyzeChannels(const WaveReader& file, const WaveInfo& info, std::vector<A
         if (!w.go) return;
         if (w.fit.failed) {
             w.go = false;
-            w.out->noToneReason = "no tone was found: the sine fit did not settle";
+            w.out->noToneReason = "no tone was found: the sine fit did not settle within its bound of rounds";
             return;
         }
         w.sine = w.fit.sine;
@@ -182,10 +155,25 @@ void AnalyzeChannels(const WaveReader& file, const WaveInfo& info, std::vector<A
     if (!AnalyzeRunPass(file, jobs, parts)) return unreadable();
     for (uint32_t c = 0; c < channels; ++c) {
         if (residuals[c])
-            Finish(info, work[c], AnalyzeResidualPassFinish(*residuals[c]));
+            AnalyzeToneFigures(info, work[c], AnalyzeResidualPassFinish(*residuals[c]));
         else if (work[c].go)
-            Finish(info, work[c], work[c].residual);
+            AnalyzeToneFigures(info, work[c], work[c].residual);
     }
+    // Other tones beside the one measured, from the spectrum of its sustained
+    // part (a tone of fades alone has none).
+    ForEachChannel(channels, threads, [&](uint32_t c) {
+        AnalyzeChannelResult& out = results[c];
+        if (!out.toneFound || work[c].enveloped) return;
+        WaveReader reader = file;
+        const double fs = WaveFullScale(info);
+        const double amp = std::hypot(out.sine.a, out.sine.b);
+        // Not below one unit (the lines of rounding's own error), nor far
+        // below the tone, beyond the fitted sine's own precision.
+        const double least = std::max(AnalyzeFormatUnit(info, amp), OTHER_TONE_SHARE_MIN * amp);
+        for (const AnalyzeComponent& t : AnalyzeOtherTones(reader, c, out.sustainFirst, out.sustainFrames,
+                                                           out.sine, OTHER_TONES_MOST, least))
+            out.otherTones.push_back({t.nu * info.rate, AnalyzeDb20(t.amplitude / fs)});
+    });
 }
 
 }  // namespace

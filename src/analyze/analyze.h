@@ -15,8 +15,6 @@
 // memory fixed whatever the file's size.
 
 inline constexpr int ANALYZE_HARMONICS_LAST = 10;  // harmonics 2 to 10
-// A count of cycles this near a whole number is whole.
-inline constexpr double ANALYZE_WHOLE_CYCLES_TOLERANCE = 0.05;
 
 // The fitted tone: x(n) = a cos(2 pi nu (n - origin)) + b sin(...) + offset.
 struct AnalyzeSine {
@@ -35,15 +33,25 @@ struct AnalyzeChannelResult {
     double peakDbfs = 0.0;  // -inf for a silent channel
     double rmsDbfs = 0.0;
 
+    uint64_t nonFiniteSamples = 0;  // float samples that are NaN or infinite: left out of the levels
+
     bool toneFound = false;
     std::string noToneReason;
+    bool fitConverged = true;  // false: the fit stopped at its bound of rounds
     AnalyzeSine sine;
     double frequencyHz = 0.0;
     double levelDbfs = 0.0;
     double toneStart = 0.0;  // frames; a fade's start is where its envelope is zero
     double toneEnd = 0.0;
     double cycles = 0.0;
+    // What the cycles and the fades can be known to: the fit's own standard
+    // deviation over the span, and the sampling grid the ends lie on (each
+    // end is placed within a sample).
+    double cyclesUncertainty = 0.0;
+    double fadeUncertainty = 0.0;  // the same for a fade's length, in cycles
     bool wholeCycles = false;
+    bool fadeInFound = true;  // false: the tone's start could be neither a fade nor an edge
+    bool fadeOutFound = true;
     double fadeInFrames = 0.0;  // 0: the tone starts at full level
     double fadeOutFrames = 0.0;
     const char* fadeInShape = "";
@@ -52,9 +60,24 @@ struct AnalyzeChannelResult {
     uint64_t sustainFrames = 0;
     double sinadDb = 0.0;
     double enobBits = 0.0;
-    bool hasThd = false;  // false when no harmonic lies below half the rate
-    double thdDb = 0.0;
-    std::vector<double> harmonicsDb;  // harmonics 2, 3, ... below half the rate
+    // The SINAD an ideal quantiser of the format allows at this level (the
+    // error of rounding to one unit, unit^2 / 12); above it the error was
+    // below one unit. Where the error is far below (nothing left to
+    // measure), SINAD and ENOB are this limit, as a lower bound.
+    double quantisationLimitDb = 0.0;
+    bool errorBelowOneUnit = false;
+    bool hasThd = false;              // false when no harmonic lies below half the rate
+    double thdDb = 0.0;               // NaN: below the noise
+    std::vector<double> harmonicsDb;  // harmonics 2, 3, ... below half the rate; NaN below the noise
+    // A harmonic's level relative to the fundamental that the residual's
+    // noise alone reaches (three standard deviations of a harmonic's fit):
+    // below it a harmonic or THD is "below the noise".
+    double noiseLimitDb = 0.0;
+    struct Component {
+        double frequencyHz = 0.0;
+        double levelDbfs = 0.0;
+    };
+    std::vector<Component> otherTones;  // other sines standing out of the residual, strongest first
 
     // The harmonics' fits and whether they, and the residual, cover a
     // sustained part: what the figures in a band start from.

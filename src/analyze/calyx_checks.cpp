@@ -62,12 +62,14 @@ AnalyzeCalyxChecks AnalyzeCalyxCheck(const AnalyzeFileResult& file)
     for (const AnalyzeChannelResult& c : file.channels) {
         calyx.zeroSum = calyx.zeroSum && c.integerSum && c.sum == 0;
         calyx.wholeCycles = calyx.wholeCycles && c.toneFound && c.wholeCycles;
+        // A fade is whole to what its ends can be known to: the same
+        // allowance as the tone's span (a sample, and the fit's deviation).
         const auto whole = [&](double frames) {
             const double cycles = frames * c.frequencyHz / rate;
-            return frames > 0 && std::fabs(cycles - std::round(cycles)) <= ANALYZE_WHOLE_CYCLES_TOLERANCE;
+            return frames > 0 && std::fabs(cycles - std::round(cycles)) <= c.fadeUncertainty;
         };
-        calyx.fadesWholeCycles =
-            calyx.fadesWholeCycles && c.toneFound && whole(c.fadeInFrames) && whole(c.fadeOutFrames);
+        calyx.fadesWholeCycles = calyx.fadesWholeCycles && c.toneFound && c.fadeInFound && c.fadeOutFound &&
+                                 whole(c.fadeInFrames) && whole(c.fadeOutFrames);
     }
     return calyx;
 }

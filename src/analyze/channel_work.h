@@ -28,6 +28,7 @@ struct AnalyzeLevelSums {
     int64_t sum = 0;
     AnalyzeCompensatedSum floatSum;
     AnalyzeCompensatedSum squares;
+    uint64_t nonFinite = 0;
 };
 
 struct AnalyzeChannelWork {
@@ -42,10 +43,12 @@ struct AnalyzeChannelWork {
     AnalyzeSine sine;
     uint64_t fitFirst = 0, fitCount = 0;
     double start = 0, end = 0;
-    bool enveloped = false;       // no sustained part: fitted with its fades
-    bool fadeOnly = false;        // not even a few cycles at the tone's level
-    AnalyzeFade fadeIn, fadeOut;  // as last found, for refining
-    bool refineFades = false;     // refine those in their shapes rather than try every shape
+    bool enveloped = false;                    // no sustained part: fitted with its fades
+    bool fadeOnly = false;                     // not even a few cycles at the tone's level
+    AnalyzeFade fadeIn, fadeOut;               // as last found, for refining
+    bool inIsEdge = false, outIsEdge = false;  // the tone starts (ends) at full level
+    bool inFound = true, outFound = true;      // false: neither a fade nor an edge could be placed
+    bool refineFades = false;                  // refine those in their shapes rather than try every shape
     AnalyzeResidual residual;
     double probeNu = 0;                         // from the middle of the file, before the first pass
     std::shared_ptr<AnalyzeBlockFit> blockFit;  // the first pass's fit sums at probeNu

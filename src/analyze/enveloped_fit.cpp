@@ -73,9 +73,7 @@ bool AnalyzeFitEnveloped(WaveReader& reader, uint32_t channel, uint64_t first, u
     AnalyzeResidual& residual = *wanted;
     // The residual of the enveloped tone, and its harmonics under the same envelope.
     const AnalyzeCycleRate rate = AnalyzeSplitRate(sine.nu);
-    int harmonics = 0;
-    while (harmonics + 2 <= ANALYZE_HARMONICS_LAST && (harmonics + 2) * sine.nu < 0.5)
-        ++harmonics;
+    const int harmonics = AnalyzeHarmonicCount(sine.nu, count);
     std::vector<AnalyzeCompensatedSum> hs(size_t(harmonics) * 5);
     AnalyzeCompensatedSum square;
     const bool ok = AnalyzeForEachRun(reader, channel, first, count, buffer, ANALYZE_RUN_FRAMES,
@@ -104,6 +102,7 @@ bool AnalyzeFitEnveloped(WaveReader& reader, uint32_t channel, uint64_t first, u
                                       });
     if (!ok) return false;
     residual.meanSquare = square.Value() / double(count);
+    residual.frames = residual.harmonicFrames = count;
     residual.harmonicAmplitudes = AnalyzeHarmonicAmplitudes(hs.data(), size_t(harmonics));
     return true;
 }

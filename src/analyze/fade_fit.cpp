@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "analyze/pass.h"
 #include "analyze/sine_phase.h"
@@ -22,6 +23,9 @@ constexpr uint64_t POINTS_MAX = 4096;
 constexpr int LM_ITERATIONS = 80;
 const char* const SHAPES[] = {"Blackman", "raised cosine", "quarter sine", "parabola", "linear"};
 constexpr int SHAPE_COUNT = 5;
+// A unit sine's mean square is 1/2; over any cycle its samples hold at least this.
+constexpr double MEAN_SQUARE_MIN = 0.25;
+constexpr double SAMPLES_PER_CYCLE_ENOUGH = 256;
 
 // The envelope around a fade, one point per run of q frames: P = sum of
 // (x - offset) s and W = sum of s^2, s the fitted unit sine, so that P / W
@@ -84,30 +88,74 @@ struct Fit {
     double amp, start, full, cost;
 };
 
+double Det3(const double m[3][3])
+{
+    return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+           m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+           m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+}
+
+// The normal equations of the residuals sqrt(w) (p/w - amp g(u)) of a fit
+// in (amp, start, full): J^T J and its right side J^T r, and the residuals'
+// sum of squares over the points used.
+void NormalEquations(const std::vector<Point>& pts, int shape, const Fit& f, double jj[3][3], double jr[3],
+                     double& squares, size_t& used)
+{
+    for (int i = 0; i < 3; ++i) {
+        jr[i] = 0;
+        for (int k = 0; k < 3; ++k)
+            jj[i][k] = 0;
+    }
+    squares = 0;
+    used = 0;
+    const double len = f.full - f.start;
+    for (const Point& q : pts) {
+        if (!(q.w > 0)) continue;
+        double g, dg;
+        const double u = (q.n - f.start) / len;
+        Shape(shape, u, g, dg);
+        const double sw = std::sqrt(q.w);
+        const double res = q.p / sw - f.amp * g * sw;
+        squares += res * res;
+        ++used;
+        const double d[3] = {g * sw, f.amp * dg * sw * (u - 1) / len, -f.amp * dg * sw * u / len};
+        for (int i = 0; i < 3; ++i) {
+            jr[i] += d[i] * res;
+            for (int k = 0; k < 3; ++k)
+                jj[i][k] += d[i] * d[k];
+        }
+    }
+}
+
+// The variances of a fit's start and full level: the diagonal of
+// (J^T J)^-1 at the fit, J the derivatives of the residuals
+// sqrt(w) (p/w - amp g), times their variance as the fit leaves them (which
+// holds the shape's misfit and any distortion, not the noise alone).
+void Variances(const std::vector<Point>& pts, int shape, const Fit& f, double& start, double& full)
+{
+    double jj[3][3], jr[3], squares;
+    size_t used;
+    NormalEquations(pts, shape, f, jj, jr, squares, used);
+    const double det = Det3(jj);
+    const double inf = std::numeric_limits<double>::infinity();
+    start = std::fabs(det) > 0 ? (jj[0][0] * jj[2][2] - jj[0][2] * jj[2][0]) / det : inf;
+    full = std::fabs(det) > 0 ? (jj[0][0] * jj[1][1] - jj[0][1] * jj[1][0]) / det : inf;
+    const double scale = used > 3 ? squares / double(used - 3) : inf;
+    start *= scale;
+    full *= scale;
+    if (!(start >= 0)) start = inf;
+    if (!(full >= 0)) full = inf;
+}
+
 Fit FitShape(const std::vector<Point>& pts, int shape, double amp, double start, double full, double minStart,
              double minLength)
 {
     Fit f{amp, start, full, Cost(pts, shape, amp, start, full)};
     double lambda = 1e-3;
     for (int it = 0; it < LM_ITERATIONS; ++it) {
-        // Normal equations of the residuals sqrt(w) (p/w - amp g(u)) in
-        // (amp, start, full); their right side is J^T r.
-        double jj[3][3] = {}, jr[3] = {};
-        const double len = f.full - f.start;
-        for (const Point& q : pts) {
-            if (!(q.w > 0)) continue;
-            double g, dg;
-            const double u = (q.n - f.start) / len;
-            Shape(shape, u, g, dg);
-            const double sw = std::sqrt(q.w);
-            const double res = q.p / sw - f.amp * g * sw;
-            const double d[3] = {g * sw, f.amp * dg * sw * (u - 1) / len, -f.amp * dg * sw * u / len};
-            for (int i = 0; i < 3; ++i) {
-                jr[i] += d[i] * res;
-                for (int k = 0; k < 3; ++k)
-                    jj[i][k] += d[i] * d[k];
-            }
-        }
+        double jj[3][3], jr[3], squares;
+        size_t used;
+        NormalEquations(pts, shape, f, jj, jr, squares, used);
         bool improved = false;
         for (int tries = 0; tries < 12 && !improved; ++tries) {
             double a[3][3];
@@ -115,12 +163,7 @@ Fit FitShape(const std::vector<Point>& pts, int shape, double amp, double start,
             for (int i = 0; i < 3; ++i)
                 a[i][i] += lambda * (jj[i][i] > 0 ? jj[i][i] : 1.0);
             // Cramer's rule on the 3 x 3 system.
-            const auto det = [](double m[3][3]) {
-                return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
-                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
-                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
-            };
-            const double d0 = det(a);
+            const double d0 = Det3(a);
             if (!(std::fabs(d0) > 0)) break;
             double step[3];
             for (int c = 0; c < 3; ++c) {
@@ -128,7 +171,7 @@ Fit FitShape(const std::vector<Point>& pts, int shape, double amp, double start,
                 std::memcpy(m, a, sizeof m);
                 for (int i = 0; i < 3; ++i)
                     m[i][c] = jr[i];
-                step[c] = det(m) / d0;
+                step[c] = Det3(m) / d0;
             }
             Fit t{f.amp + step[0], std::max(minStart, f.start + step[1]), f.full + step[2], 0};
             if (t.full < t.start + minLength) t.full = t.start + minLength;
@@ -165,6 +208,16 @@ double AnalyzeFadeGain(const char* shape, double u)
     return g;
 }
 
+double AnalyzeFadeReach(const char* shape, double g)
+{
+    double lo = 0, hi = 1;
+    for (int b = 0; b < 50; ++b) {  // every shape rises monotonically
+        const double mid = (lo + hi) / 2;
+        (AnalyzeFadeGain(shape, mid) < g ? lo : hi) = mid;
+    }
+    return lo;
+}
+
 AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count,
                            const AnalyzeSine& sine, bool fadeOut, std::vector<double>& buffer,
                            const AnalyzeFade* hint)
@@ -172,32 +225,49 @@ AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first,
     AnalyzeFade fade;
     if (count < 4) return fade;
     const uint64_t q = (count + POINTS_MAX - 1) / POINTS_MAX;
+    const double amp = std::hypot(sine.a, sine.b);
+    // A slow tone's envelope is seen as well from a few hundred samples a
+    // cycle: the others add time, not information about the fade's shape.
+    const uint64_t thin =
+        std::max<uint64_t>(1, uint64_t(std::floor(1.0 / (sine.nu * SAMPLES_PER_CYCLE_ENOUGH))));
     const AnalyzeCycleRate rate = AnalyzeSplitRate(sine.nu);
     std::vector<Point> pts;
     pts.reserve(size_t(count / q + 1));
     Point acc{0, 0, 0};
     double plain = 0;
     uint64_t inRun = 0;
-    const bool ok = AnalyzeForEachRun(reader, channel, first, count, buffer, ANALYZE_RUN_FRAMES,
-                                      [&](const double* x, uint32_t n, uint64_t frame) {
-                                          for (uint32_t i = 0; i < n; ++i) {
-                                              const double s =
-                                                  AnalyzeSineAt(sine, rate, int64_t(frame + i), true);
-                                              // The point sits at the run's centre weighted as P and W
-                                              // are: where s passes zero, the plain centre is off.
-                                              acc.p += (x[i] - sine.offset) * s;
-                                              acc.w += s * s;
-                                              acc.n += double(frame + i) * s * s;
-                                              plain += double(frame + i);
-                                              if (++inRun == q) {
-                                                  acc.n = acc.w > 0 ? acc.n / acc.w : plain / double(q);
-                                                  plain = 0;
-                                                  pts.push_back(acc);
-                                                  acc = Point{0, 0, 0};
-                                                  inRun = 0;
-                                              }
-                                          }
-                                      });
+    const double stepCos = std::cos(ANALYZE_TWO_PI * sine.nu), stepSin = std::sin(ANALYZE_TWO_PI * sine.nu);
+    const bool ok = AnalyzeForEachRun(
+        reader, channel, first, count, buffer, ANALYZE_RUN_FRAMES,
+        [&](const double* x, uint32_t n, uint64_t frame) {
+            // The unit sine by rotation from the run's exact start (its
+            // error after a run is about 1e-12): a sine per sample was
+            // most of the time of a long fade's fit.
+            const double angle = ANALYZE_TWO_PI * AnalyzeCycles(rate, int64_t(frame) - sine.origin);
+            double c = std::cos(angle), sn = std::sin(angle);
+            for (uint32_t i = 0; i < n; ++i) {
+                plain += double(frame + i);
+                const double unit = (sine.a * c + sine.b * sn) / amp;
+                const double next = c * stepCos - sn * stepSin;
+                sn = sn * stepCos + c * stepSin;
+                c = next;
+                if ((frame + i) % thin == 0) {
+                    const double s = unit;
+                    // The point sits at the run's centre weighted as P and
+                    // W are: where s passes zero, the plain centre is off.
+                    acc.p += (x[i] - sine.offset) * s;
+                    acc.w += s * s;
+                    acc.n += double(frame + i) * s * s;
+                }
+                if (++inRun == q) {
+                    acc.n = acc.w > 0 ? acc.n / acc.w : plain / double(q);
+                    plain = 0;
+                    pts.push_back(acc);
+                    acc = Point{0, 0, 0};
+                    inRun = 0;
+                }
+            }
+        });
     if (!ok || pts.size() < 4) return fade;
     // A fade-out is fitted as a fade-in running backwards.
     if (fadeOut)
@@ -207,7 +277,6 @@ AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first,
 
     // Starting values from the envelope smoothed over about a cycle: where
     // it passes 10 % and 90 % of its full level.
-    const double amp = std::hypot(sine.a, sine.b);
     // (Or a sixteenth of the region, where a fade may be a single cycle.)
     const double smooth = std::min(1.0 / sine.nu, double(count) / 16);
     const size_t window = std::max<size_t>(1, IndexClamped(std::round(smooth / double(q)), pts.size() + 1));
@@ -221,7 +290,9 @@ AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first,
             sp -= pts[i - window].p;
             sw -= pts[i - window].w;
         }
-        if (sw <= 0) continue;
+        // A point where the sine passes zero has almost no weight: alone it
+        // says nothing of the envelope (p / w is then noise over nothing).
+        if (!(sw >= MEAN_SQUARE_MIN * double(std::min(i + 1, window) * q) / double(thin))) continue;
         const double env = sp / sw;
         const double centre = (pts[i].n + pts[i + 1 > window ? i + 1 - window : 0].n) / 2;
         if (!seen10 && env >= 0.1 * amp) {
@@ -269,6 +340,7 @@ AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first,
         }
     }
     fade.found = bestShape >= 0 && std::isfinite(best.start) && std::isfinite(best.full);
+    if (fade.found) Variances(pts, bestShape, best, fade.startVariance, fade.fullVariance);
     fade.shape = bestShape >= 0 ? SHAPES[bestShape] : "";
     fade.start = fadeOut ? -best.start : best.start;
     fade.full = fadeOut ? -best.full : best.full;

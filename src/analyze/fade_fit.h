@@ -16,6 +16,9 @@ struct AnalyzeFade {
     double full = 0.0;
     const char* shape = "";
     bool found = false;
+    // In frames squared, from the fit's own residual.
+    double startVariance = 0.0;
+    double fullVariance = 0.0;
 };
 // A hint (a fade found before) is refined in its own shape only.
 AnalyzeFade AnalyzeFitFade(WaveReader& reader, uint32_t channel, uint64_t first, uint64_t count,
@@ -29,3 +32,7 @@ double AnalyzeFindEdge(WaveReader& reader, uint32_t channel, uint64_t first, uin
 
 // The fade gain of a named shape at u in [0, 1] (0 silent, 1 full).
 double AnalyzeFadeGain(const char* shape, double u);
+// Where a fade of that shape reaches the gain g, as u in [0, 1]: for g the
+// share of its amplitude that one unit of the format is, the part of the
+// fade that rounding hides, where no sample can show where it starts.
+double AnalyzeFadeReach(const char* shape, double g);

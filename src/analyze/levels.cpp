@@ -43,6 +43,20 @@ VECTOR_CLONES void BlockLevels(const double* x, uint32_t n, double& low, double&
     squares = AnalyzeLaneSum(q);
 }
 
+// The same levels over the finite samples of a block (0 when there are none).
+void FiniteLevels(const double* x, uint32_t n, double& low, double& high, double& squares)
+{
+    low = high = squares = 0;
+    bool any = false;
+    for (uint32_t i = 0; i < n; ++i) {
+        if (!std::isfinite(x[i])) continue;
+        low = any ? std::min(low, x[i]) : x[i];
+        high = any ? std::max(high, x[i]) : x[i];
+        squares += x[i] * x[i];
+        any = true;
+    }
+}
+
 }  // namespace
 
 AnalyzePassJob AnalyzeLevelsJob(const WaveInfo& info, uint32_t channel, AnalyzeChannelWork& w, unsigned parts)
@@ -64,14 +78,21 @@ AnalyzePassJob AnalyzeLevelsJob(const WaveInfo& info, uint32_t channel, AnalyzeC
         double lo, hi, blockSum, blockSquares;
         BlockLevels(x, n, lo, hi, blockSum, blockSquares);
         AnalyzeLevelSums& sums = work->levelParts[part];
-        work->env.low[index] = lo;
-        work->env.high[index] = hi;
         if (integer) {
             sums.sum += int64_t(blockSum);
         } else {
-            for (uint32_t k = 0; k < n; ++k)
+            uint64_t nonFinite = 0;
+            for (uint32_t k = 0; k < n; ++k) {
                 sums.floatSum.Add(x[k]);
+                nonFinite += !std::isfinite(x[k]);
+            }
+            // Levels of the finite samples only: NaN compares as neither
+            // low nor high, and one infinity would be every level.
+            if (nonFinite > 0) FiniteLevels(x, n, lo, hi, blockSquares);
+            sums.nonFinite += nonFinite;
         }
+        work->env.low[index] = lo;
+        work->env.high[index] = hi;
         sums.squares.Add(blockSquares);
         if (work->blockFit) AnalyzeBlockFitAdd(*work->blockFit, x, n, index);
     };
@@ -82,9 +103,11 @@ void AnalyzeLevelsFinish(const WaveInfo& info, AnalyzeChannelWork& w)
 {
     AnalyzeChannelResult& out = *w.out;
     int64_t sum = 0;
+    uint64_t nonFinite = 0;
     AnalyzeCompensatedSum floatSum, squares;
     for (const AnalyzeLevelSums& p : w.levelParts) {
         sum += p.sum;
+        nonFinite += p.nonFinite;
         floatSum.Add(p.floatSum.Value());
         squares.Add(p.squares.Value());
     }
@@ -94,9 +117,12 @@ void AnalyzeLevelsFinish(const WaveInfo& info, AnalyzeChannelWork& w)
         high = b == 0 ? w.env.high[b] : std::max(high, w.env.high[b]);
     }
     const double fs = WaveFullScale(info);
+    out.nonFiniteSamples = nonFinite;
+    const uint64_t finite = info.frames - std::min(info.frames, nonFinite);
     out.integerSum = info.encoding == WaveEncoding::Pcm;
     out.sum = sum;
     out.sumFloat = out.integerSum ? double(sum) : floatSum.Value();
-    out.peakDbfs = AnalyzeDb20(std::max(std::fabs(low), std::fabs(high)) / fs);
-    out.rmsDbfs = AnalyzeDb20(std::sqrt(std::max(0.0, squares.Value()) / double(info.frames)) / fs);
+    out.peakDbfs = finite == 0 ? std::nan("") : AnalyzeDb20(std::max(std::fabs(low), std::fabs(high)) / fs);
+    out.rmsDbfs = finite > 0 ? AnalyzeDb20(std::sqrt(std::max(0.0, squares.Value()) / double(finite)) / fs)
+                             : std::nan("");
 }

@@ -125,6 +125,8 @@ Trace ReadTrace(const WaveReader& file, uint32_t channel, uint64_t first, uint64
 // scale per bin (a sine of amplitude A shows at its level).
 struct Spectrum {
     double binHz = 0.0;
+    uint32_t length = 0;
+    double enbwBins = 0.0;   // the window's equivalent noise bandwidth
     std::vector<double> db;  // bins 0 ... n/2
 };
 
@@ -132,32 +134,40 @@ Spectrum ResidualSpectrum(const WaveReader& file, uint32_t channel, const Analyz
 {
     Spectrum spectrum;
     WaveReader reader = file;
-    if (!result.toneFound || !reader.source) return spectrum;
+    if (!reader.source) return spectrum;
+    // Without a tone, the samples themselves from the middle of the file.
+    const uint64_t from = result.toneFound ? result.sustainFirst : 0;
+    const uint64_t frames = result.toneFound ? result.sustainFrames : reader.info.frames;
+    AnalyzeSine none;
+    const AnalyzeSine& sine = result.toneFound ? result.sine : none;
     uint32_t n = SPECTRUM_FRAMES_MAX;
-    while (n > 64 && n > result.sustainFrames)
+    while (n > 64 && n > frames)
         n >>= 1;
-    if (n > result.sustainFrames) return spectrum;
-    const uint64_t first = result.sustainFirst + (result.sustainFrames - n) / 2;
+    if (n > frames) return spectrum;
+    const uint64_t first = from + (frames - n) / 2;
     std::vector<double> re(n), buffer;
-    const AnalyzeCycleRate rate = AnalyzeSplitRate(result.sine.nu);
-    double windowSum = 0;
-    const bool ok = AnalyzeForEachRun(
-        reader, channel, first, n, buffer, ANALYZE_RUN_FRAMES,
-        [&](const double* x, uint32_t m, uint64_t frame) {
-            for (uint32_t i = 0; i < m; ++i) {
-                const uint64_t k = frame + i - first;
-                // 4-term Blackman-Harris: side lobes below -92 dB.
-                const double u = ANALYZE_TWO_PI * double(k) / n;
-                const double w =
-                    0.35875 - 0.48829 * std::cos(u) + 0.14128 * std::cos(2 * u) - 0.01168 * std::cos(3 * u);
-                re[k] = w * (x[i] - AnalyzeSineAt(result.sine, rate, int64_t(frame + i), false));
-                windowSum += w;
-            }
-        });
+    const AnalyzeCycleRate rate = AnalyzeSplitRate(sine.nu);
+    double windowSum = 0, windowSquares = 0;
+    const bool ok =
+        AnalyzeForEachRun(reader, channel, first, n, buffer, ANALYZE_RUN_FRAMES,
+                          [&](const double* x, uint32_t m, uint64_t frame) {
+                              for (uint32_t i = 0; i < m; ++i) {
+                                  const uint64_t k = frame + i - first;
+                                  // 4-term Blackman-Harris: side lobes below -92 dB.
+                                  const double u = ANALYZE_TWO_PI * double(k) / n;
+                                  const double w = 0.35875 - 0.48829 * std::cos(u) +
+                                                   0.14128 * std::cos(2 * u) - 0.01168 * std::cos(3 * u);
+                                  re[k] = w * (x[i] - AnalyzeSineAt(sine, rate, int64_t(frame + i), false));
+                                  windowSum += w;
+                                  windowSquares += w * w;
+                              }
+                          });
     if (!ok) return spectrum;
     const std::vector<std::complex<double>> bins = AnalyzeFft(re);
     const double fs = WaveFullScale(reader.info);
     spectrum.binHz = double(reader.info.rate) / n;
+    spectrum.length = n;
+    spectrum.enbwBins = double(n) * windowSquares / (windowSum * windowSum);
     spectrum.db.resize(n / 2 + 1);
     for (uint32_t i = 0; i <= n / 2; ++i) {
         const double magnitude = 2 * std::hypot(bins[i].real(), bins[i].imag()) / windowSum / fs;
@@ -179,14 +189,26 @@ std::string WavePanel(const AnalyzeFileResult& file, uint32_t channel, uint64_t 
     const auto X = [&](double frame) {
         return left + (frame - double(first)) / double(std::max<uint64_t>(count, 1)) * width;
     };
-    const auto Y = [&](double v) { return top + h / 2 - std::clamp(v / fs, -1.1, 1.1) / 1.1 * (h / 2); };
+    // Scaled to the tone (or the samples shown) when they are far below
+    // full scale: a -60 dBFS tone is a line at full scale's.
+    const Trace trace = ReadTrace(file.opened, channel, first, count, uint32_t(width));
+    double reach = c.toneFound ? std::hypot(c.sine.a, c.sine.b) + std::fabs(c.sine.offset) : 0.0;
+    for (size_t i = 0; i < trace.low.size(); ++i)
+        if (std::isfinite(trace.low[i]) && std::isfinite(trace.high[i]))
+            reach = std::max(reach, std::max(std::fabs(trace.low[i]), std::fabs(trace.high[i])));
+    const double span = reach > 0 && reach < fs
+                            ? TickStep(reach / fs, 2) * std::ceil(reach / fs / TickStep(reach / fs, 2))
+                            : 1.0;
+    const auto Y = [&](double v) {
+        return top + h / 2 - std::clamp(v / fs / span, -1.1, 1.1) / 1.1 * (h / 2);
+    };
     std::string out = "<rect x=\"" + F(left) + "\" y=\"" + F(top) + "\" width=\"" + F(width) +
                       "\" height=\"" + F(h) + "\" fill=\"#fbfbfb\" stroke=\"#888\"/>\n";
     out += Text(left + width / 2, top - 10, title, "middle", 13);
     // Axes: amplitude relative to full scale, time in ms.
     for (double v : {-1.0, -0.5, 0.0, 0.5, 1.0}) {
-        out += Line(left, Y(v * fs), left + width, Y(v * fs), "stroke=\"#e2e2e2\"");
-        out += Text(left - 5, Y(v * fs) + 4, Label(v), "end", 10);
+        out += Line(left, Y(v * span * fs), left + width, Y(v * span * fs), "stroke=\"#e2e2e2\"");
+        out += Text(left - 5, Y(v * span * fs) + 4, Label(v * span), "end", 10);
     }
     const double ms0 = double(first) * 1000 / info.rate, ms1 = double(first + count) * 1000 / info.rate;
     const double step = TickStep(ms1 - ms0, 5);
@@ -197,7 +219,6 @@ std::string WavePanel(const AnalyzeFileResult& file, uint32_t channel, uint64_t 
     }
     out += Text(left + width / 2, top + h + 32, "time (ms)", "middle", 11);
 
-    const Trace trace = ReadTrace(file.opened, channel, first, count, uint32_t(width));
     if (!trace.low.empty()) {
         const double columnFrames = double(count) / double(trace.low.size());
         std::string upper, lower;
@@ -290,12 +311,13 @@ std::string SpectrumPanel(const AnalyzeFileResult& file, uint32_t channel)
                       "\" height=\"" + F(h) + "\" fill=\"#fbfbfb\" stroke=\"#888\"/>\n";
     const Spectrum spectrum = ResidualSpectrum(file.opened, channel, c);
     if (spectrum.db.size() < 4) {
-        out += Text(left + width / 2, top + h / 2, "no spectrum: no tone was found", "middle", 13);
+        out += Text(left + width / 2, top + h / 2, "no spectrum: too few samples", "middle", 13);
         return out;
     }
     const double fs = WaveFullScale(info);
     const double amp = std::hypot(c.sine.a, c.sine.b);
-    const double level = 20 * std::log10(amp / fs);
+    const double level =
+        c.toneFound ? 20 * std::log10(amp / fs) : *std::max_element(spectrum.db.begin(), spectrum.db.end());
     std::vector<double> sorted;
     for (size_t i = 1; i < spectrum.db.size(); ++i)
         if (std::isfinite(spectrum.db[i])) sorted.push_back(spectrum.db[i]);
@@ -313,9 +335,12 @@ std::string SpectrumPanel(const AnalyzeFileResult& file, uint32_t channel)
     const auto Y = [&](double db) {
         return top + (dbTop - std::clamp(db, dbLow, dbTop)) / (dbTop - dbLow) * h;
     };
-    out += Text(left + width / 2, top - 12,
-                "Spectrum of the sustained part: fundamental (fitted), harmonics and noise of the residual",
-                "middle", 13);
+    out +=
+        Text(left + width / 2, top - 12,
+             c.toneFound
+                 ? "Spectrum of the sustained part: fundamental (fitted), harmonics and noise of the residual"
+                 : "Spectrum of the samples from the middle of the file (no tone was found)",
+             "middle", 13);
     const double dbStep = TickStep(dbTop - dbLow, 8);
     for (double db = std::ceil(dbLow / dbStep) * dbStep; db <= dbTop + 1e-9; db += dbStep) {
         out += Line(left, Y(db), left + width, Y(db), "stroke=\"#e2e2e2\"");
@@ -332,34 +357,61 @@ std::string SpectrumPanel(const AnalyzeFileResult& file, uint32_t channel)
         }
     }
     out += Text(left + width / 2, top + h + 34, "frequency (Hz)", "middle", 11);
-    out += Text(18, top + h / 2, "dBFS", "middle", 11);
+    out += Text(left, top - 4, "dBFS per bin", "start", 10);
 
-    // The residual's bins, the largest per pixel column.
-    std::vector<double> column(size_t(width) + 1, -std::numeric_limits<double>::infinity());
+    // The residual's bins per pixel column: the mean of their power (white
+    // noise draws flat, however many bins a column holds), and lighter
+    // their largest.
+    const size_t columns = size_t(width) + 1;
+    std::vector<double> peak(columns, -std::numeric_limits<double>::infinity()), power(columns, 0.0);
+    std::vector<uint32_t> held(columns, 0);
     for (size_t i = 1; i < spectrum.db.size(); ++i) {
         const double hz = double(i) * spectrum.binHz;
         if (hz < f0) continue;
-        const size_t x = IndexClamped(X(hz) - left, column.size());
-        column[x] = std::max(column[x], spectrum.db[i]);
+        const size_t x = IndexClamped(X(hz) - left, columns);
+        peak[x] = std::max(peak[x], spectrum.db[i]);
+        power[x] += std::pow(10.0, spectrum.db[i] / 10);
+        ++held[x];
     }
-    std::string path;
-    for (size_t x = 0; x < column.size(); ++x)
-        if (std::isfinite(column[x])) path += F(left + double(x)) + "," + F(Y(column[x])) + " ";
-    out += "<polyline points=\"" + path + "\" fill=\"none\" stroke=\"#4a7ab5\" stroke-width=\"1\"/>\n";
+    std::string peaks, means;
+    for (size_t x = 0; x < columns; ++x) {
+        if (held[x] == 0) continue;
+        const double mean = 10 * std::log10(power[x] / held[x]);
+        if (std::isfinite(peak[x])) peaks += F(left + double(x)) + "," + F(Y(peak[x])) + " ";
+        if (std::isfinite(mean)) means += F(left + double(x)) + "," + F(Y(mean)) + " ";
+    }
+    out += "<polyline points=\"" + peaks + "\" fill=\"none\" stroke=\"#b9cde6\" stroke-width=\"1\"/>\n";
+    out += "<polyline points=\"" + means + "\" fill=\"none\" stroke=\"#4a7ab5\" stroke-width=\"1\"/>\n";
+    // What turns a bin's level into a density.
+    const double densityOffset = 10 * std::log10(spectrum.enbwBins * spectrum.binHz);
+    out +=
+        Text(left + width - 6, top + 14,
+             std::to_string(spectrum.length) + "-point FFT, 4-term Blackman-Harris window (noise bandwidth " +
+                 Label(std::round(spectrum.enbwBins * 100) / 100) +
+                 " bins = " + Label(std::round(spectrum.enbwBins * spectrum.binHz * 100) / 100) + " Hz)",
+             "end", 10);
+    out += Text(left + width - 6, top + 28,
+                "dark: power mean per pixel, light: largest bin; dBFS/sqrt(Hz) = dBFS per bin - " +
+                    Label(std::round(densityOffset * 100) / 100) + " dB",
+                "end", 10);
     out += Line(left, Y(floorDb), left + width, Y(floorDb), "stroke=\"#2f9e44\" stroke-dasharray=\"5,4\"");
     out +=
         Text(left + 6, Y(floorDb) - 22, "noise floor per bin (median) " + F(floorDb) + " dBFS", "start", 11);
     out += MeasurementMarks(file, c, top, h, f0, f1, floorDb, X, Y);
+    if (!c.toneFound) return out;
     // The fundamental and the harmonics at their fitted levels.
     const double x1 = X(c.frequencyHz);
     out += Line(x1, Y(dbLow), x1, Y(level), "stroke=\"#d23c2c\" stroke-width=\"3\"");
     out += Text(x1 + 6, Y(level) + 12, "fundamental " + F(c.frequencyHz) + " Hz, " + F(level) + " dBFS",
                 "start", 11);
+    // A harmonic below the noise: an open mark at the noise limit.
     for (size_t k = 0; k < c.harmonicsDb.size(); ++k) {
-        if (!std::isfinite(c.harmonicsDb[k])) continue;
+        const bool above = std::isfinite(c.harmonicsDb[k]);
+        if (!above && !std::isfinite(c.noiseLimitDb)) continue;
         const double hz = c.frequencyHz * double(k + 2);
-        const double db = c.harmonicsDb[k] + level;
-        out += "<circle cx=\"" + F(X(hz)) + "\" cy=\"" + F(Y(db)) + "\" r=\"3.5\" fill=\"#e8890c\"/>\n";
+        const double db = (above ? c.harmonicsDb[k] : c.noiseLimitDb) + level;
+        out += "<circle cx=\"" + F(X(hz)) + "\" cy=\"" + F(Y(db)) + "\" r=\"3.5\" " +
+               (above ? "fill=\"#e8890c\"" : "fill=\"none\" stroke=\"#e8890c\"") + "/>\n";
         out += Text(X(hz), Y(db) - 7, std::string("H").append(std::to_string(k + 2)), "middle", 10);
     }
     return out;
@@ -398,18 +450,22 @@ std::string AnalyzePlotSvg(const AnalyzeFileResult& file, uint32_t channel)
     if (c.toneFound) {
         char line[200];
         std::snprintf(line, sizeof line, ": %.6g Hz, SINAD %.1f dB, THD %s", c.frequencyHz, c.sinadDb,
-                      c.hasThd ? (F(c.thdDb) + " dB").c_str() : "none");
+                      !c.hasThd                ? "none"
+                      : std::isfinite(c.thdDb) ? (F(c.thdDb) + " dB").c_str()
+                                               : "below the noise");
         title += line;
     }
     svg += Text(WIDTH / 2, 22, title, "middle", 14);
     svg += WavePanel(file, channel, a0, a1 - a0, PANEL_LEFT, panelWidth,
-                     c.fadeInFrames > 0 ? "Start: fade in over " + F(c.fadeInFrames * 1000 / info.rate) +
-                                              " ms (dashed: fitted envelope)"
-                                        : "Start of the tone");
+                     !c.toneFound         ? std::string("Start of the file (no tone was found)")
+                     : c.fadeInFrames > 0 ? "Start: fade in over " + F(c.fadeInFrames * 1000 / info.rate) +
+                                                " ms (dashed: fitted envelope)"
+                                          : std::string("Start of the tone"));
     svg += WavePanel(file, channel, b0, b1 - b0, PANEL_LEFT + panelWidth + PANEL_GAP, panelWidth,
-                     c.fadeOutFrames > 0 ? "End: fade out over " + F(c.fadeOutFrames * 1000 / info.rate) +
-                                               " ms (dashed: fitted envelope)"
-                                         : "End of the tone");
+                     !c.toneFound          ? std::string("End of the file (no tone was found)")
+                     : c.fadeOutFrames > 0 ? "End: fade out over " + F(c.fadeOutFrames * 1000 / info.rate) +
+                                                 " ms (dashed: fitted envelope)"
+                                           : std::string("End of the tone"));
     svg += Text(18, PANEL_TOP + PANEL_HEIGHT / 2, "x FS", "middle", 11);
     svg += SpectrumPanel(file, channel);
     svg += "</svg>\n";

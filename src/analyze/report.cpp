@@ -32,7 +32,46 @@ std::string Number(double v, int decimals)
     return s;
 }
 
-std::string Db(double v, int decimals) { return std::isfinite(v) ? Number(v, decimals) : "-inf"; }
+std::string Db(double v, int decimals)
+{
+    if (std::isnan(v)) return "not measurable";
+    return std::isfinite(v) ? Number(v, decimals) : "-inf";
+}
+
+// A figure in the text; one that cannot be had says so rather than "null".
+std::string Shown(double v, int decimals)
+{
+    return std::isfinite(v) ? Number(v, decimals) : "not measurable";
+}
+
+// Harmonics at or above half the rate, left out of the fit.
+std::vector<int> LeftOut(const AnalyzeChannelResult& c)
+{
+    std::vector<int> out;
+    for (int k = 2 + int(c.harmonicsDb.size()); k <= ANALYZE_HARMONICS_LAST; ++k)
+        out.push_back(k);
+    return out;
+}
+
+std::string FadeText(const char* which, double frames, const char* shape, bool found, double rate)
+{
+    std::string text = std::string(which) + " " + Number(frames * 1000 / rate, 2) + " ms";
+    if (frames > 0) text += std::string(" (") + shape + ")";
+    if (!found) text += " (not found: taken as an edge)";
+    return text;
+}
+
+std::string SinadText(const AnalyzeChannelResult& c)
+{
+    if (c.errorBelowOneUnit && c.sinadDb == c.quantisationLimitDb)
+        return "SINAD above " + Number(c.sinadDb, 2) +
+               " dB (the error is below one unit: the format's limit)";
+    std::string text = "SINAD " + Shown(c.sinadDb, 2) + " dB";
+    if (c.errorBelowOneUnit)
+        text += " (above the format's quantisation limit of " + Number(c.quantisationLimitDb, 2) +
+                " dB: the error is below one unit)";
+    return text;
+}
 
 // Frequencies to 1e-10 relative: enough to show agreement to 1e-9.
 std::string Frequency(double hz)
@@ -128,25 +167,58 @@ std::string AnalyzeReportText(const AnalyzeFileResult& file)
         const AnalyzeChannelResult& c = file.channels[i];
         out += Format("  channel %-2zu sum %s, peak %s dBFS, RMS %s dBFS\n", i + 1, SumText(c).c_str(),
                       Db(c.peakDbfs, 2).c_str(), Db(c.rmsDbfs, 2).c_str());
+        if (c.nonFiniteSamples > 0)
+            out += Format(
+                "             problem: %llu samples are not finite numbers (NaN or infinity), left "
+                "out of the levels\n",
+                (unsigned long long)c.nonFiniteSamples);
         if (!c.toneFound) {
             out += "             " + c.noToneReason + "\n" + FiguresText(c);
             continue;
         }
         out += "             tone " + Frequency(c.frequencyHz) + " Hz at " + Db(c.levelDbfs, 3) + " dBFS, " +
-               Number(c.cycles, 2) + " cycles" + (c.wholeCycles ? " (whole)" : "") + "\n";
-        out += "             fade in " + Number(c.fadeInFrames * 1000 / info.rate, 2) + " ms" +
-               (c.fadeInFrames > 0 ? std::string(" (") + c.fadeInShape + ")" : "") + ", fade out " +
-               Number(c.fadeOutFrames * 1000 / info.rate, 2) + " ms" +
-               (c.fadeOutFrames > 0 ? std::string(" (") + c.fadeOutShape + ")" : "") +
+               Number(c.cycles, 2) + " +-" + Number(c.cyclesUncertainty, 2) + " cycles" +
+               (c.wholeCycles ? " (whole)" : "") +
+               (c.fadeInFound && c.fadeOutFound ? "" : " (whole cycles unknown: an end was not found)") +
+               "\n";
+        if (!c.fitConverged)
+            out += "             the fit stopped at its bound of rounds without converging\n";
+        out += "             " +
+               FadeText("fade in", c.fadeInFrames, c.fadeInShape, c.fadeInFound, info.rate) + ", " +
+               FadeText("fade out", c.fadeOutFrames, c.fadeOutShape, c.fadeOutFound, info.rate) +
                Format(", sustained over frames %llu to %llu\n", (unsigned long long)c.sustainFirst,
                       (unsigned long long)(c.sustainFirst + c.sustainFrames));
-        out += "             SINAD " + Number(c.sinadDb, 2) + " dB, ENOB " + Number(c.enobBits, 2) +
+        const std::string noise = "below the noise (limit " + Number(c.noiseLimitDb, 1) + " dB)";
+        const bool limit = c.errorBelowOneUnit && c.sinadDb == c.quantisationLimitDb;
+        out += "             " + SinadText(c) + ", ENOB " + (limit ? "above " : "") + Shown(c.enobBits, 2) +
                " bits, THD " +
-               (c.hasThd ? Number(c.thdDb, 2) + " dB" : std::string("none below half the rate")) + "\n";
+               (!c.hasThd                ? std::string("none below half the rate")
+                : std::isfinite(c.thdDb) ? Number(c.thdDb, 2) + " dB"
+                                         : noise) +
+               "\n";
         if (!c.harmonicsDb.empty()) {
             out += "             harmonics dB";
-            for (size_t h = 0; h < c.harmonicsDb.size(); ++h)
-                out += Format("  %zu: %s", h + 2, Db(c.harmonicsDb[h], 1).c_str());
+            bool below = false;
+            for (size_t h = 0; h < c.harmonicsDb.size(); ++h) {
+                below = below || !std::isfinite(c.harmonicsDb[h]);
+                out += Format("  %zu: %s", h + 2,
+                              std::isfinite(c.harmonicsDb[h]) ? Db(c.harmonicsDb[h], 1).c_str() : "below");
+            }
+            out += (below ? "  (below: under the noise limit of " + Number(c.noiseLimitDb, 1) + " dB)"
+                          : std::string()) +
+                   "\n";
+        }
+        const std::vector<int> leftOut = LeftOut(c);
+        if (!leftOut.empty())
+            out += (leftOut.size() == 1
+                        ? Format("             harmonic %d lies", leftOut.front())
+                        : Format("             harmonics %d to %d lie", leftOut.front(), leftOut.back())) +
+                   " at or above half the rate: left out (they fold onto other frequencies)\n";
+        if (!c.otherTones.empty()) {
+            out += "             other tones";
+            for (size_t t = 0; t < c.otherTones.size(); ++t)
+                out += (t ? ", " : " ") + Frequency(c.otherTones[t].frequencyHz) + " Hz at " +
+                       Db(c.otherTones[t].levelDbfs, 2) + " dBFS";
             out += "\n";
         }
         out += FiguresText(c);
@@ -224,6 +296,24 @@ Json MeasurementJson(const AnalyzeMeasurement& m)
                 {"band_clipped", m.bandClipped}};
 }
 
+Json OtherTonesJson(const AnalyzeChannelResult& c)
+{
+    Json tones = Json::array();
+    for (const AnalyzeChannelResult::Component& t : c.otherTones)
+        tones.push_back(
+            Json{{"frequency_hz", FrequencyJson(t.frequencyHz)}, {"level_dbfs", Rounded(t.levelDbfs, 2)}});
+    return tones;
+}
+
+Json CalyxJson(const AnalyzeCalyxChecks& k)
+{
+    return Json{{"header", k.header},
+                {"header_differs", k.header ? Json(nullptr) : Json(k.headerWhy)},
+                {"whole_cycles", k.wholeCycles},
+                {"fades_whole_cycles", k.fadesWholeCycles},
+                {"zero_sum", k.zeroSum}};
+}
+
 Json ChannelJson(const AnalyzeChannelResult& c, double rate)
 {
     const bool t = c.toneFound;
@@ -235,18 +325,32 @@ Json ChannelJson(const AnalyzeChannelResult& c, double rate)
             harmonics.push_back(Rounded(h, 2));
     }
     Json channel = {{"sum", SumJson(c)},
-                    {"peak_dbfs", Rounded(c.peakDbfs, 3)},
-                    {"rms_dbfs", Rounded(c.rmsDbfs, 3)},
-                    {"frequency_hz", tone(FrequencyJson(c.frequencyHz))},
-                    {"level_dbfs", tone(Rounded(c.levelDbfs, 3))},
-                    {"cycles", tone(Rounded(c.cycles, 2))},
-                    {"whole_cycles", tone(c.wholeCycles)},
-                    {"fade_in_ms", tone(Rounded(c.fadeInFrames * 1000 / rate, 2))},
-                    {"fade_out_ms", tone(Rounded(c.fadeOutFrames * 1000 / rate, 2))},
-                    {"thd_db", tone(c.hasThd ? Rounded(c.thdDb, 2) : Json(nullptr))},
-                    {"sinad_db", tone(Rounded(c.sinadDb, 2))},
-                    {"enob_bits", tone(Rounded(c.enobBits, 2))},
-                    {"harmonics_db", harmonics}};
+                {"peak_dbfs", Rounded(c.peakDbfs, 3)},
+                {"rms_dbfs", Rounded(c.rmsDbfs, 3)},
+                {"frequency_hz", tone(FrequencyJson(c.frequencyHz))},
+                {"level_dbfs", tone(Rounded(c.levelDbfs, 3))},
+                {"cycles", tone(Rounded(c.cycles, 2))},
+                {"whole_cycles", tone(c.wholeCycles)},
+                {"fade_in_ms", tone(Rounded(c.fadeInFrames * 1000 / rate, 2))},
+                {"fade_out_ms", tone(Rounded(c.fadeOutFrames * 1000 / rate, 2))},
+                {"thd_db", tone(c.hasThd ? Rounded(c.thdDb, 2) : Json(nullptr))},
+                {"sinad_db", tone(Rounded(c.sinadDb, 2))},
+                {"enob_bits", tone(Rounded(c.enobBits, 2))},
+                {"harmonics_db", harmonics},
+                {"no_tone_reason", t ? Json(nullptr) : Json(c.noToneReason)},
+                {"non_finite_samples", c.nonFiniteSamples},
+                {"fit_converged", tone(c.fitConverged)},
+                {"cycles_uncertainty", tone(Rounded(c.cyclesUncertainty, 3))},
+                {"fade_in_found", tone(c.fadeInFound)},
+                {"fade_out_found", tone(c.fadeOutFound)},
+                {"fade_in_shape", tone(c.fadeInFrames > 0 ? Json(c.fadeInShape) : Json(nullptr))},
+                {"fade_out_shape", tone(c.fadeOutFrames > 0 ? Json(c.fadeOutShape) : Json(nullptr))},
+                {"sustained_frames", tone(Json::array({c.sustainFirst, c.sustainFirst + c.sustainFrames}))},
+                {"quantisation_limit_db", tone(Rounded(c.quantisationLimitDb, 2))},
+                {"error_below_one_unit", tone(c.errorBelowOneUnit)},
+                {"noise_limit_db", tone(Rounded(c.noiseLimitDb, 2))},
+                {"harmonics_left_out", tone(Json(LeftOut(c)))},
+                {"other_tones", OtherTonesJson(c)}};
     AddFiguresJson(channel, c.figures);
     return channel;
 }
@@ -271,7 +375,8 @@ Json FileJson(const AnalyzeFileResult& file)
     return Json{{"file", AnalyzeNameText(file.path)},
                 {"format", format},
                 {"measurement", MeasurementJson(file.measurement)},
-                {"channels", channels}};
+                {"channels", channels},
+                {"calyx", ok ? CalyxJson(file.calyx) : Json(nullptr)}};
 }
 
 }  // namespace

@@ -12,8 +12,18 @@
 namespace {
 
 constexpr uint64_t HARMONIC_FRAMES = uint64_t(1) << 21;
+constexpr double HARMONIC_CLEARANCE_CYCLES = 2;
 
 }  // namespace
+
+int AnalyzeHarmonicCount(double nu, uint64_t count)
+{
+    const double highest = 0.5 - HARMONIC_CLEARANCE_CYCLES / double(std::max<uint64_t>(count, 1));
+    int harmonics = 0;
+    while (harmonics + 2 <= ANALYZE_HARMONICS_LAST && (harmonics + 2) * nu <= highest)
+        ++harmonics;
+    return harmonics;
+}
 
 void AnalyzeHarmonicCoefficients(const AnalyzeCompensatedSum* sums, size_t harmonics,
                                  AnalyzeResidual& residual)
@@ -106,7 +116,8 @@ std::shared_ptr<AnalyzeResidualPass> AnalyzeResidualPassMake(uint64_t first, uin
     pass->rate = AnalyzeSplitRate(sine.nu);
     if (tiling.blocks == 0) return pass;
     AnalyzeBuildTable(pass->fundamental, sine.nu, tiling.block);
-    for (int k = 2; k <= ANALYZE_HARMONICS_LAST && k * sine.nu < 0.5; ++k) {
+    const int harmonics = AnalyzeHarmonicCount(sine.nu, pass->count);
+    for (int k = 2; k < 2 + harmonics; ++k) {
         pass->tables.emplace_back();
         AnalyzeBuildTable(pass->tables.back(), sine.nu * k, tiling.block);
         pass->rates.push_back(AnalyzeSplitRate(sine.nu * k));
@@ -146,6 +157,9 @@ AnalyzeResidual AnalyzeResidualPassFinish(const AnalyzeResidualPass& pass)
             hc[i].Add(s.harmonic[i].Value());
     }
     residual.meanSquare = pass.count > 0 ? square.Value() / double(pass.count) : 0.0;
+    residual.frames = pass.count;
+    const uint64_t blocks = pass.block > 0 ? pass.count / pass.block : 0;
+    residual.harmonicFrames = (blocks + pass.harmonicStride - 1) / pass.harmonicStride * pass.block;
     residual.harmonicAmplitudes = AnalyzeHarmonicAmplitudes(hc.data(), harmonics);
     AnalyzeHarmonicCoefficients(hc.data(), harmonics, residual);
     return residual;

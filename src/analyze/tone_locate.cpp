@@ -21,10 +21,12 @@ constexpr double HYSTERESIS = 0.3;
 constexpr uint64_t PROBE_FRAMES = uint64_t(1) << 20;
 constexpr double LEVEL_CYCLES_MIN = 4;
 constexpr double EDGE_CYCLES = 0.5;
+constexpr uint64_t FADE_REACH = 2;
 constexpr int ENVELOPED_ROUNDS = 40;
 constexpr uint64_t ENVELOPED_THINNED_FRAMES = 16384;
 constexpr int ENVELOPED_SHAPE_ROUNDS = 4;
 constexpr double ENVELOPED_SETTLED = 1e-12;
+constexpr double ENVELOPED_CONVERGED = 1e-9;
 
 // The largest of v over the window [i - half, i + half] for every i, with a
 // queue of the candidates (each value enters and leaves it once).
@@ -186,27 +188,61 @@ void AnalyzeFindFades(WaveReader& reader, uint32_t channel, std::vector<double>&
     const uint64_t E = w.env.block;
     const double cycle = 1.0 / w.sine.nu;
     const uint64_t margin = 2 * E + uint64_t(2 * cycle);
-    const uint64_t inFirst = w.toneFirst * E > margin ? w.toneFirst * E - margin : 0;
+    // A fade's half below 50 % is about as long as its part from 50 % to
+    // 98 % (the envelope's thresholds): where a fit over the usual margin
+    // finds no fade (few samples a cycle, a coarse envelope: the region
+    // holds too little of it), it is fitted again over a region reaching
+    // that far.
+    const uint64_t marginIn =
+        margin + FADE_REACH * (w.levelFirst - std::min(w.levelFirst, w.toneFirst) + 1) * E;
+    const uint64_t marginOut = margin + FADE_REACH * (w.toneLast - std::min(w.toneLast, w.levelLast) + 1) * E;
+    const uint64_t inNear = w.toneFirst * E > margin ? w.toneFirst * E - margin : 0;
+    const uint64_t inFar = w.toneFirst * E > marginIn ? w.toneFirst * E - marginIn : 0;
     uint64_t inEnd = std::min<uint64_t>(frames, (w.levelFirst + 1) * E + margin);
     uint64_t outFirst = w.levelLast * E > margin ? w.levelLast * E - margin : 0;
-    const uint64_t outEnd = std::min<uint64_t>(frames, (w.toneLast + 1) * E + margin);
+    const uint64_t outNear = std::min<uint64_t>(frames, (w.toneLast + 1) * E + margin);
+    const uint64_t outFar = std::min<uint64_t>(frames, (w.toneLast + 1) * E + marginOut);
     // In a tone of fades alone, each fade is fitted up to the tone's middle.
     const uint64_t middle = (w.toneFirst * E + std::min<uint64_t>(frames, (w.toneLast + 1) * E)) / 2;
     if (w.fadeOnly) {
         inEnd = std::min(inEnd, middle);
         outFirst = std::max(outFirst, middle);
     }
-    const AnalyzeFade in = AnalyzeFitFade(reader, channel, inFirst, inEnd - inFirst, w.sine, false, buffer,
-                                          w.refineFades ? &w.fadeIn : nullptr);
-    const AnalyzeFade fadeOut = AnalyzeFitFade(reader, channel, outFirst, outEnd - outFirst, w.sine, true,
-                                               buffer, w.refineFades ? &w.fadeOut : nullptr);
+    uint64_t inFirst = inNear, outEnd = outNear;
+    AnalyzeFade in = AnalyzeFitFade(reader, channel, inFirst, inEnd - inFirst, w.sine, false, buffer,
+                                    w.refineFades ? &w.fadeIn : nullptr);
+    if (inFar < inNear && !(in.found && in.full - in.start >= EDGE_CYCLES * cycle)) {
+        inFirst = inFar;
+        in = AnalyzeFitFade(reader, channel, inFirst, inEnd - inFirst, w.sine, false, buffer,
+                            w.refineFades ? &w.fadeIn : nullptr);
+    }
+    AnalyzeFade fadeOut = AnalyzeFitFade(reader, channel, outFirst, outEnd - outFirst, w.sine, true, buffer,
+                                         w.refineFades ? &w.fadeOut : nullptr);
+    if (outFar > outNear && !(fadeOut.found && fadeOut.start - fadeOut.full >= EDGE_CYCLES * cycle)) {
+        outEnd = outFar;
+        fadeOut = AnalyzeFitFade(reader, channel, outFirst, outEnd - outFirst, w.sine, true, buffer,
+                                 w.refineFades ? &w.fadeOut : nullptr);
+    }
     w.fadeIn = in;
     w.fadeOut = fadeOut;
-    // A fade shorter than half a cycle is an edge: the tone starts or ends at full level.
+    // A fade shorter than half a cycle is an edge: the tone starts or ends
+    // at full level. A fade reaching a cycle beyond the farthest region, or
+    // overlapping the other, is no fade of this tone (a step of level, a
+    // fit drawn off by noise): the end is then an edge.
+    const double reach = cycle + 1;
+    const bool inFits = in.found && in.start >= double(inFar) - reach;
+    const bool outFits = fadeOut.found && fadeOut.start <= double(outFar) + reach;
+    const bool inFade = inFits && in.full - in.start >= EDGE_CYCLES * cycle;
+    const bool outFade = outFits && fadeOut.start - fadeOut.full >= EDGE_CYCLES * cycle &&
+                         (!inFade || fadeOut.full >= in.full - cycle);
+    w.inFound = !in.found || inFits;
+    w.outFound = !fadeOut.found || outFits;
+    w.inIsEdge = !inFade;
+    w.outIsEdge = !outFade;
     out.fadeInFrames = out.fadeOutFrames = 0;
     double sustainStart = 0;
     w.start = 0;
-    if (in.found && in.full - in.start >= EDGE_CYCLES * cycle) {
+    if (inFade) {
         w.start = in.start;
         sustainStart = in.full;
         out.fadeInFrames = in.full - in.start;
@@ -217,7 +253,7 @@ void AnalyzeFindFades(WaveReader& reader, uint32_t channel, std::vector<double>&
     }
     w.end = double(frames);
     double sustainEnd = double(frames) - 1;  // the last sustained frame
-    if (fadeOut.found && fadeOut.start - fadeOut.full >= EDGE_CYCLES * cycle) {
+    if (outFade) {
         w.end = fadeOut.start;
         sustainEnd = fadeOut.full;
         out.fadeOutFrames = fadeOut.start - fadeOut.full;
@@ -226,6 +262,10 @@ void AnalyzeFindFades(WaveReader& reader, uint32_t channel, std::vector<double>&
         w.end = AnalyzeFindEdge(reader, channel, outFirst, outEnd - outFirst, w.sine, true, buffer);
         sustainEnd = w.end - 1;
     }
+    // Neither fade is longer than the tone.
+    const double span = std::max(0.0, w.end - w.start);
+    out.fadeInFrames = std::min(out.fadeInFrames, span);
+    out.fadeOutFrames = std::min(out.fadeOutFrames, span);
     // The sustained part, where the fit and the residual are measured.
     const double s0 = std::max(0.0, std::ceil(sustainStart));
     const double s1 = std::min(double(frames), std::floor(sustainEnd) + 1);
@@ -260,7 +300,11 @@ void AnalyzeFitUnderFades(WaveReader& reader, uint32_t channel, std::vector<doub
         w.fitFirst = first;
         w.fitCount = end - first;
         if (full > 0 || moved < ENVELOPED_SETTLED || round + 3 >= ENVELOPED_ROUNDS) ++full;
-        if (full == 2) return;
+        if (full == 2) {
+            // The last round over all samples still moving: the rounds ran out.
+            w.out->fitConverged = moved < ENVELOPED_CONVERGED;
+            return;
+        }
         // Every few rounds all shapes again: the first sine may have picked a wrong one.
         w.refineFades = round % ENVELOPED_SHAPE_ROUNDS != ENVELOPED_SHAPE_ROUNDS - 1;
         AnalyzeFindFades(reader, channel, buffer, w);

@@ -1,6 +1,7 @@
 // The analysis's exact building blocks: the phase of far frames, the
 // compensated sum, the FFT, and the reader's frame arithmetic past 2 GiB.
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -15,6 +16,7 @@
 
 #include "analyze/analyze.h"
 #include "analyze/fft.h"
+#include "analyze/other_tones.h"
 #include "analyze/plot.h"
 #include "analyze/sine_phase.h"
 #include "analyze/sums.h"
@@ -167,6 +169,51 @@ TEST(AnalyzePlot, ExtremeFitsStillDraw)
         ch.fadeOutFrames = c.fadeOut;
         ch.frequencyHz = c.frequencyHz;
         EXPECT_FALSE(AnalyzePlotSvg(bent, 0).empty()) << c.what;
+    }
+    std::filesystem::remove(wav);
+}
+
+// The two strongest components of two-tone signals (a SMPTE pair 4:1, a
+// CCIF pair of equal level) at their frequencies and amplitudes, and the
+// other tones beside a fitted one leaving out its harmonics.
+TEST(AnalyzeComponents, TwoTonesAtTheirFrequenciesAndLevels)
+{
+    struct Case {
+        const char* what;
+        double f1, a1, f2, a2;
+    };
+    const Case cases[] = {
+        {"SMPTE 60 Hz + 7 kHz, 4:1", 60, 16000, 7000, 4000},
+        {"CCIF 19 + 20 kHz", 19000, 12000, 20000, 12000},
+        {"a tone and a weak other, off the bins", 997.3, 20000, 3321.7, 20},
+    };
+    const std::filesystem::path wav = std::filesystem::temp_directory_path() / "calyx-analyze-two.wav";
+    for (const Case& c : cases) {
+        const uint32_t frames = 48000;
+        std::FILE* f = std::fopen(wav.string().c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        WriteMonoHeader(f, frames * 2);
+        for (uint32_t i = 0; i < frames; ++i) {
+            const double t = double(i) / 48000;
+            const auto v = int16_t(std::lround(c.a1 * std::sin(6.283185307179586 * c.f1 * t) +
+                                               c.a2 * std::sin(6.283185307179586 * c.f2 * t + 1.0)));
+            std::fwrite(&v, 2, 1, f);
+        }
+        std::fclose(f);
+        WaveReader reader;
+        ASSERT_EQ(WaveOpen(reader, wav.string().c_str()), WaveOpenResult::Ok);
+        const std::vector<AnalyzeComponent> found =
+            AnalyzeComponents(reader, 0, 0, frames, AnalyzeComponentOptions{});
+        ASSERT_EQ(found.size(), 2u) << c.what;
+        std::vector<AnalyzeComponent> byFrequency = found;  // f1 < f2 in every case
+        std::sort(byFrequency.begin(), byFrequency.end(),
+                  [](const AnalyzeComponent& a, const AnalyzeComponent& b) { return a.nu < b.nu; });
+        const AnalyzeComponent& one = byFrequency[0];
+        const AnalyzeComponent& two = byFrequency[1];
+        EXPECT_NEAR(one.nu * 48000, c.f1, 1e-3) << c.what;
+        EXPECT_NEAR(two.nu * 48000, c.f2, 1e-3) << c.what;
+        EXPECT_NEAR(20 * std::log10(one.amplitude / c.a1), 0, 0.01) << c.what;
+        EXPECT_NEAR(20 * std::log10(two.amplitude / c.a2), 0, 0.05) << c.what;
     }
     std::filesystem::remove(wav);
 }
