@@ -80,9 +80,11 @@ void AnalyzeChannels(const WaveReader& file, const WaveInfo& info, std::vector<A
                 "no tone was measured: the channel holds samples that are not finite numbers";
             return;
         }
-        // A sweep, multitone or two tones is named; the tone's fit and checks are not for it.
+        // A sweep or a multitone is named; the tone's fit and checks are not
+        // for it. Two tones are fitted: the stronger is the tone, the other
+        // is named beside it, and the pair is what IMD is measured from.
         if (const AnalyzeSignalKind kind = AnalyzeRecogniseSignal(reader, c, buffer);
-            !kind.description.empty()) {
+            !kind.description.empty() && kind.kind != AnalyzeSignalKind::Kind::TwoTone) {
             w.out->noToneReason = "not one tone: " + kind.description;
             w.go = false;
             return;
