@@ -7,6 +7,7 @@
 #include "base/stop.h"
 #include "analyze/figures.h"
 #include "analyze/measure_options.h"
+#include "analyze/response.h"
 #include "wave/wave_reader.h"
 
 // The analysis behind `calyx-cli analyze`: levels and exact sums of every
@@ -84,6 +85,8 @@ struct AnalyzeChannelResult {
     bool residualSustained = false;
     std::vector<double> harmonicCos, harmonicSin;
     AnalyzeChannelFigures figures;
+    // Against a stimulus (--reference); kind empty without one.
+    AnalyzeResponse response;
 };
 
 // How the file meets the layout and promises of Calyx's own files.
