@@ -1,5 +1,6 @@
 #include "job/pack.h"
 
+#include "base/vector_clones.h"
 #include "synth/block_frames.h"
 #include "wave/wave_format.h"
 
@@ -67,9 +68,9 @@ void DitherBlock(int32_t* primary, int32_t* secondary, DitherRandom& random)
 
 // The frames are built in 64-bit words where a frame fills one or two of
 // them; __restrict tells the compiler that the output bytes do not overlap
-// the samples, so that the loops vectorise.
-uint32_t PackBlock(int32_t bitWidth, const int32_t* __restrict primary, const int32_t* __restrict secondary,
-                   uint8_t* __restrict out)
+// the samples, so that the loops vectorise (also for AVX2, where available).
+VECTOR_CLONES uint32_t PackBlock(int32_t bitWidth, const int32_t* __restrict primary,
+                                 const int32_t* __restrict secondary, uint8_t* __restrict out)
 {
     switch (bitWidth) {
         case 16:

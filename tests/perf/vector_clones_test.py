@@ -16,7 +16,7 @@ import sys
 LOOPS = [
     "SineChunk", "SineChunkAt", "ScaleChunk", "ScaleChunkAt", "RampGains", "SegmentPhases",
     "Sines", "Samples", "BlockLevels", "Dot", "AnalyzeBlockSums", "AnalyzeResidualBlock",
-    "AnalyzeDot2",
+    "AnalyzeDot2", "PackBlock",
 ]
 SKIP = 77
 
