@@ -15,7 +15,11 @@
 #if defined(__x86_64__) && defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && \
     !defined(CALYX_ADDRESS_SANITIZER)
 #define VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#if defined(CALYX_NO_AVX512)  // the build option CALYX_AVX512=OFF
+#define VECTOR_CLONES_512 VECTOR_CLONES
+#else
 #define VECTOR_CLONES_512 __attribute__((target_clones("avx512f", "avx2", "default")))
+#endif
 #else
 #define VECTOR_CLONES
 #define VECTOR_CLONES_512

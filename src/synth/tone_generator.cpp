@@ -10,7 +10,9 @@
 
 double ToneRampGain(uint32_t length, uint32_t k, double amplitude)
 {
-    const double x = double(uint64_t(length) + k) / double(uint64_t(length) * 2);
+    // Exact sums and products of 32-bit integers as doubles: a conversion from
+    // a 64-bit integer has no AVX2 instruction and would keep the loop scalar.
+    const double x = (double(length) + double(k)) / (double(length) * 2.0);
     const double h = 0.42 - 0.5 * ToneCos(x * 6.28318530718);
     return (0.08 * ToneCos(x * 12.56637061436) + h) * amplitude;
 }

@@ -52,7 +52,10 @@ inline double ToneSinQuarterShifted(double x, uint64_t quarterTurns)
     // Quadrant q = k + quarterTurns (mod 4): q odd takes the cosine, q = 2, 3
     // negate.
     const uint64_t q = std::bit_cast<uint64_t>(t) + quarterTurns;
-    const bool takeCos = (q & 1) != 0;
+    // All ones where q is odd. The selections below are bitwise: a
+    // conditional select made GCC keep a branch, which blocks the AVX2
+    // vectoriser (only AVX-512's masks if-converted it).
+    const uint64_t cosMask = 0 - (q & 1);
 
     // Minimax polynomials on |r| <= pi/4: sin r = r + r^3 S(r^2),
     // cos r = 1 - r^2/2 + r^4 C(r^2); the low part enters to first order.
@@ -60,8 +63,9 @@ inline double ToneSinQuarterShifted(double x, uint64_t quarterTurns)
     // takes, with the other's coefficients selected in (a third fewer
     // operations); the result is the same in every bit.
     const double z = r * r;
-    const auto c = [takeCos](double sinCoefficient, double cosCoefficient) {
-        return takeCos ? cosCoefficient : sinCoefficient;
+    const auto c = [cosMask](double sinValue, double cosValue) {
+        return std::bit_cast<double>((std::bit_cast<uint64_t>(cosValue) & cosMask) |
+                                     (std::bit_cast<uint64_t>(sinValue) & ~cosMask));
     };
     // clang-format off
     const double poly =
@@ -73,8 +77,7 @@ inline double ToneSinQuarterShifted(double x, uint64_t quarterTurns)
     const double w = 1.0 - halfZ;
     const double sinR = r + (rLo * w + (r * z) * poly);
     const double cosR = w + (((1.0 - w) - halfZ) + ((z * z) * poly - r * rLo));
-    // Selected without a branch, so that a loop of them vectorises.
-    const double result = takeCos ? cosR : sinR;
+    const double result = c(sinR, cosR);
     return std::bit_cast<double>(std::bit_cast<uint64_t>(result) ^ ((q & 2) << 62));
 }
 
