@@ -54,8 +54,7 @@ std::string Number(const char* format, double v)
 
 std::string ImpulseChart(const AnalyzeResponse& r, const std::string& prefix)
 {
-    AnalyzeChart chart =
-        Chart(prefix + "impulse response", "time from the stimulus's start (ms)", "amplitude (x FS)");
+    AnalyzeChart chart = Chart(prefix + "impulse response", "time (ms)", "amplitude (x FS)");
     if (r.impulse.empty() || r.rate == 0) return {};
     size_t peak = 0;
     for (size_t i = 1; i < r.impulse.size(); ++i)

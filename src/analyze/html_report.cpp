@@ -1,5 +1,7 @@
 #include "analyze/html_report.h"
 
+#include <algorithm>
+
 #include "analyze/html_charts.h"
 #include "analyze/html_table.h"
 #include "analyze/name_text.h"
@@ -79,8 +81,10 @@ std::string AnalyzeHtmlPage(const std::vector<AnalyzeFileResult>& files,
            " analysed by <code>calyx-cli analyze</code>. A dash is a figure that could not be had: "
            "hover over it for the reason.</p>\n";
     out += "<h2>Figures</h2>\n" + AnalyzeHtmlSummaryTable(files);
-    if (!files.empty()) {
-        const AnalyzeMeasurement& m = files.front().measurement;
+    const auto analysed = std::find_if(
+        files.begin(), files.end(), [](const AnalyzeFileResult& f) { return f.open == WaveOpenResult::Ok; });
+    if (analysed != files.end()) {
+        const AnalyzeMeasurement& m = analysed->measurement;
         out += "<p class=\"note\">THD+N and noise in " + AnalyzeSvgLabel(m.bandLowHz) + "&ndash;" +
                AnalyzeSvgLabel(m.bandHighHz) + " Hz, " + (m.weightingA ? "A-weighted" : "unweighted") +
                "; THD, THD+N and crosstalk relative to the fundamental; DR is AES17's dynamic range. Calyx: "

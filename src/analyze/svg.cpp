@@ -75,11 +75,13 @@ std::string AnalyzeSvgValueGrid(double low, double high, int ticks, double left,
 }
 
 std::string AnalyzeSvgLogFrequencyGrid(double f0, double f1, double top, double h,
-                                       const std::function<double(double)>& x)
+                                       const std::function<double(double)>& x, bool fromBelow)
 {
     std::string out;
-    for (double decade = std::pow(10.0, std::ceil(std::log10(f0))); decade <= f1; decade *= 10) {
+    const double first = fromBelow ? std::floor(std::log10(f0)) : std::ceil(std::log10(f0));
+    for (double decade = std::pow(10.0, first); decade <= f1; decade *= 10) {
         for (int m = 1; m < 10 && m * decade <= f1; ++m) {
+            if (m * decade < f0) continue;
             const double at = x(m * decade);
             out += AnalyzeSvgLine(at, top, at, top + h, m == 1 ? "stroke=\"#d8d8d8\"" : "stroke=\"#f0f0f0\"");
             if (m == 1 || m == 2 || m == 5)

@@ -24,6 +24,7 @@ std::string AnalyzeSvgLabel(double v);
 std::string AnalyzeSvgValueGrid(double low, double high, int ticks, double left, double width,
                                 const std::function<double(double)>& y);
 // Vertical grid lines at 1 to 9 times each decade from f0 to f1, labelled at
-// 1, 2 and 5 ("1k" from 1000), below a panel of height h.
+// 1, 2 and 5 ("1k" from 1000), below a panel of height h. From the decade
+// at or above f0; `fromBelow`: from the first multiple at or above it.
 std::string AnalyzeSvgLogFrequencyGrid(double f0, double f1, double top, double h,
-                                       const std::function<double(double)>& x);
+                                       const std::function<double(double)>& x, bool fromBelow = false);

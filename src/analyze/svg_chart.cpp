@@ -75,7 +75,7 @@ std::string AnalyzeChartSvg(const AnalyzeChart& chart, double width, double heig
     out += AnalyzeSvgPanel(left, top, w, h);
     out += AnalyzeSvgValueGrid(y0, y1, 6, left, w, Y);
     if (chart.logX) {
-        out += AnalyzeSvgLogFrequencyGrid(x0, x1, top, h, X);
+        out += AnalyzeSvgLogFrequencyGrid(x0, x1, top, h, X, true);
     } else {
         const double step = AnalyzeSvgTickStep(x1 - x0, 8);
         for (double x = std::ceil(x0 / step) * step; x <= x1 + 1e-9 * step; x += step) {
