@@ -38,7 +38,8 @@ abbr.ok { color: #2f9e44; }
 abbr.no { color: #d23c2c; }
 .charts { display: flex; flex-wrap: wrap; gap: 12px 16px; }
 figure { margin: 0; }
-figure svg, .picture svg { max-width: 100%; height: auto; display: block; }
+figure svg { max-width: 100%; height: auto; display: block; }
+.picture svg { width: 100%; height: auto; display: block; }
 p.note { font-size: 12px; color: #666; margin: 8px 0 0; }
 )";
 

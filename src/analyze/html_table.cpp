@@ -198,7 +198,16 @@ std::string AnalyzeHtmlResponseTable(const std::vector<AnalyzeFileResult>& files
     for (const AnalyzeFileResult& file : files)
         for (size_t i = 0; i < file.channels.size(); ++i) {
             const AnalyzeResponse& r = file.channels[i].response;
-            if (r.kind.empty()) continue;
+            const std::string start = "<tr><td class=\"file\">" +
+                                      AnalyzeSvgEscape(AnalyzeNameText(file.path)) + "</td><td class=\"n\">" +
+                                      std::to_string(i + 1) + "</td>";
+            if (r.kind.empty()) {
+                if (!r.reason.empty())
+                    rows += start +
+                            "<td colspan=\"9\" class=\"bad\">not measured: " + AnalyzeSvgEscape(r.reason) +
+                            "</td></tr>\n";
+                continue;
+            }
             double low = INFINITY, high = -INFINITY, f0 = INFINITY, f1 = 0;
             for (const AnalyzeResponsePoint& p : r.points) {
                 low = std::min(low, p.gainDb);
@@ -207,10 +216,9 @@ std::string AnalyzeHtmlResponseTable(const std::vector<AnalyzeFileResult>& files
                 f1 = std::max(f1, p.frequencyHz);
             }
             const double rate = r.rate > 0 ? r.rate : file.info.rate;
-            rows += "<tr><td class=\"file\">" + AnalyzeSvgEscape(AnalyzeNameText(file.path)) +
-                    "</td><td class=\"n\">" + std::to_string(i + 1) + "</td><td>" + AnalyzeSvgEscape(r.kind) +
-                    "</td>" + Cell(r.latencySamples, 2, "") + Cell(r.latencySamples * 1000 / rate, 3, "") +
-                    Cell(r.clockOffsetPpm, 2, "") + Cell(r.points.empty() ? NAN : f0, 1, "no points") +
+            rows += start + "<td>" + AnalyzeSvgEscape(r.kind) + "</td>" + Cell(r.latencySamples, 2, "") +
+                    Cell(r.latencySamples * 1000 / rate, 3, "") + Cell(r.clockOffsetPpm, 2, "") +
+                    Cell(r.points.empty() ? NAN : f0, 1, "no points") +
                     Cell(r.points.empty() ? NAN : f1, 1, "no points") +
                     Cell(r.points.empty() ? NAN : low, 2, "no points") +
                     Cell(r.points.empty() ? NAN : high, 2, "no points") +

@@ -8,7 +8,7 @@
 namespace {
 
 constexpr double LEFT = 70, RIGHT = 24, TOP = 40, BOTTOM = 48;
-constexpr double LOG_PAD = 1.06;
+constexpr double LOG_PAD = 1.06, LINEAR_PAD = 0.03;
 
 // The range of the finite coordinates chosen by `get`; NaN when there are none.
 // (Only the positive ones when `positive`: a log axis.)
@@ -46,6 +46,10 @@ std::string AnalyzeChartSvg(const AnalyzeChart& chart, double width, double heig
         x1 = std::max(x1, x0 * 10);
     } else if (!(x1 > x0)) {
         x1 = x0 + 1;
+    } else {
+        const double pad = (x1 - x0) * LINEAR_PAD;
+        if (std::isnan(chart.xLow)) x0 -= pad;
+        if (std::isnan(chart.xHigh)) x1 += pad;
     }
     if (autoY && y1 - y0 < chart.ySpanMin) {
         const double middle = (y0 + y1) / 2;

@@ -89,6 +89,7 @@ int main(int argc, char** argv)
         c.noToneReason = "a response, not a tone";
     file.channels[0].response = Sweep();
     file.channels[1].response = Multitone();
+    file.channels[2].response.reason = "silent: no response to measure";
     std::ofstream(argv[1], std::ios::binary) << AnalyzeHtmlPage({file}, {AnalyzeHtmlFileSection(file, 0)});
     return 0;
 }
