@@ -10,16 +10,12 @@ import sys
 import tempfile
 from html.parser import HTMLParser
 
-CLI, SAMPLE = sys.argv[1], sys.argv[2]
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from analyze_common import CLI, check, failures  # noqa: E402
+
+SAMPLE = sys.argv[2]
 SKIP = 77
 CHROMIUM = shutil.which("chromium")
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAIL:", what, flush=True)
 
 
 def run(*args):
