@@ -30,6 +30,28 @@ std::string Cell(double v, int decimals, const std::string& why)
     return "<td class=\"n\"><abbr title=\"" + AnalyzeSvgEscape(why) + "\">&ndash;</abbr></td>";
 }
 
+// A cell with more on hover (a dash's reason shows over the dash itself).
+std::string Hover(const std::string& cell, const std::string& title)
+{
+    if (title.empty()) return cell;
+    return "<td title=\"" + AnalyzeSvgEscape(title) + "\"" + cell.substr(3);
+}
+
+std::string LevelsText(const AnalyzeChannelResult& c)
+{
+    return "the whole channel: peak " + Fixed(c.peakDbfs, 2) + " dBFS, RMS " + Fixed(c.rmsDbfs, 2) + " dBFS";
+}
+
+std::string HarmonicsText(const AnalyzeChannelResult& c)
+{
+    std::string out;
+    for (size_t k = 0; c.toneFound && k < c.harmonicsDb.size(); ++k)
+        out +=
+            (out.empty() ? "harmonics (dB): " : ", ") + ("H" + std::to_string(k + 2)) + " " +
+            (std::isfinite(c.harmonicsDb[k]) ? Fixed(c.harmonicsDb[k], 1) : std::string("below the noise"));
+    return out;
+}
+
 std::string TextCell(const std::string& text, const char* cls = "")
 {
     return std::string("<td") + (*cls ? std::string(" class=\"") + cls + "\"" : "") + ">" + text + "</td>";
@@ -153,10 +175,11 @@ std::string AnalyzeHtmlSummaryTable(const std::vector<AnalyzeFileResult>& files)
             if (i > 0) rows += "<tr>";
             rows += "<td class=\"n\">" + std::to_string(i + 1) + "</td>";
             rows += FrequencyCell(c);
-            rows += Cell(c.levelDbfs + t, 2, NoTone(c));
-            rows += Cell(c.hasThd ? c.thdDb + t : NAN, 2,
-                         Why(c, c.hasThd ? "below the noise (limit " + Fixed(c.noiseLimitDb, 1) + " dB)"
-                                         : "no harmonic lies below half the rate"));
+            rows += Hover(Cell(c.levelDbfs + t, 2, NoTone(c)), LevelsText(c));
+            rows += Hover(Cell(c.hasThd ? c.thdDb + t : NAN, 2,
+                               Why(c, c.hasThd ? "below the noise (limit " + Fixed(c.noiseLimitDb, 1) + " dB)"
+                                               : "no harmonic lies below half the rate")),
+                          HarmonicsText(c));
             const std::string crosstalk =
                 std::isfinite(f.crosstalkDb) ? "this channel holds crosstalk, not a tone" : "";
             rows += Cell(f.thdNDb, 2, crosstalk.empty() ? Why(c, "no residual to measure") : crosstalk);
