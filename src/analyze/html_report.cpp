@@ -28,7 +28,7 @@ table.summary tr.first td { border-top: 1px solid #c9ced6; }
 td.n { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
 td.file { font-weight: 600; min-width: 150px; max-width: 260px; overflow-wrap: break-word; }
 td.marks { white-space: nowrap; }
-td.format { max-width: 110px; color: #444; }
+td.format { max-width: 140px; color: #444; }
 td.imd { text-align: right; }
 tr.problem td, td.bad { color: #b03a2e; font-size: 11px; padding-top: 0; }
 tr.why td { color: #777; font-size: 11px; font-style: italic; padding-top: 0; }
