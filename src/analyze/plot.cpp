@@ -22,6 +22,7 @@
 #include "analyze/name_text.h"
 #include "analyze/pass.h"
 #include "analyze/sine_phase.h"
+#include "analyze/svg.h"
 #include "analyze/weighting.h"
 #include "base/checked_index.h"
 
@@ -32,59 +33,6 @@ constexpr double WIDTH = 960, HEIGHT = 760;
 constexpr double PANEL_TOP = 50, PANEL_HEIGHT = 250, PANEL_LEFT = 70, PANEL_GAP = 50;
 constexpr double SPECTRUM_TOP = 390, SPECTRUM_HEIGHT = 300;
 constexpr uint32_t COLUMNS = 400;
-
-std::string F(double v)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", v);
-    return std::string(text) == "-0.0" ? "0.0" : text;
-}
-
-std::string Escape(const std::string& s)
-{
-    std::string out;
-    for (char c : s) {
-        if (c == '<')
-            out += "&lt;";
-        else if (c == '>')
-            out += "&gt;";
-        else if (c == '&')
-            out += "&amp;";
-        else if (c == '"')
-            out += "&quot;";
-        else
-            out += c;
-    }
-    return out;
-}
-
-std::string Text(double x, double y, const std::string& s, const char* anchor = "start", int size = 12)
-{
-    return "<text x=\"" + F(x) + "\" y=\"" + F(y) + "\" font-size=\"" + std::to_string(size) +
-           "\" text-anchor=\"" + anchor + "\">" + Escape(s) + "</text>\n";
-}
-
-std::string Line(double x0, double y0, double x1, double y1, const char* style)
-{
-    return "<line x1=\"" + F(x0) + "\" y1=\"" + F(y0) + "\" x2=\"" + F(x1) + "\" y2=\"" + F(y1) + "\" " +
-           style + "/>\n";
-}
-
-// A "nice" tick step for a range: 1, 2 or 5 times a power of ten.
-double TickStep(double range, int ticks)
-{
-    const double raw = range / ticks;
-    const double p = std::pow(10.0, std::floor(std::log10(raw)));
-    const double m = raw / p;
-    return (m < 1.5 ? 1 : m < 3.5 ? 2 : m < 7.5 ? 5 : 10) * p;
-}
-
-std::string Label(double v)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", std::fabs(v) < 1e-12 ? 0.0 : v);
-    return text;
-}
 
 // The frames [first, first + count) of one channel, as min/max pairs of at
 // most `columns` columns. Empty on a read error.
@@ -196,39 +144,39 @@ std::string WavePanel(const AnalyzeFileResult& file, uint32_t channel, uint64_t 
     for (size_t i = 0; i < trace.low.size(); ++i)
         if (std::isfinite(trace.low[i]) && std::isfinite(trace.high[i]))
             reach = std::max(reach, std::max(std::fabs(trace.low[i]), std::fabs(trace.high[i])));
-    const double span = reach > 0 && reach < fs
-                            ? TickStep(reach / fs, 2) * std::ceil(reach / fs / TickStep(reach / fs, 2))
-                            : 1.0;
+    const double span =
+        reach > 0 && reach < fs
+            ? AnalyzeSvgTickStep(reach / fs, 2) * std::ceil(reach / fs / AnalyzeSvgTickStep(reach / fs, 2))
+            : 1.0;
     const auto Y = [&](double v) {
         return top + h / 2 - std::clamp(v / fs / span, -1.1, 1.1) / 1.1 * (h / 2);
     };
-    std::string out = "<rect x=\"" + F(left) + "\" y=\"" + F(top) + "\" width=\"" + F(width) +
-                      "\" height=\"" + F(h) + "\" fill=\"#fbfbfb\" stroke=\"#888\"/>\n";
-    out += Text(left + width / 2, top - 10, title, "middle", 13);
+    std::string out = AnalyzeSvgPanel(left, top, width, h);
+    out += AnalyzeSvgText(left + width / 2, top - 10, title, "middle", 13);
     // Axes: amplitude relative to full scale, time in ms.
     for (double v : {-1.0, -0.5, 0.0, 0.5, 1.0}) {
-        out += Line(left, Y(v * span * fs), left + width, Y(v * span * fs), "stroke=\"#e2e2e2\"");
-        out += Text(left - 5, Y(v * span * fs) + 4, Label(v * span), "end", 10);
+        out += AnalyzeSvgLine(left, Y(v * span * fs), left + width, Y(v * span * fs), "stroke=\"#e2e2e2\"");
+        out += AnalyzeSvgText(left - 5, Y(v * span * fs) + 4, AnalyzeSvgLabel(v * span), "end", 10);
     }
     const double ms0 = double(first) * 1000 / info.rate, ms1 = double(first + count) * 1000 / info.rate;
-    const double step = TickStep(ms1 - ms0, 5);
+    const double step = AnalyzeSvgTickStep(ms1 - ms0, 5);
     for (double t = std::ceil(ms0 / step) * step; t <= ms1 + 1e-9; t += step) {
         const double x = X(t * info.rate / 1000);
-        out += Line(x, top + h, x, top + h + 4, "stroke=\"#888\"");
-        out += Text(x, top + h + 16, Label(t), "middle", 10);
+        out += AnalyzeSvgLine(x, top + h, x, top + h + 4, "stroke=\"#888\"");
+        out += AnalyzeSvgText(x, top + h + 16, AnalyzeSvgLabel(t), "middle", 10);
     }
-    out += Text(left + width / 2, top + h + 32, "time (ms)", "middle", 11);
+    out += AnalyzeSvgText(left + width / 2, top + h + 32, "time (ms)", "middle", 11);
 
     if (!trace.low.empty()) {
         const double columnFrames = double(count) / double(trace.low.size());
         std::string upper, lower;
         for (size_t i = 0; i < trace.low.size(); ++i) {
             const double x = X(double(first) + (double(i) + 0.5) * columnFrames);
-            upper += F(x) + "," + F(Y(trace.high[i])) + " ";
+            upper += AnalyzeSvgNumber(x) + "," + AnalyzeSvgNumber(Y(trace.high[i])) + " ";
         }
         for (size_t i = trace.low.size(); i-- > 0;) {
             const double x = X(double(first) + (double(i) + 0.5) * columnFrames);
-            lower += F(x) + "," + F(Y(trace.low[i])) + " ";
+            lower += AnalyzeSvgNumber(x) + "," + AnalyzeSvgNumber(Y(trace.low[i])) + " ";
         }
         out += "<polygon points=\"" + upper + lower +
                "\" fill=\"#4a7ab5\" stroke=\"#2d5d99\" stroke-width=\"0.8\"/>\n";
@@ -247,8 +195,8 @@ std::string WavePanel(const AnalyzeFileResult& file, uint32_t channel, uint64_t 
         std::string plus, minus;
         for (uint32_t i = 0; i <= COLUMNS; ++i) {
             const double n = double(first) + double(count) * i / COLUMNS;
-            plus += F(X(n)) + "," + F(Y(c.sine.offset + amp * gain(n))) + " ";
-            minus += F(X(n)) + "," + F(Y(c.sine.offset - amp * gain(n))) + " ";
+            plus += AnalyzeSvgNumber(X(n)) + "," + AnalyzeSvgNumber(Y(c.sine.offset + amp * gain(n))) + " ";
+            minus += AnalyzeSvgNumber(X(n)) + "," + AnalyzeSvgNumber(Y(c.sine.offset - amp * gain(n))) + " ";
         }
         const char* style = "fill=\"none\" stroke=\"#d23c2c\" stroke-width=\"1.6\" stroke-dasharray=\"6,3\"";
         out += "<polyline points=\"" + plus + "\" " + style + "/>\n";
@@ -268,20 +216,23 @@ std::string MeasurementMarks(const AnalyzeFileResult& file, const AnalyzeChannel
     std::string out;
     const auto shade = [&](double from, double to) {
         if (to <= from) return;
-        out += "<rect x=\"" + F(X(from)) + "\" y=\"" + F(top) + "\" width=\"" + F(X(to) - X(from)) +
-               "\" height=\"" + F(h) + "\" fill=\"#000\" fill-opacity=\"0.06\"/>\n";
+        out += "<rect x=\"" + AnalyzeSvgNumber(X(from)) + "\" y=\"" + AnalyzeSvgNumber(top) + "\" width=\"" +
+               AnalyzeSvgNumber(X(to) - X(from)) + "\" height=\"" + AnalyzeSvgNumber(h) +
+               "\" fill=\"#000\" fill-opacity=\"0.06\"/>\n";
     };
     shade(f0, std::min(m.bandLowHz, f1));
     shade(std::max(m.bandHighHz, f0), f1);
-    out += Text(X(f1) - 6, top + 14,
-                "THD+N band " + Label(m.bandLowHz) + "-" + Label(m.bandHighHz) + " Hz" +
-                    (m.weightingA ? ", A-weighted (dotted: the weighting on the floor)" : ""),
-                "end", 11);
+    out +=
+        AnalyzeSvgText(X(f1) - 6, top + 14,
+                       "THD+N band " + AnalyzeSvgLabel(m.bandLowHz) + "-" + AnalyzeSvgLabel(m.bandHighHz) +
+                           " Hz" + (m.weightingA ? ", A-weighted (dotted: the weighting on the floor)" : ""),
+                       "end", 11);
     if (m.weightingA) {
         std::string curve;
         for (uint32_t i = 0; i <= COLUMNS; ++i) {
             const double hz = f0 * std::pow(f1 / f0, double(i) / COLUMNS);
-            curve += F(X(hz)) + "," + F(Y(floorDb + 10 * std::log10(AnalyzeAWeightingPower(hz)))) + " ";
+            curve += AnalyzeSvgNumber(X(hz)) + "," +
+                     AnalyzeSvgNumber(Y(floorDb + 10 * std::log10(AnalyzeAWeightingPower(hz)))) + " ";
         }
         out += "<polyline points=\"" + curve +
                "\" fill=\"none\" stroke=\"#2f9e44\" stroke-width=\"1.2\" stroke-dasharray=\"2,3\"/>\n";
@@ -292,12 +243,12 @@ std::string MeasurementMarks(const AnalyzeFileResult& file, const AnalyzeChannel
         const double amplitude = f.imd.componentAmplitude[k];
         if (!(amplitude > 0)) continue;
         const double x = X(f.imd.componentHz[k]), y = Y(20 * std::log10(amplitude / fs));
-        out += "<rect x=\"" + F(x - 3) + "\" y=\"" + F(y - 3) +
-               "\" width=\"6\" height=\"6\" fill=\"#8e44ad\" transform=\"rotate(45 " + F(x) + " " + F(y) +
-               ")\"/>\n";
+        out += "<rect x=\"" + AnalyzeSvgNumber(x - 3) + "\" y=\"" + AnalyzeSvgNumber(y - 3) +
+               "\" width=\"6\" height=\"6\" fill=\"#8e44ad\" transform=\"rotate(45 " + AnalyzeSvgNumber(x) +
+               " " + AnalyzeSvgNumber(y) + ")\"/>\n";
         if (k == 2)
-            out +=
-                Text(x, y - 8, std::string("IMD ") + (f.imd.kind[0] == 's' ? "SMPTE" : "CCIF"), "middle", 10);
+            out += AnalyzeSvgText(x, y - 8, std::string("IMD ") + (f.imd.kind[0] == 's' ? "SMPTE" : "CCIF"),
+                                  "middle", 10);
     }
     return out;
 }
@@ -307,11 +258,10 @@ std::string SpectrumPanel(const AnalyzeFileResult& file, uint32_t channel)
     const WaveInfo& info = file.info;
     const AnalyzeChannelResult& c = file.channels[channel];
     const double left = PANEL_LEFT, width = WIDTH - PANEL_LEFT - 30, top = SPECTRUM_TOP, h = SPECTRUM_HEIGHT;
-    std::string out = "<rect x=\"" + F(left) + "\" y=\"" + F(top) + "\" width=\"" + F(width) +
-                      "\" height=\"" + F(h) + "\" fill=\"#fbfbfb\" stroke=\"#888\"/>\n";
+    std::string out = AnalyzeSvgPanel(left, top, width, h);
     const Spectrum spectrum = ResidualSpectrum(file.opened, channel, c);
     if (spectrum.db.size() < 4) {
-        out += Text(left + width / 2, top + h / 2, "no spectrum: too few samples", "middle", 13);
+        out += AnalyzeSvgText(left + width / 2, top + h / 2, "no spectrum: too few samples", "middle", 13);
         return out;
     }
     const double fs = WaveFullScale(info);
@@ -335,29 +285,16 @@ std::string SpectrumPanel(const AnalyzeFileResult& file, uint32_t channel)
     const auto Y = [&](double db) {
         return top + (dbTop - std::clamp(db, dbLow, dbTop)) / (dbTop - dbLow) * h;
     };
-    out +=
-        Text(left + width / 2, top - 12,
-             c.toneFound
-                 ? "Spectrum of the sustained part: fundamental (fitted), harmonics and noise of the residual"
-                 : "Spectrum of the samples from the middle of the file (no tone was found)",
-             "middle", 13);
-    const double dbStep = TickStep(dbTop - dbLow, 8);
-    for (double db = std::ceil(dbLow / dbStep) * dbStep; db <= dbTop + 1e-9; db += dbStep) {
-        out += Line(left, Y(db), left + width, Y(db), "stroke=\"#e2e2e2\"");
-        out += Text(left - 5, Y(db) + 4, Label(db), "end", 10);
-    }
-    for (double decade = std::pow(10.0, std::ceil(std::log10(f0))); decade <= f1; decade *= 10) {
-        for (int m = 1; m < 10 && m * decade <= f1; ++m) {
-            const double x = X(m * decade);
-            out += Line(x, top, x, top + h, m == 1 ? "stroke=\"#d8d8d8\"" : "stroke=\"#f0f0f0\"");
-            if (m == 1 || m == 2 || m == 5)
-                out += Text(x, top + h + 16,
-                            decade * m >= 1000 ? Label(decade * m / 1000) + "k" : Label(decade * m), "middle",
-                            10);
-        }
-    }
-    out += Text(left + width / 2, top + h + 34, "frequency (Hz)", "middle", 11);
-    out += Text(left, top - 4, "dBFS per bin", "start", 10);
+    out += AnalyzeSvgText(
+        left + width / 2, top - 12,
+        c.toneFound
+            ? "Spectrum of the sustained part: fundamental (fitted), harmonics and noise of the residual"
+            : "Spectrum of the samples from the middle of the file (no tone was found)",
+        "middle", 13);
+    out += AnalyzeSvgValueGrid(dbLow, dbTop, 8, left, width, Y);
+    out += AnalyzeSvgLogFrequencyGrid(f0, f1, top, h, X);
+    out += AnalyzeSvgText(left + width / 2, top + h + 34, "frequency (Hz)", "middle", 11);
+    out += AnalyzeSvgText(left, top - 4, "dBFS per bin", "start", 10);
 
     // The residual's bins per pixel column: the mean of their power (white
     // noise draws flat, however many bins a column holds), and lighter
@@ -377,42 +314,47 @@ std::string SpectrumPanel(const AnalyzeFileResult& file, uint32_t channel)
     for (size_t x = 0; x < columns; ++x) {
         if (held[x] == 0) continue;
         const double mean = 10 * std::log10(power[x] / held[x]);
-        if (std::isfinite(peak[x])) peaks += F(left + double(x)) + "," + F(Y(peak[x])) + " ";
-        if (std::isfinite(mean)) means += F(left + double(x)) + "," + F(Y(mean)) + " ";
+        if (std::isfinite(peak[x]))
+            peaks += AnalyzeSvgNumber(left + double(x)) + "," + AnalyzeSvgNumber(Y(peak[x])) + " ";
+        if (std::isfinite(mean))
+            means += AnalyzeSvgNumber(left + double(x)) + "," + AnalyzeSvgNumber(Y(mean)) + " ";
     }
     out += "<polyline points=\"" + peaks + "\" fill=\"none\" stroke=\"#b9cde6\" stroke-width=\"1\"/>\n";
     out += "<polyline points=\"" + means + "\" fill=\"none\" stroke=\"#4a7ab5\" stroke-width=\"1\"/>\n";
     // What turns a bin's level into a density.
     const double densityOffset = 10 * std::log10(spectrum.enbwBins * spectrum.binHz);
-    out +=
-        Text(left + width - 6, top + 14,
-             std::to_string(spectrum.length) + "-point FFT, 4-term Blackman-Harris window (noise bandwidth " +
-                 Label(std::round(spectrum.enbwBins * 100) / 100) +
-                 " bins = " + Label(std::round(spectrum.enbwBins * spectrum.binHz * 100) / 100) + " Hz)",
-             "end", 10);
-    out += Text(left + width - 6, top + 28,
-                "dark: power mean per pixel, light: largest bin; dBFS/sqrt(Hz) = dBFS per bin - " +
-                    Label(std::round(densityOffset * 100) / 100) + " dB",
-                "end", 10);
-    out += Line(left, Y(floorDb), left + width, Y(floorDb), "stroke=\"#2f9e44\" stroke-dasharray=\"5,4\"");
-    out +=
-        Text(left + 6, Y(floorDb) - 22, "noise floor per bin (median) " + F(floorDb) + " dBFS", "start", 11);
+    out += AnalyzeSvgText(
+        left + width - 6, top + 14,
+        std::to_string(spectrum.length) + "-point FFT, 4-term Blackman-Harris window (noise bandwidth " +
+            AnalyzeSvgLabel(std::round(spectrum.enbwBins * 100) / 100) +
+            " bins = " + AnalyzeSvgLabel(std::round(spectrum.enbwBins * spectrum.binHz * 100) / 100) + " Hz)",
+        "end", 10);
+    out += AnalyzeSvgText(left + width - 6, top + 28,
+                          "dark: power mean per pixel, light: largest bin; dBFS/sqrt(Hz) = dBFS per bin - " +
+                              AnalyzeSvgLabel(std::round(densityOffset * 100) / 100) + " dB",
+                          "end", 10);
+    out += AnalyzeSvgLine(left, Y(floorDb), left + width, Y(floorDb),
+                          "stroke=\"#2f9e44\" stroke-dasharray=\"5,4\"");
+    out += AnalyzeSvgText(left + 6, Y(floorDb) - 22,
+                          "noise floor per bin (median) " + AnalyzeSvgNumber(floorDb) + " dBFS", "start", 11);
     out += MeasurementMarks(file, c, top, h, f0, f1, floorDb, X, Y);
     if (!c.toneFound) return out;
     // The fundamental and the harmonics at their fitted levels.
     const double x1 = X(c.frequencyHz);
-    out += Line(x1, Y(dbLow), x1, Y(level), "stroke=\"#d23c2c\" stroke-width=\"3\"");
-    out += Text(x1 + 6, Y(level) + 12, "fundamental " + F(c.frequencyHz) + " Hz, " + F(level) + " dBFS",
-                "start", 11);
+    out += AnalyzeSvgLine(x1, Y(dbLow), x1, Y(level), "stroke=\"#d23c2c\" stroke-width=\"3\"");
+    out += AnalyzeSvgText(
+        x1 + 6, Y(level) + 12,
+        "fundamental " + AnalyzeSvgNumber(c.frequencyHz) + " Hz, " + AnalyzeSvgNumber(level) + " dBFS",
+        "start", 11);
     // A harmonic below the noise: an open mark at the noise limit.
     for (size_t k = 0; k < c.harmonicsDb.size(); ++k) {
         const bool above = std::isfinite(c.harmonicsDb[k]);
         if (!above && !std::isfinite(c.noiseLimitDb)) continue;
         const double hz = c.frequencyHz * double(k + 2);
         const double db = (above ? c.harmonicsDb[k] : c.noiseLimitDb) + level;
-        out += "<circle cx=\"" + F(X(hz)) + "\" cy=\"" + F(Y(db)) + "\" r=\"3.5\" " +
-               (above ? "fill=\"#e8890c\"" : "fill=\"none\" stroke=\"#e8890c\"") + "/>\n";
-        out += Text(X(hz), Y(db) - 7, std::string("H").append(std::to_string(k + 2)), "middle", 10);
+        out += "<circle cx=\"" + AnalyzeSvgNumber(X(hz)) + "\" cy=\"" + AnalyzeSvgNumber(Y(db)) +
+               "\" r=\"3.5\" " + (above ? "fill=\"#e8890c\"" : "fill=\"none\" stroke=\"#e8890c\"") + "/>\n";
+        out += AnalyzeSvgText(X(hz), Y(db) - 7, std::string("H").append(std::to_string(k + 2)), "middle", 10);
     }
     return out;
 }
@@ -443,7 +385,8 @@ std::string AnalyzePlotSvg(const AnalyzeFileResult& file, uint32_t channel)
     std::string svg =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-        F(WIDTH) + "\" height=\"" + F(HEIGHT) + "\" viewBox=\"0 0 " + F(WIDTH) + " " + F(HEIGHT) +
+        AnalyzeSvgNumber(WIDTH) + "\" height=\"" + AnalyzeSvgNumber(HEIGHT) + "\" viewBox=\"0 0 " +
+        AnalyzeSvgNumber(WIDTH) + " " + AnalyzeSvgNumber(HEIGHT) +
         "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
         "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
     std::string title = AnalyzeNameText(file.path) + ", channel " + std::to_string(channel + 1);
@@ -451,22 +394,24 @@ std::string AnalyzePlotSvg(const AnalyzeFileResult& file, uint32_t channel)
         char line[200];
         std::snprintf(line, sizeof line, ": %.6g Hz, SINAD %.1f dB, THD %s", c.frequencyHz, c.sinadDb,
                       !c.hasThd                ? "none"
-                      : std::isfinite(c.thdDb) ? (F(c.thdDb) + " dB").c_str()
+                      : std::isfinite(c.thdDb) ? (AnalyzeSvgNumber(c.thdDb) + " dB").c_str()
                                                : "below the noise");
         title += line;
     }
-    svg += Text(WIDTH / 2, 22, title, "middle", 14);
+    svg += AnalyzeSvgText(WIDTH / 2, 22, title, "middle", 14);
     svg += WavePanel(file, channel, a0, a1 - a0, PANEL_LEFT, panelWidth,
-                     !c.toneFound         ? std::string("Start of the file (no tone was found)")
-                     : c.fadeInFrames > 0 ? "Start: fade in over " + F(c.fadeInFrames * 1000 / info.rate) +
-                                                " ms (dashed: fitted envelope)"
-                                          : std::string("Start of the tone"));
+                     !c.toneFound ? std::string("Start of the file (no tone was found)")
+                     : c.fadeInFrames > 0
+                         ? "Start: fade in over " + AnalyzeSvgNumber(c.fadeInFrames * 1000 / info.rate) +
+                               " ms (dashed: fitted envelope)"
+                         : std::string("Start of the tone"));
     svg += WavePanel(file, channel, b0, b1 - b0, PANEL_LEFT + panelWidth + PANEL_GAP, panelWidth,
-                     !c.toneFound          ? std::string("End of the file (no tone was found)")
-                     : c.fadeOutFrames > 0 ? "End: fade out over " + F(c.fadeOutFrames * 1000 / info.rate) +
-                                                 " ms (dashed: fitted envelope)"
-                                           : std::string("End of the tone"));
-    svg += Text(18, PANEL_TOP + PANEL_HEIGHT / 2, "x FS", "middle", 11);
+                     !c.toneFound ? std::string("End of the file (no tone was found)")
+                     : c.fadeOutFrames > 0
+                         ? "End: fade out over " + AnalyzeSvgNumber(c.fadeOutFrames * 1000 / info.rate) +
+                               " ms (dashed: fitted envelope)"
+                         : std::string("End of the tone"));
+    svg += AnalyzeSvgText(18, PANEL_TOP + PANEL_HEIGHT / 2, "x FS", "middle", 11);
     svg += SpectrumPanel(file, channel);
     svg += "</svg>\n";
     return svg;

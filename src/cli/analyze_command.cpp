@@ -12,6 +12,7 @@
 #include <CLI/CLI.hpp>
 
 #include "analyze/analyze.h"
+#include "analyze/html_report.h"
 #include "analyze/name_text.h"
 #include "analyze/measure_options.h"
 #include "analyze/plot.h"
@@ -64,6 +65,7 @@ int RunAnalyzeCommand(int argc, char** argv)
     std::vector<std::string> files;
     bool json = false;
     std::string plot;
+    std::string page;
     CLI::App app{
         "Checks RIFF/WAVE files (16-, 24-, 32-bit PCM, 32- and 64-bit float, 1 to 8 "
         "channels) and measures the tone in each: levels, exact sum, a four-parameter "
@@ -78,6 +80,10 @@ int RunAnalyzeCommand(int argc, char** argv)
                    "Write an SVG picture of the first channel with a tone: the fades over the "
                    "waveform and the spectrum. With several files, PICTURE-1.svg, PICTURE-2.svg, ...")
         ->type_name("PICTURE.svg");
+    app.add_option("--report", page,
+                   "Write one self-contained HTML page of every file: the figures in a table, each "
+                   "response's and each tone's charts, and the charts across a set of tone files")
+        ->type_name("REPORT.html");
     // The measurement's options, each checked by the analysis's own parser.
     AnalyzeMeasureOptions measure;
     const auto parsed = [&measure](bool (*parse)(const std::string&, AnalyzeMeasureOptions&),
@@ -118,6 +124,7 @@ int RunAnalyzeCommand(int argc, char** argv)
     }
     const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
     std::vector<AnalyzeFileResult> results;
+    std::vector<std::string> sections;  // each file's part of the page, drawn while it is open
     int status = EXIT_ANALYSED;
     for (size_t i = 0; i < files.size(); ++i) {
         results.push_back(AnalyzeFile(files[i], threads, measure, &signalStop));
@@ -144,7 +151,20 @@ int RunAnalyzeCommand(int argc, char** argv)
                 if (status == EXIT_ANALYSED) status = EXIT_NOT_WRITTEN;
             }
         }
+        if (!page.empty()) sections.push_back(AnalyzeHtmlFileSection(r, i));
         r.opened = {};  // the file is closed once its picture is drawn
+    }
+    if (!page.empty()) {
+        const std::string why = CliWriteRegularFile(page, AnalyzeHtmlPage(results, sections));
+        if (signalStop.Requested()) {
+            std::fprintf(stderr, "Stopped: the report %s was not written.\n", AnalyzeNameText(page).c_str());
+            return EXIT_STOPPED;
+        }
+        if (!why.empty()) {
+            std::fprintf(stderr, "The report %s could not be written: %s.\n", AnalyzeNameText(page).c_str(),
+                         why.c_str());
+            if (status == EXIT_ANALYSED) status = EXIT_NOT_WRITTEN;
+        }
     }
     if (json && !Report(AnalyzeReportJsonDocument(results))) return EXIT_NOT_WRITTEN;
     return status;
