@@ -60,6 +60,7 @@ struct AnalyzeChannelResult {
     uint64_t sustainFirst = 0;  // the part that the fit and the residual cover
     uint64_t sustainFrames = 0;
     double sinadDb = 0.0;
+    double residualMeanSquare = 0.0;  // the fit's residual power, from which SINAD is taken
     double enobBits = 0.0;
     // The SINAD an ideal quantiser of the format allows at this level (the
     // error of rounding to one unit, unit^2 / 12); above it the error was

@@ -32,6 +32,7 @@
 #include <complex>
 
 #include "analyze/fft.h"
+#include "synth/tone_math.h"
 #include "analyze/fit_kernels.h"
 #include "analyze/pass.h"
 #include "analyze/sine_phase.h"
@@ -60,7 +61,7 @@ constexpr int NEIGHBOUR_BINS = 8;  // on each side, whose mean fills the notch
 double Window(uint32_t j, uint32_t n)
 {
     // cos 2u and cos 3u from cos u: one cosine per sample.
-    const double c = std::cos(ANALYZE_TWO_PI * double(j) / double(n));
+    const double c = ToneCos(ANALYZE_TWO_PI * double(j) / double(n));
     return 0.35875 - 0.48829 * c + 0.14128 * (2 * c * c - 1) - 0.01168 * ((4 * c * c - 3) * c);
 }
 
@@ -82,8 +83,8 @@ Component MakeComponent(double nu, uint32_t block, double a, double b)
     p.s.resize(block);
     for (uint32_t j = 0; j < block; ++j) {
         const double angle = ANALYZE_TWO_PI * AnalyzeCycles(p.rate, j);
-        p.c[j] = std::cos(angle);
-        p.s[j] = std::sin(angle);
+        p.c[j] = ToneCos(angle);
+        p.s[j] = ToneSin(angle);
     }
     return p;
 }
@@ -157,8 +158,7 @@ bool AnalyzeNoiseSpectrumOf(const WaveReader& file, uint32_t channel, uint32_t r
     // The fundamental with DC, and the harmonics that weigh anything beside
     // the residual's power (the rest change no figure shown).
     const AnalyzeSine& sine = result.sine;
-    const double fundamental = (sine.a * sine.a + sine.b * sine.b) / 2;
-    const double residual = fundamental * std::pow(10.0, -result.sinadDb / 10);
+    const double residual = result.residualMeanSquare;
     std::vector<Component> parts;
     parts.push_back(MakeComponent(sine.nu, block, sine.a, sine.b));
     parts[0].offset = sine.offset;
@@ -195,7 +195,7 @@ bool AnalyzeNoiseSpectrumOf(const WaveReader& file, uint32_t channel, uint32_t r
                     for (size_t k = 0; k < parts.size(); ++k) {
                         const Component& p = parts[k];
                         const double angle = ANALYZE_TWO_PI * AnalyzeCycles(p.rate, t);
-                        const double C = std::cos(angle), S = std::sin(angle);
+                        const double C = ToneCos(angle), S = ToneSin(angle);
                         double square;
                         AnalyzeResidualBlock(k == 0 ? x : r, p.c.data(), p.s.data(), p.a * C + p.b * S,
                                              p.b * C - p.a * S, p.offset, m, r, &square);

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "analyze/sine_phase.h"
+#include "synth/tone_math.h"
 
 namespace {
 
@@ -21,8 +22,8 @@ void Twiddles(uint32_t n, std::vector<double>& cosTable, std::vector<double>& si
     sinTable.resize(n / 2);
     const uint32_t quarter = n / 4;
     for (uint32_t k = 0; k < quarter; ++k) {
-        cosTable[k] = std::cos(-ANALYZE_TWO_PI * k / n);
-        sinTable[k] = std::sin(-ANALYZE_TWO_PI * k / n);
+        cosTable[k] = ToneCos(-ANALYZE_TWO_PI * k / n);
+        sinTable[k] = ToneSin(-ANALYZE_TWO_PI * k / n);
     }
     for (uint32_t k = quarter; k < n / 2; ++k) {
         cosTable[k] = sinTable[k - quarter];

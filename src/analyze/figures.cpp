@@ -105,8 +105,11 @@ void ChannelFigures(const AnalyzeFileResult& file, size_t channel, const Analyze
     if (noise && m.bandHighHz > m.bandLowHz) {
         const double p1 = Power(c);
         const double band = AnalyzeBandPower(spectrum, m.bandLowHz, m.bandHighHz, m.weightingA);
-        out.thdNDb = Db10((band + HarmonicsInBand(c, m.bandLowHz, m.bandHighHz, m.weightingA)) / p1);
-        out.thdNPercent = 100 * std::pow(10.0, out.thdNDb / 20);
+        const double ratio = (band + HarmonicsInBand(c, m.bandLowHz, m.bandHighHz, m.weightingA)) / p1;
+        out.thdNDb = Db10(ratio);
+        // 100 10^(dB / 20), as a square root: correctly rounded on every
+        // build, where a library's power is not (its last digit differed).
+        out.thdNPercent = 100 * std::sqrt(ratio);
         const double fullScale = WaveFullScale(file.info);
         out.noiseDbfs = Db10(band / (fullScale * fullScale / 2));
         if (std::fabs(c.levelDbfs - DYNAMIC_RANGE_LEVEL_DBFS) <= DYNAMIC_RANGE_LEVEL_SPAN_DB) {

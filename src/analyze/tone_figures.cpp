@@ -67,6 +67,7 @@ void AnalyzeToneFigures(const WaveInfo& info, AnalyzeChannelWork& w, const Analy
         return;
     }
     out.sinadDb = 10 * std::log10(fundamental / noise);
+    out.residualMeanSquare = residual.meanSquare;
     // The fitted sine's energy against the residual's, as a periodogram
     // value in units of its mean for noise.
     if (!(frames * fundamental / (2 * noise) >= std::log(frames) + SIGNIFICANCE_MARGIN)) {
