@@ -16,6 +16,7 @@
 #include "analyze/measure_options.h"
 #include "analyze/plot.h"
 #include "analyze/report.h"
+#include "analyze/response_measure.h"
 #include "cli/create.h"
 #include "cli/output_file.h"
 #include "cli/stop_signal.h"
@@ -64,6 +65,8 @@ int RunAnalyzeCommand(int argc, char** argv)
     std::vector<std::string> files;
     bool json = false;
     std::string plot;
+    std::string reference;
+    std::string impulse;
     CLI::App app{
         "Checks RIFF/WAVE files (16-, 24-, 32-bit PCM, 32- and 64-bit float, 1 to 8 "
         "channels) and measures the tone in each: levels, exact sum, a four-parameter "
@@ -78,6 +81,16 @@ int RunAnalyzeCommand(int argc, char** argv)
                    "Write an SVG picture of the first channel with a tone: the fades over the "
                    "waveform and the spectrum. With several files, PICTURE-1.svg, PICTURE-2.svg, ...")
         ->type_name("PICTURE.svg");
+    app.add_option("--reference", reference,
+                   "The stimulus that was played (a sweep, a multitone or any WAVE file at the recording's "
+                   "rate): measures each channel's response to it, latency and clock offset; for a sweep the "
+                   "harmonics against frequency")
+        ->type_name("STIMULUS.wav");
+    app.add_option(
+           "--ir", impulse,
+           "With --reference: write the first channel's linear impulse response as 32-bit float WAVE, "
+           "its peak at the latency")
+        ->type_name("IR.wav");
     // The measurement's options, each checked by the analysis's own parser.
     AnalyzeMeasureOptions measure;
     const auto parsed = [&measure](bool (*parse)(const std::string&, AnalyzeMeasureOptions&),
@@ -128,6 +141,18 @@ int RunAnalyzeCommand(int argc, char** argv)
             return EXIT_STOPPED;
         }
         if (r.open != WaveOpenResult::Ok) status = EXIT_UNREADABLE;
+        if (!reference.empty() && r.open == WaveOpenResult::Ok) {
+            AnalyzeResponseFill(r, reference, measure);
+            if (!impulse.empty() && !r.channels.empty() && !r.channels[0].response.kind.empty()) {
+                const std::string why = CliWriteRegularFile(PlotPath(impulse, i, files.size()),
+                                                            AnalyzeImpulseWave(r.channels[0].response));
+                if (!why.empty()) {
+                    std::fprintf(stderr, "The impulse response %s could not be written: %s.\n",
+                                 AnalyzeNameText(impulse).c_str(), why.c_str());
+                    if (status == EXIT_ANALYSED) status = EXIT_NOT_WRITTEN;
+                }
+            }
+        }
         if (!json && !Report(AnalyzeReportText(r))) return EXIT_NOT_WRITTEN;
         if (!plot.empty() && r.open == WaveOpenResult::Ok) {
             const std::string path = PlotPath(plot, i, files.size());
