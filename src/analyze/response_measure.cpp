@@ -29,11 +29,11 @@ constexpr double OTHER_LEAD_SECONDS = 0.05;  // before it, when no harmonic come
 constexpr int SINC_HALF = 32;                // taps each side of a windowed-sinc interpolation
 // The clock: the group delay of 1/3-octave bands over the top octaves of
 // the sweep, where a path's own group delay is flattest.
-constexpr int CLOCK_BANDS = 9;
+constexpr int CLOCK_BANDS = 5;
 constexpr double CLOCK_BAND_STEP_OCTAVES = 0.5;
 constexpr double CLOCK_BAND_OCTAVES = 1.0 / 3;
 constexpr double CLOCK_SEARCH_SAMPLES = 1500.0;  // the band delays' spread a few hundred ppm gives
-constexpr double CLOCK_MIN_PPM = 0.05;           // below it the stimulus is not resampled
+constexpr double CLOCK_MIN_PPM = 1.0;  // below it (a path's own delay can read as much) no resampling
 
 size_t PowerOfTwoAtLeast(size_t n)
 {
@@ -154,6 +154,36 @@ double BandDelay(const std::vector<Complex>& h, size_t n, uint32_t rate, double 
             a = c;
     }
     return (a + b) / 2;
+}
+
+// The response with its minimum-phase part taken out (the phase the folded
+// cepstrum of its log magnitude gives): a minimum-phase path's own group
+// delay would otherwise read as a clock offset. Outside the band the
+// magnitude is held at the band's ends.
+std::vector<Complex> ExcessPhase(const std::vector<Complex>& h, size_t n, uint32_t rate, double low,
+                                 double high)
+{
+    const auto kLow =
+        std::max<size_t>(1, size_t(std::ceil(low * std::exp2(EDGE_OCTAVES) * double(n) / rate)));
+    const auto kHigh =
+        std::min(h.size() - 1, size_t(std::floor(high * std::exp2(-EDGE_OCTAVES) * double(n) / rate)));
+    std::vector<Complex> logMagnitude(h.size());
+    for (size_t k = 0; k < h.size(); ++k)
+        logMagnitude[k] = std::log(std::max(std::abs(h[std::clamp(k, kLow, kHigh)]), 1e-300));
+    Eigen::FFT<double> fft;
+    fft.SetFlag(Eigen::FFT<double>::HalfSpectrum);
+    std::vector<double> cepstrum;
+    fft.inv(cepstrum, logMagnitude, int(n));
+    for (size_t j = 1; j < n / 2; ++j)
+        cepstrum[j] *= 2.0;
+    for (size_t j = n / 2 + 1; j < n; ++j)
+        cepstrum[j] = 0.0;
+    std::vector<Complex> minimum;
+    fft.fwd(minimum, cepstrum);
+    std::vector<Complex> out(h.size());
+    for (size_t k = 0; k < h.size(); ++k)
+        out[k] = h[k] * std::polar(1.0, -minimum[k].imag());
+    return out;
 }
 
 // The clock offset from how the band delays grow with ln f: a stretch by
@@ -282,7 +312,7 @@ AnalyzeResponse AnalyzeResponseMeasure(const std::vector<double>& stimulus,
 
     double offset = 0.0;
     if (shape.found) {
-        offset = ClockOffset(h, n, rate, shape, latency);
+        offset = ClockOffset(ExcessPhase(h, n, rate, low, high), n, rate, shape, latency);
         if (std::fabs(offset) * 1e6 >= CLOCK_MIN_PPM) {
             s = Spectrum(fft, Stretch(stimulus, offset), n);
             h = Divide(y, s, n, rate, low, high);
