@@ -101,19 +101,16 @@ std::vector<Complex> Divide(const std::vector<Complex>& y, const std::vector<Com
     return h;
 }
 
-// The envelope of the 1/3-octave band at centre's impulse response near t.
-double BandEnvelope(const std::vector<Complex>& h, size_t n, uint32_t rate, double centre, double t)
+// The envelope at t of the band's impulse response: bins from k0 on,
+// weighted.
+double BandEnvelope(const std::vector<Complex>& h, size_t n, size_t k0, const std::vector<double>& weights,
+                    double t)
 {
-    const double half = CLOCK_BAND_OCTAVES / 2;
-    const auto k0 = size_t(std::ceil(centre * std::exp2(-half) * double(n) / rate));
-    const auto k1 = std::min(h.size() - 1, size_t(std::floor(centre * std::exp2(half) * double(n) / rate)));
     const Complex step = std::polar(1.0, ANALYZE_TWO_PI * t / double(n));
     Complex turn = std::polar(1.0, ANALYZE_TWO_PI * t * double(k0) / double(n));
     Complex sum = 0.0;
-    for (size_t k = k0; k <= k1; ++k) {
-        const double where = std::log2(double(k) * rate / double(n) / centre) / half;
-        const double w = std::cos(HALF_TURN / 2 * where);
-        sum += h[k] * turn * (w * w);
+    for (size_t j = 0; j < weights.size(); ++j) {
+        sum += h[k0 + j] * turn * weights[j];
         turn *= step;
     }
     return std::abs(sum);
@@ -121,18 +118,20 @@ double BandEnvelope(const std::vector<Complex>& h, size_t n, uint32_t rate, doub
 
 // Where a band's envelope peaks near guess: first on the grid a small
 // inverse transform of the band's bins gives, then by golden sections.
-double BandDelay(const std::vector<Complex>& h, size_t n, uint32_t rate, double centre, double guess)
+double BandDelay(Eigen::FFT<double>& fft, const std::vector<Complex>& h, size_t n, uint32_t rate,
+                 double centre, double guess)
 {
     const double half = CLOCK_BAND_OCTAVES / 2;
     const auto k0 = size_t(std::ceil(centre * std::exp2(-half) * double(n) / rate));
     const auto k1 = std::min(h.size() - 1, size_t(std::floor(centre * std::exp2(half) * double(n) / rate)));
     const size_t m = std::min(n, PowerOfTwoAtLeast(4 * (k1 - k0 + 1)));
     std::vector<Complex> band(m), envelope;
+    std::vector<double> weights(k1 - k0 + 1);
     for (size_t k = k0; k <= k1; ++k) {
         const double w = std::cos(HALF_TURN / 2 * std::log2(double(k) * rate / double(n) / centre) / half);
-        band[k - k0] = h[k] * (w * w);
+        weights[k - k0] = w * w;
+        band[k - k0] = h[k] * weights[k - k0];
     }
-    Eigen::FFT<double> fft;
     fft.inv(envelope, band);
     const double grid = double(n) / double(m);
     double best = guess, bestValue = -1.0;
@@ -148,7 +147,7 @@ double BandDelay(const std::vector<Complex>& h, size_t n, uint32_t rate, double 
     const double g = (std::sqrt(5.0) - 1.0) / 2;
     for (int i = 0; i < 40; ++i) {
         const double c = b - g * (b - a), d = a + g * (b - a);
-        if (BandEnvelope(h, n, rate, centre, c) > BandEnvelope(h, n, rate, centre, d))
+        if (BandEnvelope(h, n, k0, weights, c) > BandEnvelope(h, n, k0, weights, d))
             b = d;
         else
             a = c;
@@ -160,8 +159,8 @@ double BandDelay(const std::vector<Complex>& h, size_t n, uint32_t rate, double 
 // cepstrum of its log magnitude gives): a minimum-phase path's own group
 // delay would otherwise read as a clock offset. Outside the band the
 // magnitude is held at the band's ends.
-std::vector<Complex> ExcessPhase(const std::vector<Complex>& h, size_t n, uint32_t rate, double low,
-                                 double high)
+std::vector<Complex> ExcessPhase(Eigen::FFT<double>& fft, const std::vector<Complex>& h, size_t n,
+                                 uint32_t rate, double low, double high)
 {
     const auto kLow =
         std::max<size_t>(1, size_t(std::ceil(low * std::exp2(EDGE_OCTAVES) * double(n) / rate)));
@@ -170,8 +169,6 @@ std::vector<Complex> ExcessPhase(const std::vector<Complex>& h, size_t n, uint32
     std::vector<Complex> logMagnitude(h.size());
     for (size_t k = 0; k < h.size(); ++k)
         logMagnitude[k] = std::log(std::max(std::abs(h[std::clamp(k, kLow, kHigh)]), 1e-300));
-    Eigen::FFT<double> fft;
-    fft.SetFlag(Eigen::FFT<double>::HalfSpectrum);
     std::vector<double> cepstrum;
     fft.inv(cepstrum, logMagnitude, int(n));
     for (size_t j = 1; j < n / 2; ++j)
@@ -188,15 +185,15 @@ std::vector<Complex> ExcessPhase(const std::vector<Complex>& h, size_t n, uint32
 
 // The clock offset from how the band delays grow with ln f: a stretch by
 // 1 + e delays frequency f by e L ln f more.
-double ClockOffset(const std::vector<Complex>& h, size_t n, uint32_t rate, const AnalyzeSweepShape& shape,
-                   double latency)
+double ClockOffset(Eigen::FFT<double>& fft, const std::vector<Complex>& h, size_t n, uint32_t rate,
+                   const AnalyzeSweepShape& shape, double latency)
 {
     double sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
     int count = 0;
     for (int b = 1; b <= CLOCK_BANDS; ++b) {
         const double centre = shape.f2 * std::exp2(-CLOCK_BAND_STEP_OCTAVES * b);
         if (centre * std::exp2(-CLOCK_BAND_OCTAVES) < shape.f1 * std::exp2(EDGE_OCTAVES)) break;
-        const double x = std::log(centre), y = BandDelay(h, n, rate, centre, latency);
+        const double x = std::log(centre), y = BandDelay(fft, h, n, rate, centre, latency);
         sx += x;
         sy += y;
         sxx += x * x;
@@ -312,7 +309,7 @@ AnalyzeResponse AnalyzeResponseMeasure(const std::vector<double>& stimulus,
 
     double offset = 0.0;
     if (shape.found) {
-        offset = ClockOffset(ExcessPhase(h, n, rate, low, high), n, rate, shape, latency);
+        offset = ClockOffset(fft, ExcessPhase(fft, h, n, rate, low, high), n, rate, shape, latency);
         if (std::fabs(offset) * 1e6 >= CLOCK_MIN_PPM) {
             s = Spectrum(fft, Stretch(stimulus, offset), n);
             h = Divide(y, s, n, rate, low, high);
