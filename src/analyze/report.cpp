@@ -174,7 +174,7 @@ std::string AnalyzeReportText(const AnalyzeFileResult& file)
                 "out of the levels\n",
                 (unsigned long long)c.nonFiniteSamples);
         if (!c.toneFound) {
-            out += "             " + c.noToneReason + "\n" + FiguresText(c);
+            out += "             " + c.noToneReason + "\n" + FiguresText(c) + AnalyzeResponseText(c.response);
             continue;
         }
         out += "             tone " + Frequency(c.frequencyHz) + " Hz at " + Db(c.levelDbfs, 3) + " dBFS, " +

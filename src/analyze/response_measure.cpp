@@ -335,9 +335,11 @@ AnalyzeResponse AnalyzeResponseMeasure(const std::vector<double>& stimulus,
     const auto linearAt = [&](double f) {
         return ResponseAt(linear, linFirst, latency, f / (1.0 + offset), rate);
     };
-    const int count = int(std::floor(std::log2(high / low) * POINTS_PER_OCTAVE + 1e-9)) + 1;
+    // Points where the division's taper has ended: inside the band by EDGE_OCTAVES.
+    const double pointsLow = low * std::exp2(EDGE_OCTAVES), pointsHigh = high * std::exp2(-EDGE_OCTAVES);
+    const int count = int(std::floor(std::log2(pointsHigh / pointsLow) * POINTS_PER_OCTAVE + 1e-9)) + 1;
     for (int i = 0; i < count; ++i) {
-        const double f = low * std::exp2(i / POINTS_PER_OCTAVE);
+        const double f = pointsLow * std::exp2(i / POINTS_PER_OCTAVE);
         const Complex v = linearAt(f);
         double phase = std::arg(v) * 180.0 / HALF_TURN;
         if (phase <= -180.0) phase += 360.0;
@@ -353,8 +355,7 @@ AnalyzeResponse AnalyzeResponseMeasure(const std::vector<double>& stimulus,
         const int64_t first = Window(ir, centre, before, after, part);
         AnalyzeHarmonicCurve curve;
         curve.order = k;
-        for (double f = low; k * f <= high * std::exp2(-EDGE_OCTAVES);
-             f *= std::exp2(1.0 / HARMONIC_POINTS_PER_OCTAVE)) {
+        for (double f = pointsLow; k * f <= pointsHigh; f *= std::exp2(1.0 / HARMONIC_POINTS_PER_OCTAVE)) {
             const double made = std::abs(ResponseAt(part, first, centre, k * f / (1.0 + offset), rate));
             curve.points.push_back({f, Db(made / std::abs(linearAt(f)))});
         }
