@@ -82,7 +82,7 @@ int RunAnalyzeCommand(int argc, char** argv)
                    "waveform and the spectrum. With several files, PICTURE-1.svg, PICTURE-2.svg, ...")
         ->type_name("PICTURE.svg");
     app.add_option("--reference", reference,
-                   "The stimulus that was played (a sweep, a multitone or any WAVE file at the recording's "
+                   "The stimulus that was played (a sweep, or any other WAVE file at the recording's "
                    "rate): measures each channel's response to it, latency and clock offset; for a sweep the "
                    "harmonics against frequency")
         ->type_name("STIMULUS.wav");
