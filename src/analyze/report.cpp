@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "analyze/name_text.h"
+#include "analyze/response_report.h"
 
 namespace {
 
@@ -173,7 +174,7 @@ std::string AnalyzeReportText(const AnalyzeFileResult& file)
                 "out of the levels\n",
                 (unsigned long long)c.nonFiniteSamples);
         if (!c.toneFound) {
-            out += "             " + c.noToneReason + "\n" + FiguresText(c);
+            out += "             " + c.noToneReason + "\n" + FiguresText(c) + AnalyzeResponseText(c.response);
             continue;
         }
         out += "             tone " + Frequency(c.frequencyHz) + " Hz at " + Db(c.levelDbfs, 3) + " dBFS, " +
@@ -222,6 +223,7 @@ std::string AnalyzeReportText(const AnalyzeFileResult& file)
             out += "\n";
         }
         out += FiguresText(c);
+        out += AnalyzeResponseText(c.response);
     }
     return out;
 }
@@ -324,34 +326,36 @@ Json ChannelJson(const AnalyzeChannelResult& c, double rate)
         for (double h : c.harmonicsDb)
             harmonics.push_back(Rounded(h, 2));
     }
-    Json channel = {{"sum", SumJson(c)},
-                {"peak_dbfs", Rounded(c.peakDbfs, 3)},
-                {"rms_dbfs", Rounded(c.rmsDbfs, 3)},
-                {"frequency_hz", tone(FrequencyJson(c.frequencyHz))},
-                {"level_dbfs", tone(Rounded(c.levelDbfs, 3))},
-                {"cycles", tone(Rounded(c.cycles, 2))},
-                {"whole_cycles", tone(c.wholeCycles)},
-                {"fade_in_ms", tone(Rounded(c.fadeInFrames * 1000 / rate, 2))},
-                {"fade_out_ms", tone(Rounded(c.fadeOutFrames * 1000 / rate, 2))},
-                {"thd_db", tone(c.hasThd ? Rounded(c.thdDb, 2) : Json(nullptr))},
-                {"sinad_db", tone(Rounded(c.sinadDb, 2))},
-                {"enob_bits", tone(Rounded(c.enobBits, 2))},
-                {"harmonics_db", harmonics},
-                {"no_tone_reason", t ? Json(nullptr) : Json(c.noToneReason)},
-                {"non_finite_samples", c.nonFiniteSamples},
-                {"fit_converged", tone(c.fitConverged)},
-                {"cycles_uncertainty", tone(Rounded(c.cyclesUncertainty, 3))},
-                {"fade_in_found", tone(c.fadeInFound)},
-                {"fade_out_found", tone(c.fadeOutFound)},
-                {"fade_in_shape", tone(c.fadeInFrames > 0 ? Json(c.fadeInShape) : Json(nullptr))},
-                {"fade_out_shape", tone(c.fadeOutFrames > 0 ? Json(c.fadeOutShape) : Json(nullptr))},
-                {"sustained_frames", tone(Json::array({c.sustainFirst, c.sustainFirst + c.sustainFrames}))},
-                {"quantisation_limit_db", tone(Rounded(c.quantisationLimitDb, 2))},
-                {"error_below_one_unit", tone(c.errorBelowOneUnit)},
-                {"noise_limit_db", tone(Rounded(c.noiseLimitDb, 2))},
-                {"harmonics_left_out", tone(Json(LeftOut(c)))},
-                {"other_tones", OtherTonesJson(c)}};
+    Json channel = {
+        {"sum", SumJson(c)},
+        {"peak_dbfs", Rounded(c.peakDbfs, 3)},
+        {"rms_dbfs", Rounded(c.rmsDbfs, 3)},
+        {"frequency_hz", tone(FrequencyJson(c.frequencyHz))},
+        {"level_dbfs", tone(Rounded(c.levelDbfs, 3))},
+        {"cycles", tone(Rounded(c.cycles, 2))},
+        {"whole_cycles", tone(c.wholeCycles)},
+        {"fade_in_ms", tone(Rounded(c.fadeInFrames * 1000 / rate, 2))},
+        {"fade_out_ms", tone(Rounded(c.fadeOutFrames * 1000 / rate, 2))},
+        {"thd_db", tone(c.hasThd ? Rounded(c.thdDb, 2) : Json(nullptr))},
+        {"sinad_db", tone(Rounded(c.sinadDb, 2))},
+        {"enob_bits", tone(Rounded(c.enobBits, 2))},
+        {"harmonics_db", harmonics},
+        {"no_tone_reason", t ? Json(nullptr) : Json(c.noToneReason)},
+        {"non_finite_samples", c.nonFiniteSamples},
+        {"fit_converged", tone(c.fitConverged)},
+        {"cycles_uncertainty", tone(Rounded(c.cyclesUncertainty, 3))},
+        {"fade_in_found", tone(c.fadeInFound)},
+        {"fade_out_found", tone(c.fadeOutFound)},
+        {"fade_in_shape", tone(c.fadeInFrames > 0 ? Json(c.fadeInShape) : Json(nullptr))},
+        {"fade_out_shape", tone(c.fadeOutFrames > 0 ? Json(c.fadeOutShape) : Json(nullptr))},
+        {"sustained_frames", tone(Json::array({c.sustainFirst, c.sustainFirst + c.sustainFrames}))},
+        {"quantisation_limit_db", tone(Rounded(c.quantisationLimitDb, 2))},
+        {"error_below_one_unit", tone(c.errorBelowOneUnit)},
+        {"noise_limit_db", tone(Rounded(c.noiseLimitDb, 2))},
+        {"harmonics_left_out", tone(Json(LeftOut(c)))},
+        {"other_tones", OtherTonesJson(c)}};
     AddFiguresJson(channel, c.figures);
+    channel["response"] = AnalyzeResponseJson(c.response);
     return channel;
 }
 

@@ -17,6 +17,7 @@
 #include "analyze/measure_options.h"
 #include "analyze/plot.h"
 #include "analyze/report.h"
+#include "analyze/response_measure.h"
 #include "cli/create.h"
 #include "cli/output_file.h"
 #include "cli/stop_signal.h"
@@ -66,6 +67,8 @@ int RunAnalyzeCommand(int argc, char** argv)
     bool json = false;
     std::string plot;
     std::string page;
+    std::string reference;
+    std::string impulse;
     CLI::App app{
         "Checks RIFF/WAVE files (16-, 24-, 32-bit PCM, 32- and 64-bit float, 1 to 8 "
         "channels) and measures the tone in each: levels, exact sum, a four-parameter "
@@ -84,6 +87,16 @@ int RunAnalyzeCommand(int argc, char** argv)
                    "Write one self-contained HTML page of every file: the figures in a table, each "
                    "response's and each tone's charts, and the charts across a set of tone files")
         ->type_name("REPORT.html");
+    app.add_option("--reference", reference,
+                   "The stimulus that was played (a sweep, or any other WAVE file at the recording's "
+                   "rate): measures each channel's response to it, latency and clock offset; for a sweep the "
+                   "harmonics against frequency")
+        ->type_name("STIMULUS.wav");
+    app.add_option(
+           "--ir", impulse,
+           "With --reference: write the first channel's linear impulse response as 32-bit float WAVE, "
+           "its peak at the latency")
+        ->type_name("IR.wav");
     // The measurement's options, each checked by the analysis's own parser.
     AnalyzeMeasureOptions measure;
     const auto parsed = [&measure](bool (*parse)(const std::string&, AnalyzeMeasureOptions&),
@@ -135,6 +148,18 @@ int RunAnalyzeCommand(int argc, char** argv)
             return EXIT_STOPPED;
         }
         if (r.open != WaveOpenResult::Ok) status = EXIT_UNREADABLE;
+        if (!reference.empty() && r.open == WaveOpenResult::Ok) {
+            AnalyzeResponseFill(r, reference, measure);
+            if (!impulse.empty() && !r.channels.empty() && !r.channels[0].response.kind.empty()) {
+                const std::string why = CliWriteRegularFile(PlotPath(impulse, i, files.size()),
+                                                            AnalyzeImpulseWave(r.channels[0].response));
+                if (!why.empty()) {
+                    std::fprintf(stderr, "The impulse response %s could not be written: %s.\n",
+                                 AnalyzeNameText(impulse).c_str(), why.c_str());
+                    if (status == EXIT_ANALYSED) status = EXIT_NOT_WRITTEN;
+                }
+            }
+        }
         if (!json && !Report(AnalyzeReportText(r))) return EXIT_NOT_WRITTEN;
         if (!plot.empty() && r.open == WaveOpenResult::Ok) {
             const std::string path = PlotPath(plot, i, files.size());

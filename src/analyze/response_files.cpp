@@ -1,0 +1,97 @@
+// Reads the stimulus and the recording whole (the deconvolution needs every
+// sample at once) and writes the impulse response as a float WAVE file.
+
+#include <cstring>
+
+#include "base/run_parts.h"
+#include "analyze/name_text.h"
+#include "analyze/response_measure.h"
+#include "wave/wave_reader.h"
+
+namespace {
+
+constexpr uint32_t READ_FRAMES = 65536;
+
+// Every channel of an open file, as fractions of full scale.
+std::vector<std::vector<double>> ReadAll(WaveReader& reader)
+{
+    const WaveInfo& info = reader.info;
+    std::vector<std::vector<double>> channels(info.channels, std::vector<double>(size_t(info.frames)));
+    if (!WaveSeekFrame(reader, 0)) return {};
+    const double scale = 1.0 / WaveFullScale(info);
+    uint64_t done = 0;
+    std::vector<double*> out(info.channels);
+    while (done < info.frames) {
+        for (size_t c = 0; c < channels.size(); ++c)
+            out[c] = channels[c].data() + done;
+        const uint32_t got = WaveReadChannels(reader, out.data(),
+                                              uint32_t(std::min<uint64_t>(READ_FRAMES, info.frames - done)));
+        if (got == 0) break;
+        done += got;
+    }
+    for (auto& c : channels) {
+        c.resize(size_t(done));
+        for (double& v : c)
+            v *= scale;
+    }
+    return channels;
+}
+
+void PutLe(std::string& bytes, uint32_t value, int size)
+{
+    for (int i = 0; i < size; ++i)
+        bytes.push_back(char((value >> (8 * i)) & 0xFF));
+}
+
+}  // namespace
+
+void AnalyzeResponseFill(AnalyzeFileResult& file, const std::string& stimulusPath,
+                         const AnalyzeMeasureOptions& options)
+{
+    const auto fail = [&file](const std::string& why) {
+        for (AnalyzeChannelResult& c : file.channels)
+            c.response.reason = why;
+    };
+    WaveReader stimulusReader;
+    if (WaveOpen(stimulusReader, stimulusPath.c_str()) != WaveOpenResult::Ok)
+        return fail("the stimulus " + AnalyzeNameText(stimulusPath) + " cannot be read");
+    if (stimulusReader.info.rate != file.info.rate)
+        return fail("the stimulus's rate differs from the recording's");
+    const std::vector<std::vector<double>> stimulus = ReadAll(stimulusReader);
+    const std::vector<std::vector<double>> recording = ReadAll(file.opened);
+    if (stimulus.empty() || recording.size() != file.channels.size())
+        return fail("the stimulus or the recording could not be read whole");
+    // Each channel on its own thread: the transforms are most of the time.
+    RunParts(unsigned(recording.size()), [&](unsigned c) {
+        const std::vector<double>& played = stimulus[stimulus.size() == recording.size() ? c : 0];
+        file.channels[c].response = AnalyzeResponseMeasure(played, recording[c], file.info.rate, options);
+    });
+}
+
+std::string AnalyzeImpulseWave(const AnalyzeResponse& response)
+{
+    // The file starts at the recording's sample 0; a part before it is left out.
+    const int64_t skip = response.impulseFirst < 0 ? -response.impulseFirst : 0;
+    const int64_t lead = response.impulseFirst > 0 ? response.impulseFirst : 0;
+    const int64_t kept = std::max<int64_t>(0, int64_t(response.impulse.size()) - skip);
+    const auto dataBytes = uint32_t((lead + kept) * 4);
+    std::string bytes = "RIFF";
+    PutLe(bytes, 36 + dataBytes, 4);
+    bytes += "WAVEfmt ";
+    PutLe(bytes, 16, 4);
+    PutLe(bytes, 3, 2);  // IEEE float
+    PutLe(bytes, 1, 2);
+    PutLe(bytes, response.rate, 4);
+    PutLe(bytes, response.rate * 4, 4);
+    PutLe(bytes, 4, 2);
+    PutLe(bytes, 32, 2);
+    bytes += "data";
+    PutLe(bytes, dataBytes, 4);
+    bytes.append(size_t(lead * 4), '\0');
+    for (int64_t i = skip; i < int64_t(response.impulse.size()); ++i) {
+        uint32_t word = 0;
+        std::memcpy(&word, &response.impulse[size_t(i)], 4);
+        PutLe(bytes, word, 4);
+    }
+    return bytes;
+}
