@@ -51,7 +51,19 @@ void AnalyzeChannels(const WaveReader& file, const WaveInfo& info, std::vector<A
     const uint32_t channels = info.channels;
     const unsigned parts = std::max(1u, threads);
     std::vector<AnalyzeChannelWork> work(channels);
-    ForEachChannel(channels, threads, [&](uint32_t c) { AnalyzeProbe(file, c, work[c]); });
+    // A sweep or a multitone is named first: a sine's fit to it never
+    // settles, and the probe's trying took nine tenths of a sweep's analysis.
+    // Two tones are fitted: the stronger is the tone, the other is named
+    // beside it, and the pair is what IMD is measured from.
+    ForEachChannel(channels, threads, [&](uint32_t c) {
+        WaveReader reader = file;
+        std::vector<double> buffer;
+        const AnalyzeSignalKind kind = AnalyzeRecogniseSignal(reader, c, buffer);
+        if (!kind.description.empty() && kind.kind != AnalyzeSignalKind::Kind::TwoTone)
+            work[c].notOneTone = "not one tone: " + kind.description;
+        else
+            AnalyzeProbe(file, c, work[c]);
+    });
     std::vector<AnalyzePassJob> jobs;
     for (uint32_t c = 0; c < channels; ++c) {
         work[c].out = &results[c];
@@ -80,12 +92,9 @@ void AnalyzeChannels(const WaveReader& file, const WaveInfo& info, std::vector<A
                 "no tone was measured: the channel holds samples that are not finite numbers";
             return;
         }
-        // A sweep or a multitone is named; the tone's fit and checks are not
-        // for it. Two tones are fitted: the stronger is the tone, the other
-        // is named beside it, and the pair is what IMD is measured from.
-        if (const AnalyzeSignalKind kind = AnalyzeRecogniseSignal(reader, c, buffer);
-            !kind.description.empty() && kind.kind != AnalyzeSignalKind::Kind::TwoTone) {
-            w.out->noToneReason = "not one tone: " + kind.description;
+        // The tone's fit and checks are not for a sweep or a multitone.
+        if (!w.notOneTone.empty()) {
+            w.out->noToneReason = w.notOneTone;
             w.go = false;
             return;
         }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "analyze/analyze.h"
@@ -50,6 +51,7 @@ struct AnalyzeChannelWork {
     bool inFound = true, outFound = true;      // false: neither a fade nor an edge could be placed
     bool refineFades = false;                  // refine those in their shapes rather than try every shape
     AnalyzeResidual residual;
+    std::string notOneTone;                     // "not one tone: a sweep ...": not fitted
     double probeNu = 0;                         // from the middle of the file, before the first pass
     std::shared_ptr<AnalyzeBlockFit> blockFit;  // the first pass's fit sums at probeNu
     size_t roughFirst = 0, roughLast = 0;

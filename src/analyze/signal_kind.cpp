@@ -114,10 +114,14 @@ bool Harmonics(const Peaks& peaks)
     });
 }
 
+// A window that holds a sample that is not a finite number says nothing of
+// the signal (and its spectrum could not be ordered): such a channel is left
+// to the tone's analysis, which names the samples.
 bool Read(WaveReader& reader, uint32_t channel, uint64_t first, std::vector<double>& x)
 {
     return WaveSeekFrame(reader, first) &&
-           WaveReadChannel(reader, channel, x.data(), uint32_t(x.size())) == x.size();
+           WaveReadChannel(reader, channel, x.data(), uint32_t(x.size())) == x.size() &&
+           std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); });
 }
 
 // The first (or, from the end, the last) frame that is not zero.
