@@ -137,19 +137,41 @@ double AnalyzeClockOffset(AnalyzeRealFft& fft, const std::vector<Complex>& h, si
 {
     size_t minStep = 1;
     const std::vector<double> minimum = MinimumPhase(fft, h, n, rate, low, high, minStep);
-    double sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
+    // Band delay = a + b ln f + c / f^2: a low end's roll-off below the
+    // band, which the minimum phase cannot see, still delays the top
+    // octaves as 1 / f^2 (a 30 Hz high-pass read as half a ppm without it).
+    double normal[3][4] = {};
     int count = 0;
     for (int b = 1; b <= CLOCK_BANDS; ++b) {
         const double centre = shape.f2 * std::exp2(-CLOCK_BAND_STEP_OCTAVES * b);
         if (centre * std::exp2(-CLOCK_BAND_OCTAVES) < shape.f1 * std::exp2(ANALYZE_EDGE_OCTAVES)) break;
-        const double x = ToneLog(centre), y = BandDelay(h, minimum, minStep, n, rate, centre, latency);
-        sx += x;
-        sy += y;
-        sxx += x * x;
-        sxy += x * y;
+        const double row[4] = {1.0, ToneLog(centre / shape.f2), shape.f2 * shape.f2 / (centre * centre),
+                               BandDelay(h, minimum, minStep, n, rate, centre, latency)};
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 4; ++j)
+                normal[i][j] += row[i] * row[j];
         ++count;
     }
     if (count < 2) return 0.0;
-    const double slope = (count * sxy - sx * sy) / (count * sxx - sx * sx);
+    // Gaussian elimination of the normal equations; a sweep too short for
+    // four bands fits a straight line in ln f alone.
+    const int unknowns = count < 4 ? 2 : 3;
+    if (unknowns == 2)
+        for (int i = 0; i < 2; ++i)
+            normal[i][2] = normal[i][3];
+    for (int i = 0; i < unknowns; ++i)
+        for (int r = i + 1; r < unknowns; ++r) {
+            const double factor = normal[r][i] / normal[i][i];
+            for (int j = i; j <= unknowns; ++j)
+                normal[r][j] -= factor * normal[i][j];
+        }
+    double solution[3] = {};
+    for (int i = unknowns - 1; i >= 0; --i) {
+        double v = normal[i][unknowns];
+        for (int j = i + 1; j < unknowns; ++j)
+            v -= normal[i][j] * solution[j];
+        solution[i] = v / normal[i][i];
+    }
+    const double slope = solution[1];
     return slope / (shape.lSeconds * rate);
 }
