@@ -115,6 +115,14 @@ double PeakPosition(const std::vector<double>& ir)
     return at > double(n) / 2 ? at - double(n) : at;
 }
 
+// The window at t samples from its centre: 1 over the inner half of each
+// side, a half Hann over the outer half, 0 beyond.
+double WindowWeight(double t, double before, double after)
+{
+    const double x = t < 0.0 ? -t / before : t / after;  // 0 at the centre, 1 at an end
+    return x <= 0.5 ? 1.0 : x >= 1.0 ? 0.0 : 0.5 + 0.5 * ToneCos(HALF_TURN * (2.0 * x - 1.0));
+}
+
 // The circular impulse response from before samples ahead of centre to
 // after samples past it, each side's outer half tapered by a half Hann
 // window. Returns where it starts (may be negative).
@@ -125,35 +133,70 @@ int64_t Window(const std::vector<double>& ir, double centre, double before, doub
     const auto last = int64_t(std::ceil(centre + after));
     const auto n = int64_t(ir.size());
     out.assign(size_t(last - first + 1), 0.0);
-    for (int64_t i = first; i <= last; ++i) {
-        const double t = double(i) - centre;
-        const double x = t < 0.0 ? -t / before : t / after;  // 0 at the centre, 1 at an end
-        const double w = x <= 0.5 ? 1.0 : x >= 1.0 ? 0.0 : 0.5 + 0.5 * ToneCos(HALF_TURN * (2.0 * x - 1.0));
-        out[size_t(i - first)] = ir[size_t((i % n + n) % n)] * w;
-    }
+    for (int64_t i = first; i <= last; ++i)
+        out[size_t(i - first)] =
+            ir[size_t((i % n + n) % n)] * WindowWeight(double(i) - centre, before, after);
     return first;
 }
 
-// The division's own impulse response (its taper alone) delayed by
-// latency, into ir: what a unity path gives, to be windowed as the
-// measured one is, so that the window's cut of the taper's long ringing
-// at the band's low end divides out.
-void TaperResponse(AnalyzeRealFft& fft, const AnalyzeResponseStimulus& st, double latency,
-                   std::vector<Complex>& bins, std::vector<double>& ir)
-{
-    constexpr size_t RESYNC = 1024;  // bins between exact turns, against the product's drift
-    const double w = -ANALYZE_TWO_PI * latency / double(st.n);
-    const Complex step(ToneCos(w), ToneSin(w));
-    Complex turn;
-    for (size_t k = 0; k < bins.size(); ++k) {
-        if (k % RESYNC == 0) turn = Complex(ToneCos(w * double(k)), ToneSin(w * double(k)));
-        bins[k] = std::norm(st.inverse[k]) > 0.0
-                      ? turn * AnalyzeBandTaper(double(k) * st.rate / double(st.n), st.low, st.high)
-                      : Complex();
-        turn *= step;
+// What a unity path loses to the linear window: the division's taper up
+// to the band's low end has a response as long as the inverse of its width
+// (0.4 s at 20 Hz), which the window cuts. That response g (lowpass below
+// the taper's end) is evaluated every few samples over the window from its
+// few bins. Adding it back to the windowed response leaves a short one whose
+// spectrum interpolates well; the windowed g's spectrum C is summed, and
+// (X - C) / (1 - C) reads 0 dB for a unity path to the band's low end.
+class WindowLoss {
+public:
+    WindowLoss(const AnalyzeResponseStimulus& st, double before, double after)
+        : rate(st.rate), step(std::max(1.0, std::floor(st.rate / LOSS_SAMPLES_HZ))), start(-before)
+    {
+        const double inLow = st.low * std::exp2(ANALYZE_EDGE_OCTAVES);
+        const auto bins = size_t(std::ceil(inLow * double(st.n) / st.rate));
+        std::vector<double> lost(bins);  // 1 - taper
+        for (size_t k = 0; k < bins; ++k)
+            lost[k] = 1.0 - AnalyzeBandTaper(double(k) * st.rate / double(st.n), st.low, st.high);
+        for (double t = start - step; t <= after + 2 * step; t += step) {
+            const double angle = ANALYZE_TWO_PI * t / double(st.n);
+            const Complex turnStep(ToneCos(angle), ToneSin(angle));
+            Complex turn = turnStep;
+            double g = lost.empty() ? 0.0 : lost[0];
+            for (size_t k = 1; k < bins; ++k) {
+                g += 2.0 * lost[k] * turn.real();
+                turn *= turnStep;
+            }
+            ringing.push_back(g / double(st.n));
+            weighted.push_back(WindowWeight(t, before, after) * g * step / double(st.n));
+        }
     }
-    fft.Inverse(bins.data(), ir.data(), st.n);
-}
+    // g at t samples from the window's centre, by cubic interpolation.
+    double At(double t) const
+    {
+        const double u = (t - start) / step + 1.0;
+        const auto j = std::clamp<int64_t>(int64_t(std::floor(u)), 1, int64_t(ringing.size()) - 3);
+        const double x = u - double(j);
+        const double* g = &ringing[size_t(j - 1)];
+        return -x * (x - 1) * (x - 2) / 6 * g[0] + (x + 1) * (x - 1) * (x - 2) / 2 * g[1] -
+               (x + 1) * x * (x - 2) / 2 * g[2] + (x + 1) * x * (x - 1) / 6 * g[3];
+    }
+    // C at f cycles per sample.
+    Complex Lost(double f) const
+    {
+        // The sum repeats every LOSS_SAMPLES_HZ; long before, the loss is nil.
+        if (f * rate > LOSS_SAMPLES_HZ / 4) return 0.0;
+        Complex sum = 0.0;
+        for (size_t j = 0; j < weighted.size(); ++j) {
+            const double angle = -ANALYZE_TWO_PI * f * (start + (double(j) - 1.0) * step);
+            sum += weighted[j] * Complex(ToneCos(angle), ToneSin(angle));
+        }
+        return sum;
+    }
+
+private:
+    static constexpr double LOSS_SAMPLES_HZ = 2000.0;  // far above the lost part's few tens of Hz
+    double rate, step, start;
+    std::vector<double> ringing, weighted;  // from start - step on, every step samples
+};
 
 constexpr double LN2 = 0.6931471805599453;
 constexpr double LN10 = 2.302585092994046;
@@ -210,6 +253,11 @@ AnalyzeResponse AnalyzeResponseAgainst(const AnalyzeResponseStimulus& st,
     const int64_t linFirst = Window(ir, latency, lead, tail, part);
     r.impulse.assign(part.begin(), part.end());
     r.impulseFirst = linFirst;
+    const WindowLoss loss(st, lead, tail);
+    for (size_t i = 0; i < part.size(); ++i) {
+        const double t = double(linFirst + int64_t(i)) - latency;
+        part[i] += WindowWeight(t, lead, tail) * loss.At(t);
+    }
     const AnalyzeResponseSpectrum linear(fft, part, linFirst, latency, LINEAR_OVERSAMPLE);
     std::vector<AnalyzeResponseSpectrum> harmonic;
     for (int k = 2; shape.found && k <= HARMONIC_LAST; ++k) {
@@ -219,15 +267,14 @@ AnalyzeResponse AnalyzeResponseAgainst(const AnalyzeResponseStimulus& st,
         const int64_t first = Window(ir, centre, before, after, part);
         harmonic.emplace_back(fft, part, first, centre, HARMONIC_OVERSAMPLE);
     }
-    TaperResponse(fft, st, latency, h, ir);
-    h = {};
-    const int64_t refFirst = Window(ir, latency, lead, tail, part);
     ir = {};
-    const AnalyzeResponseSpectrum reference(fft, part, refFirst, latency, LINEAR_OVERSAMPLE);
-
+    h = {};
     // Frequencies are the played clock's: the recording's f is f (1 + e) played.
     const double perSample = 1.0 / (rate * (1.0 + offset));
-    const auto linearAt = [&](double f) { return linear.At(f * perSample) / reference.At(f * perSample); };
+    const auto linearAt = [&](double f) {
+        const Complex lost = loss.Lost(f * perSample);
+        return (linear.At(f * perSample) - lost) / (1.0 - lost);
+    };
     // Points where the division's taper has ended: inside the band by ANALYZE_EDGE_OCTAVES.
     const double pointsLow = st.low * ToneExp(ANALYZE_EDGE_OCTAVES * LN2);
     const double pointsHigh = st.high * ToneExp(-ANALYZE_EDGE_OCTAVES * LN2);

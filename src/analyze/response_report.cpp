@@ -15,7 +15,10 @@ Json Places(double v, int places)
     if (!std::isfinite(v)) return nullptr;
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", places, v);
-    return std::strtod(text, nullptr);
+    // A figure that rounds to 0 prints as 0: its sign, from the last bits,
+    // may differ between builds.
+    const double rounded = std::strtod(text, nullptr);
+    return rounded == 0.0 ? 0.0 : rounded;
 }
 
 }  // namespace

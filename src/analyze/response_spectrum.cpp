@@ -1,10 +1,11 @@
-// The part is placed around the transform's time 0 so that its spectrum
-// turns slowly from bin to bin: with at least 8 bins per turn of its far
-// ends (and the window's taper there), cubic interpolation errs by less
+// The part is placed with its origin at the transform's time 0 so that its
+// spectrum turns slowly from bin to bin: with at least 8 bins per turn of
+// its far ends (and the window's taper there), cubic interpolation errs by less
 // than 1e-4 of the value (0.001 dB) where direct sums took most of the time.
 
 #include "analyze/response_spectrum.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "analyze/sine_phase.h"
@@ -15,9 +16,11 @@ using Complex = std::complex<double>;
 AnalyzeResponseSpectrum::AnalyzeResponseSpectrum(AnalyzeRealFft& fft, const std::vector<double>& part,
                                                  int64_t first, double origin, size_t oversample)
 {
-    const int64_t centre = first + int64_t(part.size() / 2);
+    // Time 0 at the origin, where a response's main part lies.
+    const auto centre = int64_t(std::llround(origin));
+    const int64_t reach = std::max(centre - first, first + int64_t(part.size()) - centre) + 1;
     m = 8;
-    while (m < oversample * (part.size() / 2 + 1))
+    while (m < oversample * size_t(std::max<int64_t>(reach, 1)))
         m *= 2;
     std::vector<double> placed(m, 0.0);
     for (size_t i = 0; i < part.size(); ++i) {

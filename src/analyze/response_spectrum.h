@@ -12,7 +12,7 @@
 class AnalyzeResponseSpectrum {
 public:
     // part[i] is the response at sample first + i; phases are measured from
-    // time origin. The padding is oversample times the part's half length.
+    // time origin. The padding is oversample times the part's reach from it.
     AnalyzeResponseSpectrum(AnalyzeRealFft& fft, const std::vector<double>& part, int64_t first,
                             double origin, size_t oversample);
     // At f cycles per sample (0 <= f <= 1/2).
