@@ -222,10 +222,10 @@ AnalyzeResponse AnalyzeResponseAgainst(const AnalyzeResponseStimulus& st,
     std::vector<double> ir(n, 0.0);
     std::copy(recording.begin(), recording.begin() + std::ptrdiff_t(std::min(recording.size(), n)),
               ir.begin());
-    std::vector<Complex> y(n / 2 + 1), h(n / 2 + 1);
-    fft.Forward(ir.data(), y.data(), n);
+    std::vector<Complex> h(n / 2 + 1);
+    fft.Forward(ir.data(), h.data(), n);
     for (size_t k = 0; k < h.size(); ++k)
-        h[k] = y[k] * st.inverse[k];
+        h[k] *= st.inverse[k];
     fft.Inverse(h.data(), ir.data(), n);
     double latency = PeakPosition(ir);
 
@@ -233,6 +233,13 @@ AnalyzeResponse AnalyzeResponseAgainst(const AnalyzeResponseStimulus& st,
     if (shape.found) {
         offset = AnalyzeClockOffset(fft, h, n, rate, shape, st.low, st.high, latency);
         if (std::fabs(offset) * 1e6 >= CLOCK_MIN_PPM) {
+            // Against the stimulus as this clock took it; the recording's
+            // transform again rather than kept for the rare case.
+            std::vector<Complex> y(h.size());
+            std::fill(ir.begin(), ir.end(), 0.0);
+            std::copy(recording.begin(), recording.begin() + std::ptrdiff_t(std::min(recording.size(), n)),
+                      ir.begin());
+            fft.Forward(ir.data(), y.data(), n);
             Stretch(*st.samples, offset, ir);
             fft.Forward(ir.data(), h.data(), n);
             AnalyzeResponseDivide(y, h, n, rate, st.low, st.high);
@@ -240,7 +247,6 @@ AnalyzeResponse AnalyzeResponseAgainst(const AnalyzeResponseStimulus& st,
             latency = PeakPosition(ir);
         }
     }
-    y = {};
     r.kind = shape.found ? "sweep" : "other";
     r.clockOffsetPpm = offset * 1e6;
     r.latencySamples = latency;

@@ -42,21 +42,28 @@ double AnalyzeBandTaper(double f, double low, double high)
     return in >= 1.0 ? 1.0 : 0.5 - 0.5 * ToneCos(ANALYZE_TWO_PI / 2 * in);
 }
 
-void AnalyzeResponseDivide(std::vector<Complex>& y, const std::vector<Complex>& stimulus, size_t n,
-                           uint32_t rate, double low, double high)
+void AnalyzeResponseTaper(std::vector<Complex>& y, size_t n, uint32_t rate, double low, double high)
 {
-    // Only the bins of the band and its tapers are divided.
+    // Only the bins of the band's tapers need the taper computed.
     const auto first = size_t(std::ceil(low * double(n) / rate));
     const size_t last = std::min(y.size() - 1, size_t(std::floor(high * double(n) / rate)));
     const double inLow = low * std::exp2(ANALYZE_EDGE_OCTAVES),
                  inHigh = high * std::exp2(-ANALYZE_EDGE_OCTAVES);
     for (size_t k = 0; k < y.size(); ++k) {
         const double f = double(k) * rate / double(n);
-        const double taper = k < first || k > last       ? 0.0
-                             : f >= inLow && f <= inHigh ? 1.0
-                                                         : AnalyzeBandTaper(f, low, high);
-        y[k] = taper > 0.0 && std::norm(stimulus[k]) > 0.0 ? y[k] / stimulus[k] * taper : Complex();
+        if (k < first || k > last)
+            y[k] = Complex();
+        else if (f < inLow || f > inHigh)
+            y[k] *= AnalyzeBandTaper(f, low, high);
     }
+}
+
+void AnalyzeResponseDivide(std::vector<Complex>& y, const std::vector<Complex>& stimulus, size_t n,
+                           uint32_t rate, double low, double high)
+{
+    for (size_t k = 0; k < y.size(); ++k)
+        y[k] = std::norm(stimulus[k]) > 0.0 ? y[k] / stimulus[k] : Complex();
+    AnalyzeResponseTaper(y, n, rate, low, high);
 }
 
 AnalyzeResponseStimulus AnalyzeResponseStimulusPrepare(const std::vector<double>& samples,
@@ -86,13 +93,17 @@ AnalyzeResponseStimulus AnalyzeResponseStimulusPrepare(const std::vector<double>
                            size_t(TAIL_ROOM_SECONDS * rate));
     std::vector<double> padded(st.n, 0.0);
     std::copy(samples.begin(), samples.begin() + std::min(samples.size(), st.n), padded.begin());
-    std::vector<Complex> s(st.n / 2 + 1);
+    std::vector<Complex>& s = st.inverse;
+    s.resize(st.n / 2 + 1);
     st.fft.Forward(padded.data(), s.data(), st.n);
+    padded = {};
     if (std::all_of(s.begin(), s.end(), [](const Complex& v) { return std::norm(v) == 0.0; })) {
         st.reason = "the stimulus is silent";
         return st;
     }
-    st.inverse.assign(s.size(), Complex(1.0));
-    AnalyzeResponseDivide(st.inverse, s, st.n, rate, st.low, st.high);
+    // taper / S in place of S.
+    for (Complex& v : s)
+        v = std::norm(v) > 0.0 ? 1.0 / v : Complex();
+    AnalyzeResponseTaper(s, st.n, rate, st.low, st.high);
     return st;
 }

@@ -32,6 +32,9 @@ AnalyzeResponseStimulus AnalyzeResponseStimulusPrepare(const std::vector<double>
 // ANALYZE_EDGE_OCTAVES inside.
 inline constexpr double ANALYZE_EDGE_OCTAVES = 1.0 / 6;
 double AnalyzeBandTaper(double f, double low, double high);
+// y becomes y times the taper over the band, 0 outside it.
+void AnalyzeResponseTaper(std::vector<std::complex<double>>& y, size_t n, uint32_t rate, double low,
+                          double high);
 // y becomes Y / S over the band, tapered, and 0 outside it; stimulus is
 // the stimulus's own spectrum.
 void AnalyzeResponseDivide(std::vector<std::complex<double>>& y,
