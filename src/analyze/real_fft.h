@@ -19,8 +19,9 @@ public:
     void Inverse(const std::complex<double>* in, double* out, size_t n);
 
 private:
-    const std::vector<std::complex<double>>& Twiddles(size_t n);
+    size_t Twiddles(size_t n);  // makes the table for n if need be; returns its stride
     Eigen::FFT<double> fft;
-    std::vector<std::complex<double>> twiddles;  // e^(-i pi (k / (n/2) + 1/2)), k = 1 ... n/4
+    std::vector<std::complex<double>>
+        twiddles;  // e^(-i pi (k / (n/2) + 1/2)), k = 1 ... n/4, for the longest n
     std::vector<std::complex<double>> work;
 };
