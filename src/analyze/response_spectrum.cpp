@@ -14,7 +14,8 @@
 using Complex = std::complex<double>;
 
 AnalyzeResponseSpectrum::AnalyzeResponseSpectrum(AnalyzeRealFft& fft, const std::vector<double>& part,
-                                                 int64_t first, double origin, size_t oversample)
+                                                 int64_t first, double origin, size_t oversample,
+                                                 std::vector<double>& scratch)
 {
     // Time 0 at the origin, where a response's main part lies.
     const auto centre = int64_t(std::llround(origin));
@@ -22,7 +23,8 @@ AnalyzeResponseSpectrum::AnalyzeResponseSpectrum(AnalyzeRealFft& fft, const std:
     m = 8;
     while (m < oversample * size_t(std::max<int64_t>(reach, 1)))
         m *= 2;
-    std::vector<double> placed(m, 0.0);
+    std::vector<double>& placed = scratch;
+    placed.assign(m, 0.0);
     for (size_t i = 0; i < part.size(); ++i) {
         const int64_t t = first + int64_t(i) - centre;
         placed[size_t(t < 0 ? t + int64_t(m) : t)] = part[i];

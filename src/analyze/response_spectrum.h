@@ -12,9 +12,10 @@
 class AnalyzeResponseSpectrum {
 public:
     // part[i] is the response at sample first + i; phases are measured from
-    // time origin. The padding is oversample times the part's reach from it.
+    // time origin. The padding is oversample times the part's reach from it;
+    // scratch holds it, reused from one part to the next.
     AnalyzeResponseSpectrum(AnalyzeRealFft& fft, const std::vector<double>& part, int64_t first,
-                            double origin, size_t oversample);
+                            double origin, size_t oversample, std::vector<double>& scratch);
     // At f cycles per sample (0 <= f <= 1/2).
     std::complex<double> At(double f) const;
 
