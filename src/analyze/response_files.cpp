@@ -59,7 +59,7 @@ void AnalyzeResponseFill(AnalyzeFileResult& file, const std::string& stimulusPat
         return fail("the stimulus's rate differs from the recording's");
     const std::vector<std::vector<double>> stimulus = ReadAll(stimulusReader);
     const std::vector<std::vector<double>> recording = ReadAll(file.opened);
-    if (stimulus.empty() || recording.size() != file.channels.size())
+    if (stimulus.empty() || recording.empty() || recording.size() != file.channels.size())
         return fail("the stimulus or the recording could not be read whole");
     // The stimulus's transform once for the channels played the same
     // samples (the channels of a Calyx sweep are), then each channel on its
