@@ -219,9 +219,11 @@ AnalyzeResponse AnalyzeResponseAgainst(const AnalyzeResponseStimulus& st,
     const uint32_t rate = st.rate;
     const AnalyzeSweepShape& shape = st.shape;
     AnalyzeRealFft fft = st.fft;  // a copy: the plans are made, the scratch is this thread's
-    std::vector<double> ir(n, 0.0);
-    std::copy(recording.begin(), recording.begin() + std::ptrdiff_t(std::min(recording.size(), n)),
-              ir.begin());
+    // The recording, then zeros: only the padding is cleared.
+    std::vector<double> ir;
+    ir.reserve(n);
+    ir.assign(recording.begin(), recording.begin() + std::ptrdiff_t(std::min(recording.size(), n)));
+    ir.resize(n, 0.0);
     std::vector<Complex> h(n / 2 + 1);
     fft.Forward(ir.data(), h.data(), n);
     for (size_t k = 0; k < h.size(); ++k)
