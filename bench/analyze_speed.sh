@@ -10,20 +10,28 @@
 (cd "$out" && "$cli" --quiet --out default.wav)
 file=$out/default.wav
 
-echo "load before: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
-hyperfine -N --warmup 1 --runs "$runs" --export-json "$out/times.json" \
-  -n "calyx-cli analyze" "$cli analyze $file" \
-  -n "ffmpeg astats" "ffmpeg -nostdin -i $file -af astats -f null -" \
-  -n "sox stats" "sox $file -n stats" >/dev/null 2>&1
-python3 - "$out/times.json" <<'PY'
+# Times the commands after the title in one hyperfine run: medians, and
+# the first's time over each's.
+timed() {
+  local title=$1
+  shift
+  echo "load before: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
+  hyperfine -N --warmup 1 --runs "$runs" --export-json "$out/times.json" "$@" >/dev/null 2>&1
+  python3 - "$out/times.json" "$title" <<'PY'
 import json, sys
 res = json.load(open(sys.argv[1]))["results"]
 base = res[0]["median"]
-print("medians (default file, 92160140 bytes):")
+print(f"medians ({sys.argv[2]}):")
 for r in res:
-    print(f"  {r['command']:18s} {r['median'] * 1000:8.1f} ms   analyze / this = {base / r['median']:5.3f}")
+    print(f"  {r['command']:22s} {r['median'] * 1000:8.1f} ms   first / this = {base / r['median']:5.3f}")
 PY
-echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+  echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+}
+
+timed "default file, 92160140 bytes" \
+  -n "calyx-cli analyze" "$cli analyze $file" \
+  -n "ffmpeg astats" "ffmpeg -nostdin -i $file -af astats -f null -" \
+  -n "sox stats" "sox $file -n stats"
 
 echo "peak resident memory of calyx-cli analyze:"
 kb=$(/usr/bin/time -f %M "$cli" analyze "$file" 2>&1 >/dev/null | tail -1)
@@ -33,24 +41,14 @@ kb=$(/usr/bin/time -f %M "$cli" analyze "$out/long.wav" 2>&1 >/dev/null | tail -
 printf '  %-38s %6s KiB\n' "300 s at 768 kHz, 32 bits, 1.8 GB" "$kb"
 
 # The response to a sweep: the whole command (the file's own figures too)
-# against astats over the same 5.8 MB.
+# against astats over the same file.
 (cd "$out" && "$cli" --quiet --signal sweep --from 20 --to 20000 --seconds 10 --rate 96000 --bits 24 --out sweep.wav)
 sweep=$out/sweep.wav
-echo "CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(nproc) cores"
-echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
-hyperfine -N --warmup 1 --runs "$runs" --export-json "$out/sweep.json" \
-  -n "calyx-cli analyze --reference" "$cli analyze $sweep --reference $sweep" \
-  -n "calyx-cli analyze" "$cli analyze $sweep" \
-  -n "ffmpeg astats" "ffmpeg -nostdin -i $sweep -af astats -f null -" >/dev/null 2>&1
-python3 - "$out/sweep.json" <<'PY'
-import json, sys
-res = json.load(open(sys.argv[1]))["results"]
-astats = res[-1]["median"]
-print("medians (10 s 96 kHz 24-bit stereo sweep):")
-for r in res:
-    print(f"  {r['command']:30s} {r['median'] * 1000:8.1f} ms   this / astats = {r['median'] / astats:5.3f}")
-PY
-echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')"
+timed "10 s 96 kHz 24-bit stereo sweep" \
+  -n "analyze --reference" "$cli analyze $sweep --reference $sweep" \
+  -n "analyze" "$cli analyze $sweep" \
+  -n "ffmpeg astats" "ffmpeg -nostdin -i $sweep -af astats -f null -"
 kb=$(/usr/bin/time -f %M "$cli" analyze "$sweep" --reference "$sweep" 2>&1 >/dev/null | tail -1)
 frames=$((($(stat -c %s "$sweep") - 44) / 6))
 echo "peak resident memory of the response: $kb KiB, $((kb * 1024 / (frames * 2))) bytes per frame and channel"
