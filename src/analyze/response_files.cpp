@@ -59,12 +59,27 @@ void AnalyzeResponseFill(AnalyzeFileResult& file, const std::string& stimulusPat
         return fail("the stimulus's rate differs from the recording's");
     const std::vector<std::vector<double>> stimulus = ReadAll(stimulusReader);
     const std::vector<std::vector<double>> recording = ReadAll(file.opened);
-    if (stimulus.empty() || recording.size() != file.channels.size())
+    if (stimulus.empty() || recording.empty() || recording.size() != file.channels.size())
         return fail("the stimulus or the recording could not be read whole");
-    // Each channel on its own thread: the transforms are most of the time.
+    // The stimulus's transform once for the channels played the same
+    // samples (the channels of a Calyx sweep are), then each channel on its
+    // own thread.
+    std::vector<size_t> played(recording.size()), distinct;
+    for (size_t c = 0; c < recording.size(); ++c) {
+        const size_t s = stimulus.size() == recording.size() ? c : 0;
+        size_t u = 0;
+        while (u < distinct.size() && stimulus[distinct[u]] != stimulus[s])
+            ++u;
+        if (u == distinct.size()) distinct.push_back(s);
+        played[c] = u;
+    }
+    std::vector<AnalyzeResponseStimulus> prepared(distinct.size());
+    RunParts(unsigned(distinct.size()), [&](unsigned u) {
+        prepared[u] = AnalyzeResponseStimulusPrepare(stimulus[distinct[u]], recording[0].size(),
+                                                     file.info.rate, options);
+    });
     RunParts(unsigned(recording.size()), [&](unsigned c) {
-        const std::vector<double>& played = stimulus[stimulus.size() == recording.size() ? c : 0];
-        file.channels[c].response = AnalyzeResponseMeasure(played, recording[c], file.info.rate, options);
+        file.channels[c].response = AnalyzeResponseAgainst(prepared[played[c]], recording[c]);
     });
 }
 

@@ -10,10 +10,10 @@
 #include <complex>
 #include <limits>
 
-#include <unsupported/Eigen/FFT>
-
+#include "analyze/response_clock.h"
+#include "analyze/response_spectrum.h"
 #include "analyze/sine_phase.h"
-#include "analyze/sweep_shape.h"
+#include "synth/tone_math.h"
 
 namespace {
 
@@ -23,186 +23,70 @@ constexpr double HALF_TURN = ANALYZE_TWO_PI / 2;
 constexpr double POINTS_PER_OCTAVE = 24.0;
 constexpr double HARMONIC_POINTS_PER_OCTAVE = 6.0;
 constexpr int HARMONIC_LAST = 5;
-constexpr double EDGE_OCTAVES = 1.0 / 6;     // the division's taper inside each end of the band
 constexpr double TAIL_SECONDS = 0.5;         // of the linear response after its peak
 constexpr double OTHER_LEAD_SECONDS = 0.05;  // before it, when no harmonic comes first
 constexpr int SINC_HALF = 32;                // taps each side of a windowed-sinc interpolation
-// The clock: the group delay of 1/3-octave bands over the top octaves of
-// the sweep, where a path's own group delay is flattest.
-constexpr int CLOCK_BANDS = 5;
-constexpr double CLOCK_BAND_STEP_OCTAVES = 0.5;
-constexpr double CLOCK_BAND_OCTAVES = 1.0 / 3;
-constexpr double CLOCK_SEARCH_SAMPLES = 1500.0;  // the band delays' spread a few hundred ppm gives
-constexpr double CLOCK_MIN_PPM = 1.0;  // below it (a path's own delay can read as much) no resampling
+constexpr double CLOCK_MIN_PPM = 1.0;        // below it (a path's own delay can read as much) no resampling
+// Phases of the stretch's table: between two, the taps are interpolated
+// linearly (errs by less than 1e-5 of a tap up to 0.45 of the rate).
+constexpr int STRETCH_PHASES = 512;
+// The linear part's spectrum is read for gain and phase, a harmonic's for
+// its level only (within a dB).
+constexpr size_t LINEAR_OVERSAMPLE = 8;
+constexpr size_t HARMONIC_OVERSAMPLE = 4;
 
-size_t PowerOfTwoAtLeast(size_t n)
+// The windowed sinc's tap at d samples from the point.
+double SincTap(double d)
 {
-    size_t p = 2;
-    while (p < n)
-        p *= 2;
-    return p;
+    const double r = d / SINC_HALF;
+    if (std::fabs(r) >= 1.0) return 0.0;
+    const double window = (1.0 - r * r) * (1.0 - r * r);
+    return std::fabs(d) < 1e-12 ? 1.0 : ToneSin(HALF_TURN * d) / (HALF_TURN * d) * window;
 }
 
 // Windowed sinc at t over x; samples outside are zero.
 double SincAt(const std::vector<double>& x, double t)
 {
     const auto base = int64_t(std::floor(t));
-    const double frac = t - double(base);
-    const double sinFrac = std::sin(HALF_TURN * frac);
     double sum = 0.0;
     for (int j = -SINC_HALF + 1; j <= SINC_HALF; ++j) {
         const int64_t i = base + j;
-        if (i < 0 || i >= int64_t(x.size())) continue;
-        const double d = frac - j;
-        const double r = d / SINC_HALF;
-        const double window = (1.0 - r * r) * (1.0 - r * r);
-        const double sinc = std::fabs(d) < 1e-12 ? 1.0 : ((j & 1) ? -sinFrac : sinFrac) / (HALF_TURN * d);
-        sum += x[size_t(i)] * sinc * window;
+        if (i >= 0 && i < int64_t(x.size())) sum += x[size_t(i)] * SincTap(t - double(i));
     }
     return sum;
 }
 
-// The stimulus as a recorder whose clock runs ppm fast takes it: sample m
-// is the stimulus at m / (1 + offset).
-std::vector<double> Stretch(const std::vector<double>& x, double offset)
+// The stimulus as a recorder whose clock runs offset fast takes it: sample
+// m is the stimulus at m / (1 + offset). Into out (its length kept, zero
+// past the stretch), from a table of the taps at STRETCH_PHASES fractions.
+void Stretch(const std::vector<double>& x, double offset, std::vector<double>& out)
 {
-    std::vector<double> out(size_t(std::ceil(double(x.size()) * (1.0 + offset))));
-    for (size_t m = 0; m < out.size(); ++m)
-        out[m] = SincAt(x, double(m) / (1.0 + offset));
-    return out;
-}
-
-std::vector<Complex> Spectrum(Eigen::FFT<double>& fft, const std::vector<double>& x, size_t n)
-{
-    std::vector<double> padded(n, 0.0);
-    std::copy(x.begin(), x.begin() + std::min(x.size(), n), padded.begin());
-    std::vector<Complex> bins;
-    fft.fwd(bins, padded);
-    return bins;
-}
-
-// Raised-cosine taper from 0 at the band's ends to 1 EDGE_OCTAVES inside.
-double BandTaper(double f, double low, double high)
-{
-    if (f <= low || f >= high) return 0.0;
-    const double in = std::min(std::log2(f / low), std::log2(high / f)) / EDGE_OCTAVES;
-    return in >= 1.0 ? 1.0 : 0.5 - 0.5 * std::cos(HALF_TURN * in);
-}
-
-// Y / S over the band, tapered at its ends.
-std::vector<Complex> Divide(const std::vector<Complex>& y, const std::vector<Complex>& s, size_t n,
-                            uint32_t rate, double low, double high)
-{
-    std::vector<Complex> h(y.size());
-    for (size_t k = 0; k < y.size(); ++k) {
-        const double taper = BandTaper(double(k) * rate / double(n), low, high);
-        if (taper > 0.0 && std::norm(s[k]) > 0.0) h[k] = y[k] / s[k] * taper;
-    }
-    return h;
-}
-
-// The envelope at t of the band's impulse response: bins from k0 on,
-// weighted.
-double BandEnvelope(const std::vector<Complex>& h, size_t n, size_t k0, const std::vector<double>& weights,
-                    double t)
-{
-    const Complex step = std::polar(1.0, ANALYZE_TWO_PI * t / double(n));
-    Complex turn = std::polar(1.0, ANALYZE_TWO_PI * t * double(k0) / double(n));
-    Complex sum = 0.0;
-    for (size_t j = 0; j < weights.size(); ++j) {
-        sum += h[k0 + j] * turn * weights[j];
-        turn *= step;
-    }
-    return std::abs(sum);
-}
-
-// Where a band's envelope peaks near guess: first on the grid a small
-// inverse transform of the band's bins gives, then by golden sections.
-double BandDelay(Eigen::FFT<double>& fft, const std::vector<Complex>& h, size_t n, uint32_t rate,
-                 double centre, double guess)
-{
-    const double half = CLOCK_BAND_OCTAVES / 2;
-    const auto k0 = size_t(std::ceil(centre * std::exp2(-half) * double(n) / rate));
-    const auto k1 = std::min(h.size() - 1, size_t(std::floor(centre * std::exp2(half) * double(n) / rate)));
-    const size_t m = std::min(n, PowerOfTwoAtLeast(4 * (k1 - k0 + 1)));
-    std::vector<Complex> band(m), envelope;
-    std::vector<double> weights(k1 - k0 + 1);
-    for (size_t k = k0; k <= k1; ++k) {
-        const double w = std::cos(HALF_TURN / 2 * std::log2(double(k) * rate / double(n) / centre) / half);
-        weights[k - k0] = w * w;
-        band[k - k0] = h[k] * weights[k - k0];
-    }
-    fft.inv(envelope, band);
-    const double grid = double(n) / double(m);
-    double best = guess, bestValue = -1.0;
-    for (double t = guess - CLOCK_SEARCH_SAMPLES; t <= guess + CLOCK_SEARCH_SAMPLES; t += grid) {
-        const auto j = int64_t(std::llround(t / grid));
-        const double v = std::abs(envelope[size_t((j % int64_t(m) + int64_t(m)) % int64_t(m))]);
-        if (v > bestValue) {
-            bestValue = v;
-            best = double(j) * grid;
+    constexpr int TAPS = 2 * SINC_HALF;
+    std::vector<double> table(size_t(STRETCH_PHASES + 1) * TAPS);
+    for (int p = 0; p <= STRETCH_PHASES; ++p)
+        for (int j = 0; j < TAPS; ++j)
+            table[size_t(p * TAPS + j)] = SincTap(double(p) / STRETCH_PHASES - double(j - SINC_HALF + 1));
+    const size_t length = std::min(out.size(), size_t(std::ceil(double(x.size()) * (1.0 + offset))));
+    std::fill(out.begin(), out.end(), 0.0);
+    const auto size = int64_t(x.size());
+    for (size_t m = 0; m < length; ++m) {
+        const double t = double(m) / (1.0 + offset);
+        const auto base = int64_t(std::floor(t));
+        const double u = (t - double(base)) * STRETCH_PHASES;
+        const auto p = std::min(int(u), STRETCH_PHASES - 1);
+        const double a = u - p;
+        const double* lo = &table[size_t(p * TAPS)];
+        const double* hi = lo + TAPS;
+        const int64_t from = base - SINC_HALF + 1;
+        const int j0 = int(std::max<int64_t>(0, -from)), j1 = int(std::min<int64_t>(TAPS, size - from));
+        double sumLo = 0.0, sumHi = 0.0;
+        for (int j = j0; j < j1; ++j) {
+            const double v = x[size_t(from + j)];
+            sumLo += v * lo[j];
+            sumHi += v * hi[j];
         }
+        out[m] = sumLo + a * (sumHi - sumLo);
     }
-    double a = best - grid, b = best + grid;
-    const double g = (std::sqrt(5.0) - 1.0) / 2;
-    for (int i = 0; i < 40; ++i) {
-        const double c = b - g * (b - a), d = a + g * (b - a);
-        if (BandEnvelope(h, n, k0, weights, c) > BandEnvelope(h, n, k0, weights, d))
-            b = d;
-        else
-            a = c;
-    }
-    return (a + b) / 2;
-}
-
-// The response with its minimum-phase part taken out (the phase the folded
-// cepstrum of its log magnitude gives): a minimum-phase path's own group
-// delay would otherwise read as a clock offset. Outside the band the
-// magnitude is held at the band's ends.
-std::vector<Complex> ExcessPhase(Eigen::FFT<double>& fft, const std::vector<Complex>& h, size_t n,
-                                 uint32_t rate, double low, double high)
-{
-    const auto kLow =
-        std::max<size_t>(1, size_t(std::ceil(low * std::exp2(EDGE_OCTAVES) * double(n) / rate)));
-    const auto kHigh =
-        std::min(h.size() - 1, size_t(std::floor(high * std::exp2(-EDGE_OCTAVES) * double(n) / rate)));
-    std::vector<Complex> logMagnitude(h.size());
-    for (size_t k = 0; k < h.size(); ++k)
-        logMagnitude[k] = std::log(std::max(std::abs(h[std::clamp(k, kLow, kHigh)]), 1e-300));
-    std::vector<double> cepstrum;
-    fft.inv(cepstrum, logMagnitude, int(n));
-    for (size_t j = 1; j < n / 2; ++j)
-        cepstrum[j] *= 2.0;
-    for (size_t j = n / 2 + 1; j < n; ++j)
-        cepstrum[j] = 0.0;
-    std::vector<Complex> minimum;
-    fft.fwd(minimum, cepstrum);
-    std::vector<Complex> out(h.size());
-    for (size_t k = 0; k < h.size(); ++k)
-        out[k] = h[k] * std::polar(1.0, -minimum[k].imag());
-    return out;
-}
-
-// The clock offset from how the band delays grow with ln f: a stretch by
-// 1 + e delays frequency f by e L ln f more.
-double ClockOffset(Eigen::FFT<double>& fft, const std::vector<Complex>& h, size_t n, uint32_t rate,
-                   const AnalyzeSweepShape& shape, double latency)
-{
-    double sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
-    int count = 0;
-    for (int b = 1; b <= CLOCK_BANDS; ++b) {
-        const double centre = shape.f2 * std::exp2(-CLOCK_BAND_STEP_OCTAVES * b);
-        if (centre * std::exp2(-CLOCK_BAND_OCTAVES) < shape.f1 * std::exp2(EDGE_OCTAVES)) break;
-        const double x = std::log(centre), y = BandDelay(fft, h, n, rate, centre, latency);
-        sx += x;
-        sy += y;
-        sxx += x * x;
-        sxy += x * y;
-        ++count;
-    }
-    if (count < 2) return 0.0;
-    const double slope = (count * sxy - sx * sy) / (count * sxx - sx * sx);
-    return slope / (shape.lSeconds * rate);
 }
 
 // The main peak of the impulse response, interpolated with the windowed sinc.
@@ -219,7 +103,7 @@ double PeakPosition(const std::vector<double>& ir)
     const double sign = ir[p] < 0.0 ? -1.0 : 1.0;
     const double middle = 2.0 * SINC_HALF;
     double a = middle - 1.0, b = middle + 1.0;
-    const double g = (std::sqrt(5.0) - 1.0) / 2;
+    const double g = 0.6180339887498949;  // (sqrt 5 - 1) / 2
     for (int i = 0; i < 50; ++i) {
         const double c = b - g * (b - a), d = a + g * (b - a);
         if (sign * SincAt(near, c) > sign * SincAt(near, d))
@@ -227,7 +111,16 @@ double PeakPosition(const std::vector<double>& ir)
         else
             a = c;
     }
-    return double(p) + (a + b) / 2 - middle;
+    double at = double(p) + (a + b) / 2 - middle;
+    return at > double(n) / 2 ? at - double(n) : at;
+}
+
+// The window at t samples from its centre: 1 over the inner half of each
+// side, a half Hann over the outer half, 0 beyond.
+double WindowWeight(double t, double before, double after)
+{
+    const double x = t < 0.0 ? -t / before : t / after;  // 0 at the centre, 1 at an end
+    return x <= 0.5 ? 1.0 : x >= 1.0 ? 0.0 : 0.5 + 0.5 * ToneCos(HALF_TURN * (2.0 * x - 1.0));
 }
 
 // The circular impulse response from before samples ahead of centre to
@@ -240,82 +133,120 @@ int64_t Window(const std::vector<double>& ir, double centre, double before, doub
     const auto last = int64_t(std::ceil(centre + after));
     const auto n = int64_t(ir.size());
     out.assign(size_t(last - first + 1), 0.0);
-    for (int64_t i = first; i <= last; ++i) {
-        const double t = double(i) - centre;
-        const double x = t < 0.0 ? -t / before : t / after;  // 0 at the centre, 1 at an end
-        const double w = x <= 0.5 ? 1.0 : x >= 1.0 ? 0.0 : 0.5 + 0.5 * std::cos(HALF_TURN * (2.0 * x - 1.0));
-        out[size_t(i - first)] = ir[size_t((i % n + n) % n)] * w;
-    }
+    for (int64_t i = first; i <= last; ++i)
+        out[size_t(i - first)] =
+            ir[size_t((i % n + n) % n)] * WindowWeight(double(i) - centre, before, after);
     return first;
 }
 
-// The response of a windowed stretch at f Hz, time measured from origin.
-Complex ResponseAt(const std::vector<double>& part, int64_t first, double origin, double f, uint32_t rate)
-{
-    const double w = ANALYZE_TWO_PI * f / rate;
-    const Complex step = std::polar(1.0, -w);
-    Complex turn = std::polar(1.0, -w * (double(first) - origin));
-    Complex sum = 0.0;
-    for (double v : part) {
-        sum += v * turn;
-        turn *= step;
+// What a unity path loses to the linear window: the division's taper up
+// to the band's low end has a response as long as the inverse of its width
+// (0.4 s at 20 Hz), which the window cuts. That response g (lowpass below
+// the taper's end) is evaluated every few samples over the window from its
+// few bins. Adding it back to the windowed response leaves a short one whose
+// spectrum interpolates well; the windowed g's spectrum C is summed, and
+// (X - C) / (1 - C) reads 0 dB for a unity path to the band's low end.
+class WindowLoss {
+public:
+    WindowLoss(const AnalyzeResponseStimulus& st, double before, double after)
+        : rate(st.rate), step(std::max(1.0, std::floor(st.rate / LOSS_SAMPLES_HZ))), start(-before)
+    {
+        const double inLow = st.low * std::exp2(ANALYZE_EDGE_OCTAVES);
+        const auto bins = size_t(std::ceil(inLow * double(st.n) / st.rate));
+        std::vector<double> lost(bins);  // 1 - taper
+        for (size_t k = 0; k < bins; ++k)
+            lost[k] = 1.0 - AnalyzeBandTaper(double(k) * st.rate / double(st.n), st.low, st.high);
+        for (double t = start - step; t <= after + 2 * step; t += step) {
+            const double angle = ANALYZE_TWO_PI * t / double(st.n);
+            const Complex turnStep(ToneCos(angle), ToneSin(angle));
+            Complex turn = turnStep;
+            double g = lost.empty() ? 0.0 : lost[0];
+            for (size_t k = 1; k < bins; ++k) {
+                g += 2.0 * lost[k] * turn.real();
+                turn *= turnStep;
+            }
+            ringing.push_back(g / double(st.n));
+            weighted.push_back(WindowWeight(t, before, after) * g * step / double(st.n));
+        }
     }
-    return sum;
-}
+    // g at t samples from the window's centre, by cubic interpolation.
+    double At(double t) const
+    {
+        const double u = (t - start) / step + 1.0;
+        const auto j = std::clamp<int64_t>(int64_t(std::floor(u)), 1, int64_t(ringing.size()) - 3);
+        const double x = u - double(j);
+        const double* g = &ringing[size_t(j - 1)];
+        return -x * (x - 1) * (x - 2) / 6 * g[0] + (x + 1) * (x - 1) * (x - 2) / 2 * g[1] -
+               (x + 1) * x * (x - 2) / 2 * g[2] + (x + 1) * x * (x - 1) / 6 * g[3];
+    }
+    // C at f cycles per sample.
+    Complex Lost(double f) const
+    {
+        // The sum repeats every LOSS_SAMPLES_HZ; long before, the loss is nil.
+        if (f * rate > LOSS_SAMPLES_HZ / 4) return 0.0;
+        Complex sum = 0.0;
+        for (size_t j = 0; j < weighted.size(); ++j) {
+            const double angle = -ANALYZE_TWO_PI * f * (start + (double(j) - 1.0) * step);
+            sum += weighted[j] * Complex(ToneCos(angle), ToneSin(angle));
+        }
+        return sum;
+    }
 
-double Db(double ratio) { return 20.0 * std::log10(ratio); }
+private:
+    static constexpr double LOSS_SAMPLES_HZ = 2000.0;  // far above the lost part's few tens of Hz
+    double rate, step, start;
+    std::vector<double> ringing, weighted;  // from start - step on, every step samples
+};
+
+constexpr double LN2 = 0.6931471805599453;
+constexpr double LN10 = 2.302585092994046;
+
+double Db(double ratio) { return 20.0 * ToneLog(ratio) / LN10; }
 
 }  // namespace
 
-AnalyzeResponse AnalyzeResponseMeasure(const std::vector<double>& stimulus,
-                                       const std::vector<double>& recording, uint32_t rate,
-                                       const AnalyzeMeasureOptions& options)
+AnalyzeResponse AnalyzeResponseAgainst(const AnalyzeResponseStimulus& st,
+                                       const std::vector<double>& recording)
 {
     AnalyzeResponse r;
-    r.rate = rate;
+    r.rate = st.rate;
     r.tdNDb = std::numeric_limits<double>::quiet_NaN();
-    if (stimulus.empty() || recording.empty() || rate == 0) {
-        r.reason = "the stimulus or the recording holds no samples";
+    if (!st.reason.empty() || recording.empty()) {
+        r.reason = st.reason.empty() ? "the stimulus or the recording holds no samples" : st.reason;
         return r;
     }
-    const AnalyzeSweepShape shape = AnalyzeSweepRecognise(stimulus, rate);
-    const double nyquist = rate / 2.0;
-    double low = shape.found ? shape.f1 : (options.bandFull ? 0.0 : options.bandLowHz);
-    double high =
-        shape.found ? shape.f2 : (options.bandFull ? nyquist : std::min(options.bandHighHz, nyquist));
-    if (!(high > low) || high <= 0.0) {
-        r.reason = "the band holds no frequency below half the rate";
-        return r;
-    }
-    low = std::max(low, double(rate) / double(recording.size()));
-
-    // Long enough for the recording and the stretched stimulus without the
-    // latency's wrap meeting either.
-    const size_t n =
-        PowerOfTwoAtLeast(2 * std::max(recording.size(), stimulus.size() + stimulus.size() / 1000));
-    Eigen::FFT<double> fft;
-    fft.SetFlag(Eigen::FFT<double>::HalfSpectrum);
-    const std::vector<Complex> y = Spectrum(fft, recording, n);
-    std::vector<Complex> s = Spectrum(fft, stimulus, n);
-    if (std::all_of(s.begin(), s.end(), [](const Complex& v) { return std::norm(v) == 0.0; })) {
-        r.reason = "the stimulus is silent";
-        return r;
-    }
-    std::vector<Complex> h = Divide(y, s, n, rate, low, high);
+    const size_t n = st.n;
+    const uint32_t rate = st.rate;
+    const AnalyzeSweepShape& shape = st.shape;
+    AnalyzeRealFft fft = st.fft;  // a copy: the plans are made, the scratch is this thread's
+    // The recording, then zeros: only the padding is cleared.
     std::vector<double> ir;
-    fft.inv(ir, h, int(n));
+    ir.reserve(n);
+    ir.assign(recording.begin(), recording.begin() + std::ptrdiff_t(std::min(recording.size(), n)));
+    ir.resize(n, 0.0);
+    std::vector<Complex> h(n / 2 + 1);
+    fft.Forward(ir.data(), h.data(), n);
+    for (size_t k = 0; k < h.size(); ++k)
+        h[k] *= st.inverse[k];
+    fft.Inverse(h.data(), ir.data(), n);
     double latency = PeakPosition(ir);
-    if (latency > double(n) / 2) latency -= double(n);
 
     double offset = 0.0;
     if (shape.found) {
-        offset = ClockOffset(fft, ExcessPhase(fft, h, n, rate, low, high), n, rate, shape, latency);
+        offset = AnalyzeClockOffset(fft, h, n, rate, shape, st.low, st.high, latency);
         if (std::fabs(offset) * 1e6 >= CLOCK_MIN_PPM) {
-            s = Spectrum(fft, Stretch(stimulus, offset), n);
-            h = Divide(y, s, n, rate, low, high);
-            fft.inv(ir, h, int(n));
+            // Against the stimulus as this clock took it; the recording's
+            // transform again rather than kept for the rare case.
+            std::vector<Complex> y(h.size());
+            std::fill(ir.begin(), ir.end(), 0.0);
+            std::copy(recording.begin(), recording.begin() + std::ptrdiff_t(std::min(recording.size(), n)),
+                      ir.begin());
+            fft.Forward(ir.data(), y.data(), n);
+            Stretch(*st.samples, offset, ir);
+            fft.Forward(ir.data(), h.data(), n);
+            AnalyzeResponseDivide(y, h, n, rate, st.low, st.high);
+            fft.Inverse(y.data(), ir.data(), n);
             latency = PeakPosition(ir);
-            if (latency > double(n) / 2) latency -= double(n);
         }
     }
     r.kind = shape.found ? "sweep" : "other";
@@ -324,42 +255,75 @@ AnalyzeResponse AnalyzeResponseMeasure(const std::vector<double>& stimulus,
 
     // The sweep's L in recorded samples sets where the harmonics lie.
     const double lSamples = shape.lSeconds * rate * (1.0 + offset);
-    const double lead = shape.found ? 0.5 * lSamples * std::log(2.0) : OTHER_LEAD_SECONDS * rate;
+    const double lead = shape.found ? 0.5 * lSamples * LN2 : OTHER_LEAD_SECONDS * rate;
     const double tail = std::min(TAIL_SECONDS * rate, double(n) / 4);
-    std::vector<double> linear;
-    const int64_t linFirst = Window(ir, latency, lead, tail, linear);
-    r.impulse.assign(linear.begin(), linear.end());
+    std::vector<double> part;
+    const int64_t linFirst = Window(ir, latency, lead, tail, part);
+    r.impulse.assign(part.begin(), part.end());
     r.impulseFirst = linFirst;
-
-    // Frequencies are the played clock's: the recording's f is f (1 + e) played.
-    const auto linearAt = [&](double f) {
-        return ResponseAt(linear, linFirst, latency, f / (1.0 + offset), rate);
+    const WindowLoss loss(st, lead, tail);
+    for (size_t i = 0; i < part.size(); ++i) {
+        const double t = double(linFirst + int64_t(i)) - latency;
+        part[i] += WindowWeight(t, lead, tail) * loss.At(t);
+    }
+    struct Part {
+        std::vector<double> samples;
+        int64_t first;
+        double origin;
     };
-    // Points where the division's taper has ended: inside the band by EDGE_OCTAVES.
-    const double pointsLow = low * std::exp2(EDGE_OCTAVES), pointsHigh = high * std::exp2(-EDGE_OCTAVES);
-    const int count = int(std::floor(std::log2(pointsHigh / pointsLow) * POINTS_PER_OCTAVE + 1e-9)) + 1;
+    std::vector<Part> harmonicParts;
+    for (int k = 2; shape.found && k <= HARMONIC_LAST; ++k) {
+        Part p;
+        p.origin = latency - lSamples * ToneLog(double(k));
+        const double before = 0.5 * lSamples * ToneLog((k + 1.0) / k);
+        const double after = 0.5 * lSamples * ToneLog(k / (k - 1.0));
+        p.first = Window(ir, p.origin, before, after, p.samples);
+        harmonicParts.push_back(std::move(p));
+    }
+    // The response is cut: its room serves the parts' transforms (fresh
+    // memory costs a page fault every 4 kB, a tenth of the time here).
+    std::vector<double>& scratch = ir;
+    const AnalyzeResponseSpectrum linear(fft, part, linFirst, latency, LINEAR_OVERSAMPLE, scratch);
+    std::vector<AnalyzeResponseSpectrum> harmonic;
+    for (const Part& p : harmonicParts)
+        harmonic.emplace_back(fft, p.samples, p.first, p.origin, HARMONIC_OVERSAMPLE, scratch);
+    ir = {};
+    h = {};
+    // Frequencies are the played clock's: the recording's f is f (1 + e) played.
+    const double perSample = 1.0 / (rate * (1.0 + offset));
+    const auto linearAt = [&](double f) {
+        const Complex lost = loss.Lost(f * perSample);
+        return (linear.At(f * perSample) - lost) / (1.0 - lost);
+    };
+    // Points where the division's taper has ended: inside the band by ANALYZE_EDGE_OCTAVES.
+    const double pointsLow = st.low * ToneExp(ANALYZE_EDGE_OCTAVES * LN2);
+    const double pointsHigh = st.high * ToneExp(-ANALYZE_EDGE_OCTAVES * LN2);
+    const int count = int(std::floor(ToneLog(pointsHigh / pointsLow) / LN2 * POINTS_PER_OCTAVE + 1e-9)) + 1;
     for (int i = 0; i < count; ++i) {
-        const double f = pointsLow * std::exp2(i / POINTS_PER_OCTAVE);
+        const double f = pointsLow * ToneExp(i / POINTS_PER_OCTAVE * LN2);
         const Complex v = linearAt(f);
         double phase = std::arg(v) * 180.0 / HALF_TURN;
         if (phase <= -180.0) phase += 360.0;
         r.points.push_back({f, Db(std::abs(v)), phase});
     }
-    if (!shape.found) return r;
-
-    for (int k = 2; k <= HARMONIC_LAST; ++k) {
-        const double centre = latency - lSamples * std::log(double(k));
-        const double before = 0.5 * lSamples * std::log((k + 1.0) / k);
-        const double after = 0.5 * lSamples * std::log(k / (k - 1.0));
-        std::vector<double> part;
-        const int64_t first = Window(ir, centre, before, after, part);
+    for (int k = 2; shape.found && k <= HARMONIC_LAST; ++k) {
         AnalyzeHarmonicCurve curve;
         curve.order = k;
-        for (double f = pointsLow; k * f <= pointsHigh; f *= std::exp2(1.0 / HARMONIC_POINTS_PER_OCTAVE)) {
-            const double made = std::abs(ResponseAt(part, first, centre, k * f / (1.0 + offset), rate));
+        for (int i = 0;; ++i) {
+            const double f = pointsLow * ToneExp(i / HARMONIC_POINTS_PER_OCTAVE * LN2);
+            if (k * f > pointsHigh) break;
+            const double made = std::abs(harmonic[size_t(k - 2)].At(k * f * perSample));
             curve.points.push_back({f, Db(made / std::abs(linearAt(f)))});
         }
         r.harmonics.push_back(curve);
     }
     return r;
+}
+
+AnalyzeResponse AnalyzeResponseMeasure(const std::vector<double>& stimulus,
+                                       const std::vector<double>& recording, uint32_t rate,
+                                       const AnalyzeMeasureOptions& options)
+{
+    return AnalyzeResponseAgainst(AnalyzeResponseStimulusPrepare(stimulus, recording.size(), rate, options),
+                                  recording);
 }

@@ -7,6 +7,7 @@
 #include "analyze/analyze.h"
 #include "analyze/measure_options.h"
 #include "analyze/response.h"
+#include "analyze/response_stimulus.h"
 
 // The response of one recorded channel to the stimulus that was played, both
 // at the same nominal rate: a sweep is deconvolved (its harmonics apart),
@@ -15,6 +16,10 @@
 AnalyzeResponse AnalyzeResponseMeasure(const std::vector<double>& stimulus,
                                        const std::vector<double>& recording, uint32_t rate,
                                        const AnalyzeMeasureOptions& options);
+
+// The same against a stimulus prepared once for every channel.
+AnalyzeResponse AnalyzeResponseAgainst(const AnalyzeResponseStimulus& stimulus,
+                                       const std::vector<double>& recording);
 
 // Fills every channel's response of an analysed file against the stimulus
 // file; a channel says why when it cannot be measured.

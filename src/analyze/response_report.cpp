@@ -15,8 +15,14 @@ Json Places(double v, int places)
     if (!std::isfinite(v)) return nullptr;
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", places, v);
-    return std::strtod(text, nullptr);
+    // A figure that rounds to 0 prints as 0: its sign, from the last bits,
+    // may differ between builds.
+    const double rounded = std::strtod(text, nullptr);
+    return rounded == 0.0 ? 0.0 : rounded;
 }
+
+// v with a figure that rounds to 0 at places made 0: "-0.00" says nothing.
+double Unsigned(double v, int places) { return std::fabs(v) < 0.5 * std::pow(10.0, -places) ? 0.0 : v; }
 
 }  // namespace
 
@@ -56,7 +62,7 @@ std::string AnalyzeResponseText(const AnalyzeResponse& r)
     char line[256];
     std::snprintf(line, sizeof line,
                   "             response (%s): latency %.3f samples, clock offset %.2f ppm\n", r.kind.c_str(),
-                  r.latencySamples, r.clockOffsetPpm);
+                  Unsigned(r.latencySamples, 3), Unsigned(r.clockOffsetPpm, 2));
     std::string out = line;
     // The gain's spread over the points, and the distortion's worst.
     if (!r.points.empty()) {
@@ -65,8 +71,9 @@ std::string AnalyzeResponseText(const AnalyzeResponse& r)
             lo = std::min(lo, p.gainDb);
             hi = std::max(hi, p.gainDb);
         }
-        std::snprintf(line, sizeof line, "             gain %.2f to %.2f dB from %.6g to %.6g Hz\n", lo, hi,
-                      r.points.front().frequencyHz, r.points.back().frequencyHz);
+        std::snprintf(line, sizeof line, "             gain %.2f to %.2f dB from %.6g to %.6g Hz\n",
+                      Unsigned(lo, 2), Unsigned(hi, 2), r.points.front().frequencyHz,
+                      r.points.back().frequencyHz);
         out += line;
     }
     for (const AnalyzeHarmonicCurve& h : r.harmonics) {

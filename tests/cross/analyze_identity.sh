@@ -3,7 +3,9 @@
 # precision, from the Linux build and both Windows builds (under Wine), for
 # a Calyx file, a sox file, a float file with fades, a tone near half the
 # rate, float samples that are not numbers, a truncated file, and two tones
-# with a crosstalk channel (IMD, crosstalk, gain and phase). Expects
+# with a crosstalk channel (IMD, crosstalk, gain and phase), and the
+# responses to a Calyx sweep of a filtered, delayed, slightly nonlinear path
+# and of a recorder whose clock runs 100 ppm fast. Expects
 # build/native, build/win-i686 and build/win-x86_64 to be built; uses the
 # Wine prefix of tests/win/prefix.sh.
 set -euo pipefail
@@ -41,12 +43,46 @@ g.write("twotone.wav", g.wave_bytes([a, b, c, b], 48000, 24))
 data = open("calyx.wav", "rb").read()
 g.write("truncated.wav", data[:-5001])
 PY
+"$cli" --quiet --signal sweep --from 20 --to 12000 --seconds 2 --rate 48000 --bits 24 --out sweep.wav
+python3 - <<'PY'
+import math, sys, wave
+sys.path.insert(0, "../../tests/analyze")
+import wavegen as g
+with wave.open("sweep.wav") as w:
+    raw = w.readframes(w.getnframes())
+x = [int.from_bytes(raw[i:i + 3], "little", signed=True) / 2 ** 23 for i in range(0, len(raw), 6)]
+# 37 samples later, a gentle one-pole low-pass, y + 0.05 y^2.
+x = [0.0] * 37 + x + [0.0] * 3000
+y, state = [], 0.0
+for a in x:
+    state += 0.9 * (a - state)
+    y.append(state + 0.05 * state * state)
+g.write("path.wav", g.wave_bytes([y], 48000, 24))
+# A clock 100 ppm fast, by a Blackman-windowed sinc of 32 taps: flat to
+# 12 kHz at 48 kHz.
+stretch = 1 + 100e-6
+z = []
+for m in range(int(len(x) * stretch)):
+    t = m / stretch
+    i = int(t)
+    v = 0.0
+    for j in range(max(0, i - 15), min(len(x), i + 17)):
+        d = t - j
+        u = (d / 16 + 1) / 2
+        w = 0.42 - 0.5 * math.cos(2 * math.pi * u) + 0.08 * math.cos(4 * math.pi * u)
+        v += x[j] * (math.sin(math.pi * d) / (math.pi * d) if d else 1.0) * w
+    z.append(v)
+g.write("clock.wav", g.wave_bytes([z], 48000, 24))
+PY
 
 status=0
-for f in calyx.wav nyquist.wav sox.wav float.wav nan.wav truncated.wav twotone.wav; do
-  "$cli" analyze --json "$f" >"linux-$f.json"
+for f in calyx.wav nyquist.wav sox.wav float.wav nan.wav truncated.wav twotone.wav path.wav clock.wav; do
+  reference=()
+  case $f in path.wav | clock.wav) reference=(--reference sweep.wav) ;; esac
+  "$cli" analyze --json "$f" "${reference[@]}" >"linux-$f.json"
   for arch in "${arches[@]}"; do
-    DISPLAY= "$CALYX_WINE" "$root/build/win-$arch/src/cli/calyx-cli.exe" analyze --json "$f" | tr -d '\r' >"$arch-$f.json"
+    DISPLAY= "$CALYX_WINE" "$root/build/win-$arch/src/cli/calyx-cli.exe" analyze --json "$f" "${reference[@]}" |
+      tr -d '\r' >"$arch-$f.json"
     if cmp -s "linux-$f.json" "$arch-$f.json"; then
       echo "analyze identity: $f reported the same by Linux and win-$arch"
     else
