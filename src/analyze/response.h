@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,9 @@ struct AnalyzeResponsePoint {
     double frequencyHz = 0.0;
     double gainDb = 0.0;    // recording / stimulus: a unity path is 0 dB
     double phaseDeg = 0.0;  // after removing the latency, wrapped to (-180, 180]
+    // How far the recording is the stimulus through a linear path here, 0 to
+    // 1 (magnitude-squared coherence); NaN where not measured (a sweep).
+    double coherence = std::numeric_limits<double>::quiet_NaN();
 };
 
 struct AnalyzeLevelPoint {

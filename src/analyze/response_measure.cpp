@@ -12,6 +12,8 @@
 
 #include <unsupported/Eigen/FFT>
 
+#include "analyze/response_multitone.h"
+#include "analyze/response_other.h"
 #include "analyze/sine_phase.h"
 #include "analyze/sweep_shape.h"
 
@@ -279,6 +281,11 @@ AnalyzeResponse AnalyzeResponseMeasure(const std::vector<double>& stimulus,
         return r;
     }
     const AnalyzeSweepShape shape = AnalyzeSweepRecognise(stimulus, rate);
+    if (!shape.found) {
+        const AnalyzeMultitoneShape tones = AnalyzeMultitoneRecognise(stimulus);
+        return tones.found ? AnalyzeMultitoneResponse(stimulus, tones, recording, rate, options)
+                           : AnalyzeOtherResponse(stimulus, recording, rate, options);
+    }
     const double nyquist = rate / 2.0;
     double low = shape.found ? shape.f1 : (options.bandFull ? 0.0 : options.bandLowHz);
     double high =

@@ -18,6 +18,14 @@ Json Places(double v, int places)
     return std::strtod(text, nullptr);
 }
 
+std::string ClockText(double ppm)
+{
+    if (!std::isfinite(ppm)) return "not measured";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f ppm", ppm);
+    return text;
+}
+
 }  // namespace
 
 Json AnalyzeResponseJson(const AnalyzeResponse& r)
@@ -28,7 +36,8 @@ Json AnalyzeResponseJson(const AnalyzeResponse& r)
     for (const AnalyzeResponsePoint& p : r.points)
         points.push_back({{"frequency_hz", Places(p.frequencyHz, 3)},
                           {"gain_db", Places(p.gainDb, 3)},
-                          {"phase_deg", Places(p.phaseDeg, 2)}});
+                          {"phase_deg", Places(p.phaseDeg, 2)},
+                          {"coherence", Places(p.coherence, 4)}});
     Json harmonics = Json::array();
     for (const AnalyzeHarmonicCurve& h : r.harmonics) {
         Json curve = Json::array();
@@ -54,9 +63,8 @@ std::string AnalyzeResponseText(const AnalyzeResponse& r)
     if (r.kind.empty() && r.reason.empty()) return "";
     if (r.kind.empty()) return "             response not measured: " + r.reason + "\n";
     char line[256];
-    std::snprintf(line, sizeof line,
-                  "             response (%s): latency %.3f samples, clock offset %.2f ppm\n", r.kind.c_str(),
-                  r.latencySamples, r.clockOffsetPpm);
+    std::snprintf(line, sizeof line, "             response (%s): latency %.3f samples, clock offset %s\n",
+                  r.kind.c_str(), r.latencySamples, ClockText(r.clockOffsetPpm).c_str());
     std::string out = line;
     // The gain's spread over the points, and the distortion's worst.
     if (!r.points.empty()) {
@@ -67,6 +75,19 @@ std::string AnalyzeResponseText(const AnalyzeResponse& r)
         }
         std::snprintf(line, sizeof line, "             gain %.2f to %.2f dB from %.6g to %.6g Hz\n", lo, hi,
                       r.points.front().frequencyHz, r.points.back().frequencyHz);
+        out += line;
+    }
+    // A multitone's few tones each; elsewhere how far the points are to be trusted.
+    double leastCoherence = 1.0;
+    for (const AnalyzeResponsePoint& p : r.points) {
+        if (std::isfinite(p.coherence)) leastCoherence = std::min(leastCoherence, p.coherence);
+        if (r.kind != "multitone") continue;
+        std::snprintf(line, sizeof line, "             tone %.6g Hz: gain %.3f dB, phase %.2f degrees\n",
+                      p.frequencyHz, p.gainDb, p.phaseDeg);
+        out += line;
+    }
+    if (r.kind == "other" && !r.points.empty()) {
+        std::snprintf(line, sizeof line, "             coherence at least %.4f\n", leastCoherence);
         out += line;
     }
     for (const AnalyzeHarmonicCurve& h : r.harmonics) {

@@ -150,7 +150,11 @@ int RunAnalyzeCommand(int argc, char** argv)
         if (r.open != WaveOpenResult::Ok) status = EXIT_UNREADABLE;
         if (!reference.empty() && r.open == WaveOpenResult::Ok) {
             AnalyzeResponseFill(r, reference, measure);
-            if (!impulse.empty() && !r.channels.empty() && !r.channels[0].response.kind.empty()) {
+            if (!impulse.empty() && !r.channels.empty() && r.channels[0].response.kind == "multitone") {
+                std::fprintf(stderr,
+                             "No impulse response is written for a multitone: it holds the tones' "
+                             "frequencies only.\n");
+            } else if (!impulse.empty() && !r.channels.empty() && !r.channels[0].response.kind.empty()) {
                 const std::string why = CliWriteRegularFile(PlotPath(impulse, i, files.size()),
                                                             AnalyzeImpulseWave(r.channels[0].response));
                 if (!why.empty()) {
