@@ -21,9 +21,9 @@ namespace {
 using Complex = std::complex<double>;
 
 constexpr uint32_t PERIOD_MIN = 16;
-constexpr double CANDIDATE_SHARE = 0.3;  // of the autocorrelation at lag 0
 // Consecutive periods differ by at most this share of the signal's RMS (-60
-// dB; a 16-bit file's dither at -40 dBFS stays far below it) ...
+// dB: a 16-bit file's dither stays below it for a multitone's peak above
+// about -20 dBFS; below that it is read as any other stimulus) ...
 constexpr double PERIODIC_SHARE = 1e-3;
 // ... and a sample of the repeating stretch by at most this many times the
 // RMS of the differences.
@@ -264,29 +264,17 @@ double Db(double ratio) { return 20.0 * std::log10(ratio); }
 
 AnalyzeMultitoneShape AnalyzeMultitoneRecognise(const std::vector<double>& x)
 {
+    // Every lag is tried: a wrong one fails within a sample or two, so this
+    // costs less than the autocorrelation that would otherwise pick lags.
     AnalyzeMultitoneShape shape;
-    if (x.size() < 2 * PERIOD_MIN) return shape;
-    const size_t n = AnalyzeResponseFftSize(2 * x.size());
-    Eigen::FFT<double> fft;
-    fft.SetFlag(Eigen::FFT<double>::HalfSpectrum);
-    std::vector<double> padded(n, 0.0), r;
-    std::copy(x.begin(), x.end(), padded.begin());
-    std::vector<Complex> s;
-    fft.fwd(s, padded);
-    for (Complex& v : s)
-        v = std::norm(v);
-    fft.inv(r, s, int(n));
-    if (!(r[0] > 0.0)) return shape;
     std::vector<double> energy(x.size() + 1, 0.0);
     for (size_t i = 0; i < x.size(); ++i)
         energy[i + 1] = energy[i] + x[i] * x[i];
-    for (size_t lag = PERIOD_MIN; 2 * lag <= x.size(); ++lag) {
-        if (r[lag] < CANDIDATE_SHARE * r[0] || r[lag] < r[lag - 1] || r[lag] < r[lag + 1]) continue;
+    for (size_t lag = PERIOD_MIN; 2 * lag <= x.size(); ++lag)
         if (Repeats(x, energy, uint32_t(lag), shape)) {
             shape.found = FindTones(x, shape);
             return shape;
         }
-    }
     return shape;
 }
 

@@ -19,7 +19,7 @@ struct AnalyzeMultitoneShape {
     std::vector<std::complex<double>> tones;  // each tone's DFT over one period
 };
 
-// Finds the period by autocorrelation and checks it sample by sample.
+// Finds the shortest period that repeats sample by sample, and its tones.
 AnalyzeMultitoneShape AnalyzeMultitoneRecognise(const std::vector<double>& stimulus);
 
 // The response at each tone, latency, clock offset, TD+N and the noise floor

@@ -75,25 +75,36 @@ AnalyzeResponse AnalyzeOtherResponse(const std::vector<double>& x, const std::ve
     }
     r.kind = "other";
 
-    // Each point sums the bins within half a point's width of it (at least
-    // the nearest).
+    // Each point sums the bins within half a point's width of it; where
+    // fewer than two lie there, the spectra are interpolated between the
+    // bins either side (the nearest bin alone would be up to half a bin off
+    // on a steep slope: 0.13 dB on the side of a 6 dB peak at 300 Hz).
     const double binHz = double(rate) / double(segment);
     const double first = std::max(low, binHz);
     std::vector<double> omega, weight;
     std::vector<Complex> h;
-    for (double f = first; f <= high; f *= std::exp2(1.0 / POINTS_PER_OCTAVE)) {
+    for (double f = first; f <= high && f / binHz < double(bins - 1);
+         f *= std::exp2(1.0 / POINTS_PER_OCTAVE)) {
         const double half = std::exp2(0.5 / POINTS_PER_OCTAVE);
-        auto k0 = size_t(std::ceil(f / half / binHz)), k1 = size_t(std::floor(f * half / binHz));
-        if (k1 < k0) k0 = k1 = size_t(std::llround(f / binHz));
-        k1 = std::min(k1, bins - 1);
-        double pxx = 0.0, pyy = 0.0;
+        const auto k0 = size_t(std::ceil(f / half / binHz));
+        const size_t k1 = std::min(bins - 1, size_t(std::floor(f * half / binHz)));
+        double pxx = 0.0, pyy = 0.0, count = 1.0;
         Complex pxy = 0.0;
-        for (size_t k = k0; k <= k1; ++k) {
-            pxx += sxx[k];
-            pyy += syy[k];
-            pxy += sxy[k];
+        if (k1 >= k0 + 1) {
+            for (size_t k = k0; k <= k1; ++k) {
+                pxx += sxx[k];
+                pyy += syy[k];
+                pxy += sxy[k];
+            }
+            count = double(k1 - k0 + 1);
+        } else {
+            const auto k = size_t(f / binHz);
+            const double u = f / binHz - double(k);
+            pxx = (1 - u) * sxx[k] + u * sxx[k + 1];
+            pyy = (1 - u) * syy[k] + u * syy[k + 1];
+            pxy = (1 - u) * sxy[k] + u * sxy[k + 1];
         }
-        if (pxx <= STIMULUS_FLOOR * top * double(k1 - k0 + 1)) continue;
+        if (pxx <= STIMULUS_FLOOR * top * count) continue;
         omega.push_back(ANALYZE_TWO_PI * f / rate);
         h.push_back(pxy / pxx);
         weight.push_back(pxx);

@@ -220,3 +220,43 @@ TEST(AnalyzeResponse, KnownPathsOfAMultitone)
         EXPECT_FALSE(r.noiseFloor.empty()) << c.name;
     }
 }
+
+// Noise as the stimulus, through the equaliser or a fractional delay, with
+// noise of known level added: the coherence is |H|^2 Sx / (|H|^2 Sx + Sn).
+TEST(AnalyzeResponse, OtherStimulusHasItsCoherence)
+{
+    const Biquad eq = Peaking(300, 1.4, 6);
+    const struct {
+        bool filter;
+        double delay, noise;
+    } cases[] = {{false, 10.6, 0.002}, {true, 10.6, 0.002}};
+    std::mt19937 random(3);
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    std::vector<double> stimulus(4 * RATE);
+    for (double& v : stimulus)
+        v = 0.1 * gauss(random);
+    for (const auto& c : cases) {
+        std::vector<double> recorded(stimulus.size() + 100);
+        for (size_t i = 0; i < recorded.size(); ++i)
+            recorded[i] = At(stimulus, double(i) - c.delay);
+        if (c.filter) eq.Run(recorded);
+        for (double& v : recorded)
+            v += c.noise * gauss(random);
+        const AnalyzeResponse r = AnalyzeResponseMeasure(stimulus, recorded, RATE, {});
+        ASSERT_EQ(r.kind, "other");
+        if (!c.filter) {
+            EXPECT_NEAR(r.latencySamples, c.delay, 0.05);
+        }
+        for (const AnalyzeResponsePoint& p : r.points) {
+            if (p.frequencyHz < 50 || p.frequencyHz > 16000) continue;
+            const Complex path = c.filter ? eq.At(p.frequencyHz) : 1.0;
+            const Complex truth =
+                path * std::polar(1.0, -2 * PI * p.frequencyHz / RATE * (c.delay - r.latencySamples));
+            const double signal = std::norm(path) * 0.01;
+            EXPECT_NEAR(p.gainDb, 20 * std::log10(std::abs(truth)), 0.1) << p.frequencyHz;
+            EXPECT_NEAR(std::remainder(p.phaseDeg - std::arg(truth) * 180 / PI, 360.0), 0.0, 1.0)
+                << p.frequencyHz;
+            EXPECT_NEAR(p.coherence, signal / (signal + c.noise * c.noise), 0.01) << p.frequencyHz;
+        }
+    }
+}
