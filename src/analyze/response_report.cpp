@@ -82,8 +82,10 @@ std::string AnalyzeResponseText(const AnalyzeResponse& r)
     for (const AnalyzeResponsePoint& p : r.points) {
         if (std::isfinite(p.coherence)) leastCoherence = std::min(leastCoherence, p.coherence);
         if (r.kind != "multitone") continue;
+        // Rounded first, so that a hair below zero does not print as -0.000.
         std::snprintf(line, sizeof line, "             tone %.6g Hz: gain %.3f dB, phase %.2f degrees\n",
-                      p.frequencyHz, p.gainDb, p.phaseDeg);
+                      p.frequencyHz, std::round(p.gainDb * 1e3) / 1e3 + 0.0,
+                      std::round(p.phaseDeg * 1e2) / 1e2 + 0.0);
         out += line;
     }
     if (r.kind == "other" && !r.points.empty()) {

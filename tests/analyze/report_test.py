@@ -117,6 +117,13 @@ def main():
             r = run(CLI, "analyze", sweep, "--reference", sweep, "--report", page)
             check(r.returncode == 0, f"analyze --reference --report exits 0: {r.stderr}")
             browse(tmp, page, "sweep", ["magnitude response (sweep)", "impulse response"])
+            multitone = os.path.join(tmp, "multitone.wav")
+            run(CLI, "--quiet", "--signal", "multitone", "--rate", "48000", "--seconds", "4", "--bits", "24",
+                "--out", multitone)
+            page = os.path.join(tmp, "multitone.html")
+            r = run(CLI, "analyze", multitone, "--reference", multitone, "--report", page)
+            check(r.returncode == 0, f"analyze --reference --report of a multitone exits 0: {r.stderr}")
+            browse(tmp, page, "multitone", ["magnitude response (multitone)", "noise and distortion between"])
         else:
             print("analyze has no --reference here: responses checked through the sample only")
     finally:
