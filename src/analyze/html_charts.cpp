@@ -142,7 +142,8 @@ std::string AnalyzeHtmlResponseCharts(const AnalyzeResponse& r, uint32_t channel
     phase.series.push_back(angle);
     magnitude.ySpanMin = LEVEL_SPAN_MIN_DB;
     if (std::isfinite(r.clockOffsetPpm))
-        magnitude.note = "clock offset " + Number("%.2f", r.clockOffsetPpm) + " ppm";
+        magnitude.note =
+            "clock offset " + Number("%.2f", std::round(r.clockOffsetPpm * 100) / 100 + 0.0) + " ppm";
     std::string out = Figure(magnitude) + Figure(phase);
     if (!r.harmonics.empty()) {
         AnalyzeChart harmonics =

@@ -16,7 +16,8 @@ size_t AnalyzeResponseFftSize(size_t n);
 
 // The lag in samples at which the recording best matches the stimulus (the
 // largest magnitude of their cross-correlation, over the full length of
-// both): positive when the recording comes late.
+// both, found on sums of a few samples and then at full rate near the
+// best): positive when the recording comes late.
 int64_t AnalyzeResponseLag(Eigen::FFT<double>& fft, const std::vector<double>& stimulus,
                            const std::vector<double>& recording);
 
