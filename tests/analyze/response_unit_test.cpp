@@ -83,7 +83,30 @@ struct Case {
     double delay;  // samples of the played clock
     double a, b;   // y = x + a x^2 + b x^3
     double ppm;    // the recorder's clock
+    double noise = 1e-5;
 };
+
+// The stimulus delayed, bent, through the high-pass and the equaliser when
+// asked, taken by the recorder's clock, with white noise.
+std::vector<double> Record(const std::vector<double>& stimulus, const Case& c)
+{
+    std::vector<double> played(stimulus.size() + 4000);
+    for (size_t i = 0; i < played.size(); ++i) {
+        const double x = At(stimulus, double(i) - c.delay);
+        played[i] = x + c.a * x * x + c.b * x * x * x;
+    }
+    if (c.filters) {
+        HighPass(30, 0.707).Run(played);
+        Peaking(300, 1.4, 6).Run(played);
+    }
+    const double stretch = 1.0 + c.ppm * 1e-6;
+    std::vector<double> recorded(size_t(double(played.size()) * stretch));
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(0.0, c.noise);
+    for (size_t m = 0; m < recorded.size(); ++m)
+        recorded[m] = (c.ppm != 0 ? At(played, double(m) / stretch) : played[m]) + noise(random);
+    return recorded;
+}
 
 TEST(AnalyzeResponse, KnownPathsAreMeasured)
 {
@@ -94,21 +117,8 @@ TEST(AnalyzeResponse, KnownPathsAreMeasured)
                           {"clock", true, 2000.25, 0, 0, 150}};
     const std::vector<double> stimulus = Sweep();
     for (const Case& c : cases) {
-        std::vector<double> played(stimulus.size() + 4000);
-        for (size_t i = 0; i < played.size(); ++i) {
-            const double x = At(stimulus, double(i) - c.delay);
-            played[i] = x + c.a * x * x + c.b * x * x * x;
-        }
-        if (c.filters) {
-            hp.Run(played);
-            eq.Run(played);
-        }
+        const std::vector<double> recorded = Record(stimulus, c);
         const double stretch = 1.0 + c.ppm * 1e-6;
-        std::vector<double> recorded(size_t(double(played.size()) * stretch));
-        std::mt19937 random(7);
-        std::normal_distribution<double> noise(0.0, 1e-5);
-        for (size_t m = 0; m < recorded.size(); ++m)
-            recorded[m] = (c.ppm != 0 ? At(played, double(m) / stretch) : played[m]) + noise(random);
 
         const AnalyzeResponse r = AnalyzeResponseMeasure(stimulus, recorded, RATE, {});
         ASSERT_EQ(r.kind, "sweep") << c.name;
@@ -164,30 +174,15 @@ std::vector<double> Multitone(std::vector<double>& hz)
 TEST(AnalyzeResponse, KnownPathsOfAMultitone)
 {
     const Biquad hp = HighPass(30, 0.707), eq = Peaking(300, 1.4, 6);
-    struct Case {
-        const char* name;
-        bool filters;
-        double delay, ppm, noise;
-    } const cases[] = {{"filters", true, 123.4, 0, 1e-4},
-                       {"delay", false, 0.37, 0, 3e-5},
-                       {"clock", true, 2000.25, 100, 1e-4},
-                       {"slow clock", false, 57.3, -250, 3e-5}};
+    const Case cases[] = {{"filters", true, 123.4, 0, 0, 0, 1e-4},
+                          {"delay", false, 0.37, 0, 0, 0, 3e-5},
+                          {"clock", true, 2000.25, 0, 0, 100, 1e-4},
+                          {"slow clock", false, 57.3, 0, 0, -250, 3e-5}};
     std::vector<double> hz;
     const std::vector<double> stimulus = Multitone(hz);
     for (const Case& c : cases) {
-        std::vector<double> played(stimulus.size() + 4000);
-        for (size_t i = 0; i < played.size(); ++i)
-            played[i] = At(stimulus, double(i) - c.delay);
-        if (c.filters) {
-            hp.Run(played);
-            eq.Run(played);
-        }
+        const std::vector<double> recorded = Record(stimulus, c);
         const double stretch = 1.0 + c.ppm * 1e-6;
-        std::vector<double> recorded(size_t(double(played.size()) * stretch));
-        std::mt19937 random(11);
-        std::normal_distribution<double> noise(0.0, c.noise);
-        for (size_t m = 0; m < recorded.size(); ++m)
-            recorded[m] = (c.ppm != 0 ? At(played, double(m) / stretch) : played[m]) + noise(random);
 
         const AnalyzeResponse r = AnalyzeResponseMeasure(stimulus, recorded, RATE, {});
         ASSERT_EQ(r.kind, "multitone") << c.name;
