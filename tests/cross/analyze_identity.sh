@@ -3,7 +3,8 @@
 # precision, from the Linux build and both Windows builds (under Wine), for
 # a Calyx file, a sox file, a float file with fades, a tone near half the
 # rate, float samples that are not numbers, a truncated file, and two tones
-# with a crosstalk channel (IMD, crosstalk, gain and phase). Expects
+# with a crosstalk channel (IMD, crosstalk, gain and phase), and responses
+# to a multitone and to noise (`--reference`). Expects
 # build/native, build/win-i686 and build/win-x86_64 to be built; uses the
 # Wine prefix of tests/win/prefix.sh.
 set -euo pipefail
@@ -22,6 +23,7 @@ rm -rf "$out"
 mkdir -p "$out"
 cd "$out"
 "$cli" --quiet --rate 48000 --seconds 3 --out calyx.wav
+"$cli" --quiet --signal multitone --tones octaves --rate 48000 --seconds 4 --bits 24 --out multitone.wav
 "$cli" --quiet --rate 44100 --freq 19999.7 --atten 20 --seconds 2 --bits 24 --out nyquist.wav
 sox -n -r 96000 -b 24 -c 2 sox.wav synth 2 sine 997
 python3 - <<'PY'
@@ -38,6 +40,16 @@ a = [v + 0.01 * v * v + 0.02 * v ** 3 for v in a]
 b = [0.5 * math.sin(2 * math.pi * 997 * n / 48000) for n in range(48000)]
 c = [3e-6 * math.sin(2 * math.pi * 997 * n / 48000 + 1) for n in range(48000)]
 g.write("twotone.wav", g.wave_bytes([a, b, c, b], 48000, 24))
+import random, struct
+rnd = random.Random(2)
+raw = open("multitone.wav", "rb").read()
+data = raw[raw.index(b"data") + 8:]
+ints = [int.from_bytes(data[i:i + 3], "little", signed=True) / 8388608 for i in range(0, len(data), 6)]
+late = [0.0] * 37 + [0.5 * v + rnd.gauss(0.0, 1e-4) for v in ints]
+g.write("multitone-late.wav", g.wave_bytes([late], 48000, 32, g.FLOAT))
+noise = [rnd.gauss(0.0, 0.1) for _ in range(48000)]
+g.write("noise.wav", g.wave_bytes([noise], 48000, 32, g.FLOAT))
+g.write("noise-late.wav", g.wave_bytes([[0.0] * 11 + [0.7 * v + rnd.gauss(0.0, 1e-3) for v in noise]], 48000, 32, g.FLOAT))
 data = open("calyx.wav", "rb").read()
 g.write("truncated.wav", data[:-5001])
 PY
@@ -52,6 +64,21 @@ for f in calyx.wav nyquist.wav sox.wav float.wav nan.wav truncated.wav twotone.w
     else
       echo "analyze identity: $f DIFFERS between Linux and win-$arch" >&2
       diff "linux-$f.json" "$arch-$f.json" >&2 || true
+      status=1
+    fi
+  done
+done
+for pair in multitone-late.wav:multitone.wav noise-late.wav:noise.wav; do
+  f=${pair%%:*} ref=${pair#*:}
+  "$cli" analyze --json "$f" --reference "$ref" >"linux-response-$f.json"
+  for arch in "${arches[@]}"; do
+    DISPLAY= "$CALYX_WINE" "$root/build/win-$arch/src/cli/calyx-cli.exe" analyze --json "$f" --reference "$ref" |
+      tr -d '\r' >"$arch-response-$f.json"
+    if cmp -s "linux-response-$f.json" "$arch-response-$f.json"; then
+      echo "analyze identity: the response of $f reported the same by Linux and win-$arch"
+    else
+      echo "analyze identity: the response of $f DIFFERS between Linux and win-$arch" >&2
+      diff "linux-response-$f.json" "$arch-response-$f.json" >&2 || true
       status=1
     fi
   done
