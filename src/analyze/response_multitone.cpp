@@ -172,12 +172,24 @@ Clock CoarseClock(const std::vector<double>& y, const AnalyzeMultitoneShape& sha
                 sum += z[k] * std::polar(1.0, omega[k] * tau);
             return std::abs(sum);
         };
+        // On the grid each tone's turn advances by a fixed step.
+        std::vector<Complex> turn(t), step(t);
+        for (size_t k = 0; k < t; ++k) {
+            turn[k] = z[k] * std::polar(1.0, -omega[k] * double(window));
+            step[k] = std::polar(1.0, omega[k]);
+        }
         double best = 0.0, bestValue = -1.0;
-        for (int64_t tau = -window; tau <= window; ++tau)
-            if (const double v = match(double(tau)); v > bestValue) {
-                bestValue = v;
+        for (int64_t tau = -window; tau <= window; ++tau) {
+            Complex sum = 0.0;
+            for (size_t k = 0; k < t; ++k) {
+                sum += turn[k];
+                turn[k] *= step[k];
+            }
+            if (std::norm(sum) > bestValue) {
+                bestValue = std::norm(sum);
                 best = double(tau);
             }
+        }
         double a = best - 1.0, b = best + 1.0;
         const double g = (std::sqrt(5.0) - 1.0) / 2;
         for (int i = 0; i < 40; ++i) {
@@ -308,7 +320,6 @@ AnalyzeResponse AnalyzeMultitoneResponse(const std::vector<double>& stimulus,
         r.reason = "the recording holds no whole period of the multitone";
         return r;
     }
-    r.kind = "multitone";
     r.clockOffsetPpm = clock.offset * 1e6;
 
     // Each tone's amplitude over all periods, against the stimulus's; the
@@ -327,6 +338,11 @@ AnalyzeResponse AnalyzeMultitoneResponse(const std::vector<double>& stimulus,
         weight[k] = std::norm(amplitude[k]);
         coherence[k] = power > 0.0 ? std::norm(sum) / (double(periods.z.size()) * power) : 0.0;
     }
+    if (std::all_of(weight.begin(), weight.end(), [](double w) { return w == 0.0; })) {
+        r.reason = "the recording holds none of the tones";
+        return r;
+    }
+    r.kind = "multitone";
     const double tau = AnalyzeResponsePhaseDelay(periods.omega, h, weight);
     r.latencySamples = clock.latency + tau;
     for (size_t k = 0; k < t; ++k) {

@@ -73,6 +73,10 @@ AnalyzeResponse AnalyzeOtherResponse(const std::vector<double>& x, const std::ve
         r.reason = "the stimulus is silent";
         return r;
     }
+    if (std::all_of(syy.begin(), syy.end(), [](double v) { return v == 0.0; })) {
+        r.reason = "the recording is silent";
+        return r;
+    }
     r.kind = "other";
 
     // Each point sums the bins within half a point's width of it; where
