@@ -28,6 +28,8 @@ constexpr double PERIODIC_SHARE = 1e-3;
 // ... and a sample of the repeating stretch by at most this many times the
 // RMS of the differences.
 constexpr double SAMPLE_SPREAD = 6.0;
+// Differences correlated with the slope beyond this are a slip, not noise.
+constexpr double SLIP_SHARE = 0.3;
 constexpr double TONE_FLOOR = 1e-8;  // bins within 80 dB of the strongest are tones
 constexpr size_t TONES_MAX = 256;    // more: read as any other stimulus (the cost grows with the tones)
 // The clock offsets searched for, and the noise floor's resolution.
@@ -65,6 +67,17 @@ bool Repeats(const std::vector<double>& x, const std::vector<double>& energy, ui
         ++last;
     const size_t span = last + p - first;
     if (span < 2 * p) return false;
+    // A lag that is only nearly a period (a sine's whole cycles but for a
+    // slip) leaves differences that follow the signal's slope; a true
+    // period's differences are noise, unrelated to it.
+    double slope = 0.0, both = 0.0, differences = 0.0;
+    for (size_t i = std::max<size_t>(c0, 1); i < c0 + p; ++i) {
+        const double d = x[i] - x[i + p], s = x[i + 1] - x[i - 1];
+        slope += s * s;
+        both += d * s;
+        differences += d * d;
+    }
+    if (both * both > SLIP_SHARE * SLIP_SHARE * slope * differences) return false;
     shape.period = period;
     shape.periods = uint32_t(span / p);
     shape.first = first + (span - shape.periods * p) / 2;

@@ -71,6 +71,12 @@ def group_other(tmp):
               "noise: 0 dB, coherent")
         check(abs(res["latency_samples"]) <= 0.001, f"noise: latency {res['latency_samples']}")
         check(res["clock_offset_ppm"] is None and res["td_n_db"] is None, "noise: no clock, no TD+N")
+    # 997 Hz repeats only after 48000 samples, nearly after fewer: not a multitone.
+    sine = os.path.join(tmp, "sine.wav")
+    subprocess.run([CLI, "--quiet", "--freq", "997", "--rate", "48000", "--seconds", "2", "--out", sine], check=True)
+    r, doc = analyze(sine, "--reference", sine, "--json")
+    res = doc["channels"][0]["response"] if doc else {}
+    check(res.get("kind") == "other" and abs(res.get("latency_samples", 1)) <= 0.001, f"a sine: other, {res}")
 
 
 run_group({"multitone": group_multitone, "other": group_other})
