@@ -31,10 +31,10 @@ struct AnalyzeHarmonicCurve {
 };
 
 struct AnalyzeResponse {
-    std::string kind;  // "sweep", "multitone" or "other"; empty: not measured
-    std::string reason;  // why not, when kind is empty
-    double latencySamples = 0.0;  // the linear impulse response's main peak, interpolated
-    double clockOffsetPpm = 0.0;  // (f recorded / f played - 1) 10^6
+    std::string kind;                             // "sweep", "multitone" or "other"; empty: not measured
+    std::string reason;                           // why not, when kind is empty
+    double latencySamples = 0.0;                  // the linear impulse response's main peak, interpolated
+    double clockOffsetPpm = 0.0;                  // (f recorded / f played - 1) 10^6
     std::vector<AnalyzeResponsePoint> points;     // 1/24 octave (sweep), each tone (multitone)
     std::vector<AnalyzeHarmonicCurve> harmonics;  // sweep: orders 2 to 5, 1/6 octave
     double tdNDb = 0.0;                           // multitone: between the tones in the band; NaN otherwise

@@ -55,33 +55,26 @@ g.write("truncated.wav", data[:-5001])
 PY
 
 status=0
+# compare WHAT NAME ARGS...: analyze --json ARGS from every build, compared.
+compare() {
+  local what=$1 name=$2
+  shift 2
+  "$cli" analyze --json "$@" >"linux-$name.json"
+  for arch in "${arches[@]}"; do
+    DISPLAY= "$CALYX_WINE" "$root/build/win-$arch/src/cli/calyx-cli.exe" analyze --json "$@" | tr -d '\r' >"$arch-$name.json"
+    if cmp -s "linux-$name.json" "$arch-$name.json"; then
+      echo "analyze identity: $what reported the same by Linux and win-$arch"
+    else
+      echo "analyze identity: $what DIFFERS between Linux and win-$arch" >&2
+      diff "linux-$name.json" "$arch-$name.json" >&2 || true
+      status=1
+    fi
+  done
+}
 for f in calyx.wav nyquist.wav sox.wav float.wav nan.wav truncated.wav twotone.wav; do
-  "$cli" analyze --json "$f" >"linux-$f.json"
-  for arch in "${arches[@]}"; do
-    DISPLAY= "$CALYX_WINE" "$root/build/win-$arch/src/cli/calyx-cli.exe" analyze --json "$f" | tr -d '\r' >"$arch-$f.json"
-    if cmp -s "linux-$f.json" "$arch-$f.json"; then
-      echo "analyze identity: $f reported the same by Linux and win-$arch"
-    else
-      echo "analyze identity: $f DIFFERS between Linux and win-$arch" >&2
-      diff "linux-$f.json" "$arch-$f.json" >&2 || true
-      status=1
-    fi
-  done
+  compare "$f" "$f" "$f"
 done
-for pair in multitone-late.wav:multitone.wav noise-late.wav:noise.wav; do
-  f=${pair%%:*} ref=${pair#*:}
-  "$cli" analyze --json "$f" --reference "$ref" >"linux-response-$f.json"
-  for arch in "${arches[@]}"; do
-    DISPLAY= "$CALYX_WINE" "$root/build/win-$arch/src/cli/calyx-cli.exe" analyze --json "$f" --reference "$ref" |
-      tr -d '\r' >"$arch-response-$f.json"
-    if cmp -s "linux-response-$f.json" "$arch-response-$f.json"; then
-      echo "analyze identity: the response of $f reported the same by Linux and win-$arch"
-    else
-      echo "analyze identity: the response of $f DIFFERS between Linux and win-$arch" >&2
-      diff "linux-response-$f.json" "$arch-response-$f.json" >&2 || true
-      status=1
-    fi
-  done
-done
+compare "the response of multitone-late.wav" response-multitone multitone-late.wav --reference multitone.wav
+compare "the response of noise-late.wav" response-noise noise-late.wav --reference noise.wav
 wineserver -k 2>/dev/null || true
 exit $status
