@@ -141,7 +141,9 @@ std::string AnalyzeHtmlResponseCharts(const AnalyzeResponse& r, uint32_t channel
     magnitude.series.push_back(gain);
     phase.series.push_back(angle);
     magnitude.ySpanMin = LEVEL_SPAN_MIN_DB;
-    magnitude.note = "clock offset " + Number("%.2f", r.clockOffsetPpm) + " ppm";
+    if (std::isfinite(r.clockOffsetPpm))
+        magnitude.note =
+            "clock offset " + Number("%.2f", std::round(r.clockOffsetPpm * 100) / 100 + 0.0) + " ppm";
     std::string out = Figure(magnitude) + Figure(phase);
     if (!r.harmonics.empty()) {
         AnalyzeChart harmonics =
@@ -155,6 +157,17 @@ std::string AnalyzeHtmlResponseCharts(const AnalyzeResponse& r, uint32_t channel
             harmonics.series.push_back(s);
         }
         out += Figure(harmonics);
+    }
+    if (r.kind == "other" && !r.points.empty()) {
+        AnalyzeChart coherence = Chart(prefix + "coherence: where the response can be trusted",
+                                       "frequency (Hz)", "magnitude-squared coherence", true);
+        coherence.yLow = 0;
+        coherence.yHigh = 1;
+        AnalyzeChartSeries s = Series("coherence", COLOURS[3]);
+        for (const AnalyzeResponsePoint& p : r.points)
+            s.points.push_back({p.frequencyHz, p.coherence});
+        coherence.series.push_back(s);
+        out += Figure(coherence);
     }
     if (multitone) {
         AnalyzeChart noise = Chart(prefix + "noise and distortion between the tones", "frequency (Hz)",

@@ -240,7 +240,8 @@ std::string AnalyzeHtmlResponseTable(const std::vector<AnalyzeFileResult>& files
             }
             const double rate = r.rate > 0 ? r.rate : file.info.rate;
             rows += start + "<td>" + AnalyzeSvgEscape(r.kind) + "</td>" + Cell(r.latencySamples, 2, "") +
-                    Cell(r.latencySamples * 1000 / rate, 3, "") + Cell(r.clockOffsetPpm, 2, "") +
+                    Cell(r.latencySamples * 1000 / rate, 3, "") +
+                    Cell(r.clockOffsetPpm, 2, "measured from a sweep or a multitone only") +
                     Cell(r.points.empty() ? NAN : f0, 1, "no points") +
                     Cell(r.points.empty() ? NAN : f1, 1, "no points") +
                     Cell(r.points.empty() ? NAN : low, 2, "no points") +

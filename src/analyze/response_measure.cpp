@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "analyze/response_clock.h"
+#include "analyze/response_other.h"
 #include "analyze/response_spectrum.h"
 #include "analyze/sine_phase.h"
 #include "synth/tone_math.h"
@@ -215,6 +216,10 @@ AnalyzeResponse AnalyzeResponseAgainst(const AnalyzeResponseStimulus& st,
         r.reason = st.reason.empty() ? "the stimulus or the recording holds no samples" : st.reason;
         return r;
     }
+    if (!st.shape.found)
+        return st.tones.found
+                   ? AnalyzeMultitoneResponse(*st.samples, st.tones, recording, st.rate, st.options)
+                   : AnalyzeOtherResponse(*st.samples, recording, st.rate, st.options);
     const size_t n = st.n;
     const uint32_t rate = st.rate;
     const AnalyzeSweepShape& shape = st.shape;

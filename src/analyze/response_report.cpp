@@ -24,6 +24,14 @@ Json Places(double v, int places)
 // v with a figure that rounds to 0 at places made 0: "-0.00" says nothing.
 double Unsigned(double v, int places) { return std::fabs(v) < 0.5 * std::pow(10.0, -places) ? 0.0 : v; }
 
+std::string ClockText(double ppm)
+{
+    if (!std::isfinite(ppm)) return "not measured";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f ppm", Unsigned(ppm, 2));
+    return text;
+}
+
 }  // namespace
 
 Json AnalyzeResponseJson(const AnalyzeResponse& r)
@@ -34,7 +42,8 @@ Json AnalyzeResponseJson(const AnalyzeResponse& r)
     for (const AnalyzeResponsePoint& p : r.points)
         points.push_back({{"frequency_hz", Places(p.frequencyHz, 3)},
                           {"gain_db", Places(p.gainDb, 3)},
-                          {"phase_deg", Places(p.phaseDeg, 2)}});
+                          {"phase_deg", Places(p.phaseDeg, 2)},
+                          {"coherence", Places(p.coherence, 4)}});
     Json harmonics = Json::array();
     for (const AnalyzeHarmonicCurve& h : r.harmonics) {
         Json curve = Json::array();
@@ -60,9 +69,8 @@ std::string AnalyzeResponseText(const AnalyzeResponse& r)
     if (r.kind.empty() && r.reason.empty()) return "";
     if (r.kind.empty()) return "             response not measured: " + r.reason + "\n";
     char line[256];
-    std::snprintf(line, sizeof line,
-                  "             response (%s): latency %.3f samples, clock offset %.2f ppm\n", r.kind.c_str(),
-                  Unsigned(r.latencySamples, 3), Unsigned(r.clockOffsetPpm, 2));
+    std::snprintf(line, sizeof line, "             response (%s): latency %.3f samples, clock offset %s\n",
+                  r.kind.c_str(), Unsigned(r.latencySamples, 3), ClockText(r.clockOffsetPpm).c_str());
     std::string out = line;
     // The gain's spread over the points, and the distortion's worst.
     if (!r.points.empty()) {
@@ -74,6 +82,21 @@ std::string AnalyzeResponseText(const AnalyzeResponse& r)
         std::snprintf(line, sizeof line, "             gain %.2f to %.2f dB from %.6g to %.6g Hz\n",
                       Unsigned(lo, 2), Unsigned(hi, 2), r.points.front().frequencyHz,
                       r.points.back().frequencyHz);
+        out += line;
+    }
+    // A multitone's few tones each; elsewhere how far the points are to be trusted.
+    double leastCoherence = 1.0;
+    for (const AnalyzeResponsePoint& p : r.points) {
+        if (std::isfinite(p.coherence)) leastCoherence = std::min(leastCoherence, p.coherence);
+        if (r.kind != "multitone") continue;
+        // Rounded first, so that a hair below zero does not print as -0.000.
+        std::snprintf(line, sizeof line, "             tone %.6g Hz: gain %.3f dB, phase %.2f degrees\n",
+                      p.frequencyHz, std::round(p.gainDb * 1e3) / 1e3 + 0.0,
+                      std::round(p.phaseDeg * 1e2) / 1e2 + 0.0);
+        out += line;
+    }
+    if (r.kind == "other" && !r.points.empty()) {
+        std::snprintf(line, sizeof line, "             coherence at least %.4f\n", leastCoherence);
         out += line;
     }
     for (const AnalyzeHarmonicCurve& h : r.harmonics) {

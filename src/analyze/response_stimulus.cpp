@@ -78,6 +78,11 @@ AnalyzeResponseStimulus AnalyzeResponseStimulusPrepare(const std::vector<double>
         return st;
     }
     st.shape = AnalyzeSweepRecognise(samples, rate);
+    st.options = options;
+    if (!st.shape.found) {
+        st.tones = AnalyzeMultitoneRecognise(samples);
+        return st;
+    }
     const double nyquist = rate / 2.0;
     st.low = st.shape.found ? st.shape.f1 : (options.bandFull ? 0.0 : options.bandLowHz);
     st.high =

@@ -7,6 +7,7 @@
 
 #include "analyze/measure_options.h"
 #include "analyze/real_fft.h"
+#include "analyze/response_multitone.h"
 #include "analyze/sweep_shape.h"
 
 // What a deconvolution needs of the stimulus, made once for every channel
@@ -17,13 +18,16 @@ struct AnalyzeResponseStimulus {
     const std::vector<double>* samples = nullptr;
     uint32_t rate = 0;
     AnalyzeSweepShape shape;
+    AnalyzeMultitoneShape tones;                // when not a sweep; neither: "other"
+    AnalyzeMeasureOptions options;              // the band, for what is not a sweep
     double low = 0.0, high = 0.0;               // the band divided, Hz
     size_t n = 0;                               // the transforms' length
     std::vector<std::complex<double>> inverse;  // taper / S, n/2 + 1 bins
     AnalyzeRealFft fft;                         // its plans made for n
 };
 
-// For recordings of recordingFrames; samples must outlive the result.
+// For recordings of recordingFrames; samples must outlive the result. A
+// stimulus that is not a sweep keeps its shape only: it is not deconvolved.
 AnalyzeResponseStimulus AnalyzeResponseStimulusPrepare(const std::vector<double>& samples,
                                                        size_t recordingFrames, uint32_t rate,
                                                        const AnalyzeMeasureOptions& options);

@@ -87,10 +87,12 @@ int RunAnalyzeCommand(int argc, char** argv)
                    "Write one self-contained HTML page of every file: the figures in a table, each "
                    "response's and each tone's charts, and the charts across a set of tone files")
         ->type_name("REPORT.html");
-    app.add_option("--reference", reference,
-                   "The stimulus that was played (a sweep, or any other WAVE file at the recording's "
-                   "rate): measures each channel's response to it, latency and clock offset; for a sweep the "
-                   "harmonics against frequency")
+    app.add_option(
+           "--reference", reference,
+           "The stimulus that was played (a sweep, a multitone, or any other WAVE file at the "
+           "recording's rate): measures each channel's response to it, latency and clock offset; for a "
+           "sweep the harmonics against frequency, for a multitone TD+N in the band, for anything else "
+           "the coherence")
         ->type_name("STIMULUS.wav");
     app.add_option(
            "--ir", impulse,
@@ -150,7 +152,11 @@ int RunAnalyzeCommand(int argc, char** argv)
         if (r.open != WaveOpenResult::Ok) status = EXIT_UNREADABLE;
         if (!reference.empty() && r.open == WaveOpenResult::Ok) {
             AnalyzeResponseFill(r, reference, measure);
-            if (!impulse.empty() && !r.channels.empty() && !r.channels[0].response.kind.empty()) {
+            if (!impulse.empty() && !r.channels.empty() && r.channels[0].response.kind == "multitone") {
+                std::fprintf(stderr,
+                             "No impulse response is written for a multitone: it holds the tones' "
+                             "frequencies only.\n");
+            } else if (!impulse.empty() && !r.channels.empty() && !r.channels[0].response.kind.empty()) {
                 const std::string why = CliWriteRegularFile(PlotPath(impulse, i, files.size()),
                                                             AnalyzeImpulseWave(r.channels[0].response));
                 if (!why.empty()) {

@@ -110,13 +110,16 @@ def main():
                                         "not measured: silent"])
 
         if "--reference" in run(CLI, "analyze", "--help").stdout:
-            sweep = os.path.join(tmp, "sweep.wav")
-            run(CLI, "--quiet", "--signal", "sweep", "--rate", "48000", "--seconds", "2", "--bits", "24",
-                "--out", sweep)
-            page = os.path.join(tmp, "sweep.html")
-            r = run(CLI, "analyze", sweep, "--reference", sweep, "--report", page)
-            check(r.returncode == 0, f"analyze --reference --report exits 0: {r.stderr}")
-            browse(tmp, page, "sweep", ["magnitude response (sweep)", "impulse response"])
+            for signal, seconds, titles in (("sweep", "2", ["magnitude response (sweep)", "impulse response"]),
+                                            ("multitone", "4", ["magnitude response (multitone)",
+                                                                "noise and distortion between"])):
+                stimulus = os.path.join(tmp, signal + ".wav")
+                run(CLI, "--quiet", "--signal", signal, "--rate", "48000", "--seconds", seconds, "--bits", "24",
+                    "--out", stimulus)
+                page = os.path.join(tmp, signal + ".html")
+                r = run(CLI, "analyze", stimulus, "--reference", stimulus, "--report", page)
+                check(r.returncode == 0, f"analyze --reference --report of a {signal} exits 0: {r.stderr}")
+                browse(tmp, page, signal, titles)
         else:
             print("analyze has no --reference here: responses checked through the sample only")
     finally:

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "analyze/response_measure.h"
+#include "synth/multitone.h"
 #include "synth/sweep.h"
 
 namespace {
@@ -83,7 +84,30 @@ struct Case {
     double delay;  // samples of the played clock
     double a, b;   // y = x + a x^2 + b x^3
     double ppm;    // the recorder's clock
+    double noise = 1e-5;
 };
+
+// The stimulus delayed, bent, through the high-pass and the equaliser when
+// asked, taken by the recorder's clock, with white noise.
+std::vector<double> Record(const std::vector<double>& stimulus, const Case& c)
+{
+    std::vector<double> played(stimulus.size() + 4000);
+    for (size_t i = 0; i < played.size(); ++i) {
+        const double x = At(stimulus, double(i) - c.delay);
+        played[i] = x + c.a * x * x + c.b * x * x * x;
+    }
+    if (c.filters) {
+        HighPass(30, 0.707).Run(played);
+        Peaking(300, 1.4, 6).Run(played);
+    }
+    const double stretch = 1.0 + c.ppm * 1e-6;
+    std::vector<double> recorded(size_t(double(played.size()) * stretch));
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(0.0, c.noise);
+    for (size_t m = 0; m < recorded.size(); ++m)
+        recorded[m] = (c.ppm != 0 ? At(played, double(m) / stretch) : played[m]) + noise(random);
+    return recorded;
+}
 
 TEST(AnalyzeResponse, KnownPathsAreMeasured)
 {
@@ -97,22 +121,9 @@ TEST(AnalyzeResponse, KnownPathsAreMeasured)
                           {"clock", 0.1, true, 2000.25, 0, 0, 200}};
     const std::vector<double> stimulus = Sweep();
     for (const Case& c : cases) {
-        std::vector<double> played(stimulus.size() + 4000);
-        for (size_t i = 0; i < played.size(); ++i) {
-            const double x = At(stimulus, double(i) - c.delay);
-            played[i] = x + c.a * x * x + c.b * x * x * x;
-        }
-        if (c.filters) {
-            hp.Run(played);
-            eq.Run(played);
-        }
+        // The unity path is the stimulus itself, noiseless.
+        const std::vector<double> recorded = c.delay == 0 ? stimulus : Record(stimulus, c);
         const double stretch = 1.0 + c.ppm * 1e-6;
-        std::vector<double> recorded(size_t(double(played.size()) * stretch));
-        std::mt19937 random(7);
-        std::normal_distribution<double> noise(0.0, 1e-5);
-        for (size_t m = 0; m < recorded.size(); ++m)
-            recorded[m] = (c.ppm != 0 ? At(played, double(m) / stretch) : played[m]) + noise(random);
-        if (c.delay == 0) recorded = stimulus;
 
         const AnalyzeResponse r = AnalyzeResponseMeasure(stimulus, recorded, RATE, {});
         ASSERT_EQ(r.kind, "sweep") << c.name;
@@ -143,3 +154,106 @@ TEST(AnalyzeResponse, KnownPathsAreMeasured)
 }
 
 }  // namespace
+
+// A multitone of third octaves to 16 kHz (where the interpolation above is
+// still exact enough) through the same paths, with white noise of known
+// density: TD+N is that noise in the bins between the tones over the tones.
+std::vector<double> Multitone(std::vector<double>& hz)
+{
+    for (double f = 20; f < 16500; f *= std::exp2(1.0 / 3))
+        hz.push_back(std::round(f));
+    ToneMultitone plan;
+    EXPECT_TRUE(
+        ToneMultitonePlan(plan, hz.data(), nullptr, uint32_t(hz.size()), RATE, RATE, 6, AMPLITUDE * FULL));
+    std::vector<int32_t> ints(ToneMultitoneFrames(plan));
+    ToneMultitoneMake(plan, 0, uint32_t(ints.size()), ints.data());
+    std::vector<double> x(ints.size());
+    for (size_t i = 0; i < x.size(); ++i)
+        x[i] = ints[i] / FULL;
+    return x;
+}
+
+TEST(AnalyzeResponse, KnownPathsOfAMultitone)
+{
+    const Biquad hp = HighPass(30, 0.707), eq = Peaking(300, 1.4, 6);
+    const Case cases[] = {{"filters", 0.1, true, 123.4, 0, 0, 0, 1e-4},
+                          {"delay", 0.1, false, 0.37, 0, 0, 0, 3e-5},
+                          {"clock", 0.1, true, 2000.25, 0, 0, 100, 1e-4},
+                          {"slow clock", 0.1, false, 57.3, 0, 0, -250, 3e-5}};
+    std::vector<double> hz;
+    const std::vector<double> stimulus = Multitone(hz);
+    for (const Case& c : cases) {
+        const std::vector<double> recorded = Record(stimulus, c);
+        const double stretch = 1.0 + c.ppm * 1e-6;
+
+        const AnalyzeResponse r = AnalyzeResponseMeasure(stimulus, recorded, RATE, {});
+        ASSERT_EQ(r.kind, "multitone") << c.name;
+        ASSERT_EQ(r.points.size(), hz.size()) << c.name;
+        EXPECT_NEAR(r.clockOffsetPpm, c.ppm, 2.0) << c.name;
+        if (!c.filters) {
+            EXPECT_NEAR(r.latencySamples, c.delay * stretch, 0.05) << c.name;
+        }
+        double tonePower = 0.0;
+        for (size_t k = 0; k < hz.size(); ++k) {
+            const AnalyzeResponsePoint& p = r.points[k];
+            EXPECT_DOUBLE_EQ(p.frequencyHz, hz[k]) << c.name;
+            const Complex path = c.filters ? hp.At(hz[k]) * eq.At(hz[k]) : 1.0;
+            const Complex truth =
+                path * std::polar(1.0, -2 * PI * hz[k] / RATE * (c.delay - r.latencySamples / stretch));
+            EXPECT_NEAR(p.gainDb, 20 * std::log10(std::abs(truth)), 0.1) << c.name << " " << hz[k];
+            EXPECT_NEAR(std::remainder(p.phaseDeg - std::arg(truth) * 180 / PI, 360.0), 0.0, 1.0)
+                << c.name << " " << hz[k];
+            // The tone's power in the middle period, through the path.
+            Complex sum = 0.0;
+            for (uint32_t t = 0; t < RATE; ++t)
+                sum += stimulus[2 * RATE + t] * std::polar(1.0, -2 * PI * hz[k] * t / RATE);
+            tonePower += std::norm(2.0 * sum / double(RATE) * std::abs(path)) / 2;
+        }
+        // One-sided noise power per 1 Hz bin is 2 sigma^2 / rate; the band's
+        // bins from 20 to 20000 Hz less the tones'.
+        const double between = 19981.0 - double(hz.size());
+        const double truthTdN = 10 * std::log10(between * 2 * c.noise * c.noise / RATE / tonePower);
+        EXPECT_NEAR(r.tdNDb, truthTdN, 0.5) << c.name;
+        EXPECT_FALSE(r.noiseFloor.empty()) << c.name;
+    }
+}
+
+// Noise as the stimulus, through the equaliser or a fractional delay, with
+// noise of known level added: the coherence is |H|^2 Sx / (|H|^2 Sx + Sn).
+TEST(AnalyzeResponse, OtherStimulusHasItsCoherence)
+{
+    const Biquad eq = Peaking(300, 1.4, 6);
+    const struct {
+        bool filter;
+        double delay, noise;
+    } cases[] = {{false, 10.6, 0.002}, {true, 10.6, 0.002}};
+    std::mt19937 random(3);
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    std::vector<double> stimulus(4 * RATE);
+    for (double& v : stimulus)
+        v = 0.1 * gauss(random);
+    for (const auto& c : cases) {
+        std::vector<double> recorded(stimulus.size() + 100);
+        for (size_t i = 0; i < recorded.size(); ++i)
+            recorded[i] = At(stimulus, double(i) - c.delay);
+        if (c.filter) eq.Run(recorded);
+        for (double& v : recorded)
+            v += c.noise * gauss(random);
+        const AnalyzeResponse r = AnalyzeResponseMeasure(stimulus, recorded, RATE, {});
+        ASSERT_EQ(r.kind, "other");
+        if (!c.filter) {
+            EXPECT_NEAR(r.latencySamples, c.delay, 0.05);
+        }
+        for (const AnalyzeResponsePoint& p : r.points) {
+            if (p.frequencyHz < 50 || p.frequencyHz > 16000) continue;
+            const Complex path = c.filter ? eq.At(p.frequencyHz) : 1.0;
+            const Complex truth =
+                path * std::polar(1.0, -2 * PI * p.frequencyHz / RATE * (c.delay - r.latencySamples));
+            const double signal = std::norm(path) * 0.01;
+            EXPECT_NEAR(p.gainDb, 20 * std::log10(std::abs(truth)), 0.1) << p.frequencyHz;
+            EXPECT_NEAR(std::remainder(p.phaseDeg - std::arg(truth) * 180 / PI, 360.0), 0.0, 1.0)
+                << p.frequencyHz;
+            EXPECT_NEAR(p.coherence, signal / (signal + c.noise * c.noise), 0.01) << p.frequencyHz;
+        }
+    }
+}
