@@ -216,6 +216,10 @@ AnalyzeResponse AnalyzeResponseAgainst(const AnalyzeResponseStimulus& st,
         r.reason = st.reason.empty() ? "the stimulus or the recording holds no samples" : st.reason;
         return r;
     }
+    if (std::all_of(recording.begin(), recording.end(), [](double v) { return v == 0.0; })) {
+        r.reason = "the recording is silent";
+        return r;
+    }
     if (!st.shape.found)
         return st.tones.found
                    ? AnalyzeMultitoneResponse(*st.samples, st.tones, recording, st.rate, st.options)

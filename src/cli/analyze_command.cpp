@@ -152,18 +152,23 @@ int RunAnalyzeCommand(int argc, char** argv)
         if (r.open != WaveOpenResult::Ok) status = EXIT_UNREADABLE;
         if (!reference.empty() && r.open == WaveOpenResult::Ok) {
             AnalyzeResponseFill(r, reference, measure);
-            if (!impulse.empty() && !r.channels.empty() && r.channels[0].response.kind == "multitone") {
-                std::fprintf(stderr,
-                             "No impulse response is written for a multitone: it holds the tones' "
-                             "frequencies only.\n");
-            } else if (!impulse.empty() && !r.channels.empty() && !r.channels[0].response.kind.empty()) {
-                const std::string why = CliWriteRegularFile(PlotPath(impulse, i, files.size()),
-                                                            AnalyzeImpulseWave(r.channels[0].response));
-                if (!why.empty()) {
+            if (!impulse.empty() && !r.channels.empty()) {
+                // Asked for and not made is a failure, whatever the reason.
+                const AnalyzeResponse& response = r.channels[0].response;
+                const char* none = response.kind.empty() ? "the first channel has no response"
+                                   : response.kind == "multitone"
+                                       ? "a multitone's response holds its tones only"
+                                       : nullptr;
+                const std::string why = none ? ""
+                                             : CliWriteRegularFile(PlotPath(impulse, i, files.size()),
+                                                                   AnalyzeImpulseWave(response));
+                if (none)
+                    std::fprintf(stderr, "No impulse response was written to %s: %s.\n",
+                                 AnalyzeNameText(impulse).c_str(), none);
+                else if (!why.empty())
                     std::fprintf(stderr, "The impulse response %s could not be written: %s.\n",
                                  AnalyzeNameText(impulse).c_str(), why.c_str());
-                    if (status == EXIT_ANALYSED) status = EXIT_NOT_WRITTEN;
-                }
+                if ((none || !why.empty()) && status == EXIT_ANALYSED) status = EXIT_NOT_WRITTEN;
             }
         }
         if (!json && !Report(AnalyzeReportText(r))) return EXIT_NOT_WRITTEN;

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """End-to-end responses of `calyx-cli analyze --reference`: a Calyx multitone
-against itself and against a copy recorded late, any other stimulus (noise)
-against itself.
+against itself, against a copy recorded late and against silence, any other
+stimulus (noise) against itself.
 
 Usage: response_test.py CLI GROUP
 """
@@ -55,6 +55,15 @@ def group_multitone(tmp):
     r, _ = analyze(late, "--reference", stimulus)
     check("response (multitone)" in r.stdout and "tone 1000 Hz: gain " in r.stdout,
           f"the text names the tones: {r.stdout}")
+    # An impulse response asked for and not made fails, and says why: a
+    # multitone holds only its tones; a silent recording has no response.
+    silent = g.write(os.path.join(tmp, "silent.wav"), g.wave_bytes([[0.0] * 48000], 48000, 24))
+    for recording, why in ((late, "holds its tones only"), (silent, "has no response")):
+        ir = os.path.join(tmp, "ir.wav")
+        r, _ = analyze(recording, "--reference", stimulus, "--ir", ir)
+        check(r.returncode == 1 and why in r.stderr and not os.path.exists(ir),
+              f"--ir of {os.path.basename(recording)}: {r.returncode} {r.stderr}")
+    check("the recording is silent" in r.stdout, f"silence named: {r.stdout}")
 
 
 def group_other(tmp):
