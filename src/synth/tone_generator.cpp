@@ -4,7 +4,7 @@
 
 #include "base/vector_clones.h"
 #include "synth/tone.h"
-#include "synth/tone_saturate.h"
+#include "synth/tone_fraction.h"
 #include "synth/tone_math.h"
 #include "synth/tone_phase.h"
 
@@ -158,14 +158,7 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
             chunkSum = G == Gain::Sustain ? SineChunkAt(phases, plan.amplitude, v, n)
                                           : SineChunk(phases, gains, v, n);
         if constexpr (Corrected) {
-            for (uint32_t i = 0; i < n; ++i) {
-                run.dcFraction += plan.dcPerSample;
-                if (std::floor(std::fabs(run.dcFraction)) >= 1.0) {
-                    double whole;
-                    run.dcFraction = std::modf(run.dcFraction, &whole);
-                    v[i] = ToneSaturate(int64_t(v[i]) + int64_t(whole));
-                }
-            }
+            ToneAddFraction(run.dcFraction, plan.dcPerSample, v, n);
         } else {
             sum += chunkSum;
         }
