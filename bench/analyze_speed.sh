@@ -5,6 +5,8 @@
 # ten times longer one. Usage: bench/analyze_speed.sh [path/to/calyx-cli]
 # (RUNS=n, default 7). Benchmarks are not tests: run it by hand.
 . "$(dirname "$0")/common.sh"
+machine
+echo "calyx-cli: $cli -> $(vector_path "$cli") path"
 (cd "$out" && "$cli" --quiet --out default.wav)
 file=$out/default.wav
 
