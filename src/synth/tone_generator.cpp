@@ -69,6 +69,18 @@ VECTOR_CLONES int64_t ScaleChunkAt(const double* sines, double gain, int32_t* v,
     return sum;
 }
 
+// n values copied; their sum. (Apart, so that it vectorises: measured 8
+// instructions a sample inlined into the kernel.)
+VECTOR_CLONES int64_t CopySum(const int32_t* __restrict from, int32_t* __restrict to, uint32_t n)
+{
+    int64_t sum = 0;
+    for (uint32_t k = 0; k < n; ++k) {
+        to[k] = from[k];
+        sum += from[k];
+    }
+    return sum;
+}
+
 // Sustain samples at..at + n - 1 copied from the kept period; their sum.
 int64_t CopyPeriod(const ToneGenerator::Plan& p, uint32_t at, int32_t* v, uint32_t n)
 {
@@ -76,11 +88,7 @@ int64_t CopyPeriod(const ToneGenerator::Plan& p, uint32_t at, int32_t* v, uint32
     uint32_t j = at % p.sustainPeriodLength;
     for (uint32_t i = 0; i < n;) {
         const uint32_t run = std::min(n - i, p.sustainPeriodLength - j);
-        const int32_t* from = p.sustainPeriod.get() + j;
-        for (uint32_t k = 0; k < run; ++k) {
-            v[i + k] = from[k];
-            sum += from[k];
-        }
+        sum += CopySum(p.sustainPeriod.get() + j, v + i, run);
         i += run;
         j = 0;
     }
