@@ -93,7 +93,8 @@ int WaveWriteBlock(WaveWriter& writer, const void* buffer, int32_t size, int32_t
 // then starts with the bytes held back from the run before and ends at a
 // multiple of WAVE_PAGE_BYTES of the file, holding back the bytes past it
 // for the next run or the finish (whole pages per write cost the system
-// less; measured: about 15 % of its time). dataBytes counts the whole
+// less: dd writing 1 MiB blocks from an offset of 140 bytes takes about 15 %
+// more system time). dataBytes counts the whole
 // blocks in the file; written is what that count grew by. A stream is
 // written as by WaveWriteBlock.
 int WaveWriteRun(WaveWriter& writer, uint8_t* buffer, int32_t size, int32_t* written);
