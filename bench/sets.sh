@@ -17,11 +17,13 @@ clis=()
 for c in "$@"; do clis+=("$(realpath "$c")"); done
 machine
 sets=() defaults=()
+i=0
 for c in "${clis[@]}"; do
+  i=$((i + 1))
   p=$(vector_path "$c")
-  echo "$c -> $p path"
-  sets+=(-n "calyx-cli $p set" "$c --quiet --freq thirds --rate 48000 --bits 24 --seconds 10 --out-dir $out/c")
-  defaults+=(-n "calyx-cli $p" "$c --quiet --out $out/d.wav")
+  echo "calyx-cli #$i: $c -> $p path"
+  sets+=(-n "#$i $p set" "$c --quiet --freq thirds --rate 48000 --bits 24 --seconds 10 --out-dir $out/c")
+  defaults+=(-n "#$i $p" "$c --quiet --out $out/d.wav")
 done
 thirds="20 25 31.5 40 50 63 80 100 125 160 200 250 315 400 500 630 800 1000 1250 1600 2000 2500 3150 4000 5000 6300 8000 10000 12500 16000 20000"
 
@@ -40,7 +42,7 @@ echo "1. the third-octave set, 31 files of 10 s at 48 kHz, 24 bits:"
 hyperfine -N --warmup 1 --runs "$runs" --export-json "$out/thirds.json" \
   --prepare "rm -rf $out/c $out/l $out/s" \
   "${sets[@]}" \
-  -n "calyx-cli loop" "bash -c 'mkdir -p $out/l; for f in $thirds; do ${clis[0]} --quiet --freq \$f --rate 48000 --bits 24 --seconds 10 --out $out/l/\$f.wav; done'" \
+  -n "#1 loop" "bash -c 'mkdir -p $out/l; for f in $thirds; do ${clis[0]} --quiet --freq \$f --rate 48000 --bits 24 --seconds 10 --out $out/l/\$f.wav; done'" \
   -n "sox loop" "bash -c 'mkdir -p $out/s; for f in $thirds; do sox -n -r 48000 -b 24 -c 2 $out/s/\$f.wav synth 10 sine \$f; done'" \
   >/dev/null
 report thirds "sox loop"
