@@ -71,11 +71,13 @@ struct Runs {
     uint32_t BlocksWritten() const { return std::min(blocks, writtenThrough * BlockRuns::RUN_BLOCKS); }
     bool ToReport() const { return !stopped && reported < BlocksWritten(); }
 
-    // Passes the blocks written so far on, on the calling thread.
+    // Passes the blocks written so far on, on the calling thread; wakes a
+    // helper only for a step it may wait for.
     void Report(const std::function<bool(uint32_t)>& written)
     {
         const uint32_t through = writtenThrough;
         const uint32_t upTo = std::min(blocks, through * BlockRuns::RUN_BLOCKS);
+        if (stopped || reported >= upTo) return;
         while (!stopped && reported < upTo)
             if (!written(reported++)) stopped = true;
         if (!stopped) reportedRuns = through;
