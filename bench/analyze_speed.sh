@@ -7,6 +7,8 @@
 # with its peak memory per frame and channel. Usage: bench/analyze_speed.sh [path/to/calyx-cli]
 # (RUNS=n, default 7). Benchmarks are not tests: run it by hand.
 . "$(dirname "$0")/common.sh"
+machine
+echo "calyx-cli: $cli -> $(vector_path "$cli") path"
 (cd "$out" && "$cli" --quiet --out default.wav)
 file=$out/default.wav
 

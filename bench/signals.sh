@@ -5,6 +5,8 @@
 # 0.2 % of the sine's). Ratios are of the time per byte written.
 # Usage: bench/signals.sh [path/to/calyx-cli]
 . "$(dirname "$0")/common.sh"
+machine
+echo "calyx-cli: $cli -> $(vector_path "$cli") path"
 
 echo "CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) cores"
 flags=$(grep -m1 '^flags' /proc/cpuinfo)

@@ -3,6 +3,8 @@
 # and reports medians and ratios; then calyx-cli's peak memory over a spread
 # of requests. Usage: bench/speed.sh [path/to/calyx-cli]   (RUNS=n, default 7)
 . "$(dirname "$0")/common.sh"
+machine
+echo "calyx-cli: $cli -> $(vector_path "$cli") path"
 ff="ffmpeg -nostdin -loglevel error -y -f lavfi"
 
 bench() {  # name, then pairs of label and command

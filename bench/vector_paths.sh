@@ -5,33 +5,16 @@
 # -DCALYX_AVX512=OFF (the AVX2 versions). Every output is removed before each
 # run: dd into an existing file would pay ext4's flush of the truncated file.
 # Usage: bench/vector_paths.sh CLI [CLI...]   (RUNS=n, default 7)
-set -euo pipefail
-cd "$(dirname "$0")/.."
-runs=${RUNS:-7}
-out=$(mktemp -d -p "${TMPDIR:-/tmp}")
-trap 'rm -rf "$out"' EXIT
-[ $# -gt 0 ] || set -- build/native/src/cli/calyx-cli
-
-flags=$(grep -m1 '^flags' /proc/cpuinfo)
-has() { [[ " $flags " == *" $1 "* ]]; }
-# The version of the sample loops a binary runs here, as glibc's resolver picks it.
-path_of() {
-  local clones
-  clones=$(nm -C "$1" 2>/dev/null | grep -o 'clone \.avx[0-9a-z]*' | sort -u || true)
-  if has avx512f && [[ $clones == *avx512f* ]]; then echo AVX-512
-  elif has avx2 && [[ $clones == *avx2* ]]; then echo AVX2
-  else echo "SSE2 (plain)"; fi
-}
-echo "CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'),"\
-     "$(nproc) cores, AVX2 $(has avx2 && echo yes || echo no), AVX-512 $(has avx512f && echo yes || echo no)"
-echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+. "$(dirname "$0")/common.sh"
+[ $# -gt 0 ] || set -- "$cli"
+machine
 
 args=(-n "dd 92160140 B" --prepare "rm -f $out/d.wav"
       "dd if=/dev/zero of=$out/d.wav bs=1M iflag=count_bytes count=92160140 status=none")
 i=0
 for cli in "$@"; do
   i=$((i + 1))
-  p=$(path_of "$cli")
+  p=$(vector_path "$cli")
   echo "calyx-cli #$i: $cli -> $p path"
   args+=(-n "#$i $p default" --prepare "rm -f $out/c.wav" "$cli --quiet --out $out/c.wav"
          -n "#$i $p --phase exact" --prepare "rm -f $out/c.wav" "$cli --quiet --phase exact --out $out/c.wav")
@@ -42,7 +25,7 @@ import json, sys
 res = json.load(open(sys.argv[1]))["results"]
 dd = res[0]["median"]
 for r in res:
-    print(f"  {r['command']:28s} median {r['median'] * 1000:7.1f} ms  user {r['user'] * 1000:6.1f} ms  sys {r['system'] * 1000:6.1f} ms"
+    print(f"  {r['command']:28s} median {r['median'] * 1000:7.1f} ms  min {r['min'] * 1000:7.1f} ms  user {r['user'] * 1000:6.1f} ms  sys {r['system'] * 1000:6.1f} ms"
           f"  / dd = {r['median'] / dd:5.2f}")
 PY
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -4,7 +4,7 @@
 
 #include "base/vector_clones.h"
 #include "synth/tone.h"
-#include "synth/tone_saturate.h"
+#include "synth/tone_fraction.h"
 #include "synth/tone_math.h"
 #include "synth/tone_phase.h"
 
@@ -69,6 +69,18 @@ VECTOR_CLONES int64_t ScaleChunkAt(const double* sines, double gain, int32_t* v,
     return sum;
 }
 
+// n values copied; their sum. (Apart, so that it vectorises: measured 8
+// instructions a sample inlined into the kernel.)
+VECTOR_CLONES int64_t CopySum(const int32_t* __restrict from, int32_t* __restrict to, uint32_t n)
+{
+    int64_t sum = 0;
+    for (uint32_t k = 0; k < n; ++k) {
+        to[k] = from[k];
+        sum += from[k];
+    }
+    return sum;
+}
+
 // Sustain samples at..at + n - 1 copied from the kept period; their sum.
 int64_t CopyPeriod(const ToneGenerator::Plan& p, uint32_t at, int32_t* v, uint32_t n)
 {
@@ -76,11 +88,7 @@ int64_t CopyPeriod(const ToneGenerator::Plan& p, uint32_t at, int32_t* v, uint32
     uint32_t j = at % p.sustainPeriodLength;
     for (uint32_t i = 0; i < n;) {
         const uint32_t run = std::min(n - i, p.sustainPeriodLength - j);
-        const int32_t* from = p.sustainPeriod.get() + j;
-        for (uint32_t k = 0; k < run; ++k) {
-            v[i + k] = from[k];
-            sum += from[k];
-        }
+        sum += CopySum(p.sustainPeriod.get() + j, v + i, run);
         i += run;
         j = 0;
     }
@@ -158,14 +166,7 @@ void Kernel(ToneGenerator& g, int32_t* out, uint32_t count)
             chunkSum = G == Gain::Sustain ? SineChunkAt(phases, plan.amplitude, v, n)
                                           : SineChunk(phases, gains, v, n);
         if constexpr (Corrected) {
-            for (uint32_t i = 0; i < n; ++i) {
-                run.dcFraction += plan.dcPerSample;
-                if (std::floor(std::fabs(run.dcFraction)) >= 1.0) {
-                    double whole;
-                    run.dcFraction = std::modf(run.dcFraction, &whole);
-                    v[i] = ToneSaturate(int64_t(v[i]) + int64_t(whole));
-                }
-            }
+            ToneAddFraction(run.dcFraction, plan.dcPerSample, v, n);
         } else {
             sum += chunkSum;
         }

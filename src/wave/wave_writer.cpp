@@ -123,6 +123,8 @@ int WaveCreate(WaveWriter& w, int32_t bitWidth, const char* path, int32_t sample
     namespace fs = std::filesystem;
     w.path = path;
     w.dataBytes = 0;
+    w.fileBytes = 0;
+    w.heldBytes = 0;
     w.sizedBytes = 0;
     w.plannedBytes = plannedBytes;
     w.torn = false;
@@ -155,21 +157,25 @@ int WaveCreate(WaveWriter& w, int32_t bitWidth, const char* path, int32_t sample
     return 0;
 }
 
-int WaveWriteBlock(WaveWriter& w, const void* buffer, int32_t size, int32_t* written)
+namespace {
+
+// Why a write of size bytes from buffer is refused, or 0.
+int Refusal(const WaveWriter& w, const void* buffer, int32_t size, int32_t* written)
 {
     if (written) *written = 0;
     if (!buffer || size <= 0 || !written) return EINVAL;
     if (!w.isOpen) return EBADF;
-    const uint32_t bytes = uint32_t(size);
-    if (bytes > WAVE_MAX_DATA_BYTES - w.dataBytes) return EFBIG;
+    if (uint32_t(size) > WAVE_MAX_DATA_BYTES - w.fileBytes - w.heldBytes) return EFBIG;
     // After a failed write the data would have a gap or a torn frame: refuse.
-    if (w.torn) return EIO;
+    return w.torn ? EIO : 0;
+}
 
-    // A stream gets one write per block: a pipe passes a write of at most
-    // 4096 bytes whole, so its reader only ever sees whole blocks.
-    const uint32_t blockBytes = WaveBytesPerBlock(w.format.bitsPerSample);
-    const uint32_t step = w.stream ? blockBytes : bytes;
-    const auto* from = static_cast<const uint8_t*>(buffer);
+// Writes the bytes to the file; fileBytes counts those that got there. A
+// stream gets one write per block: a pipe passes a write of at most 4096
+// bytes whole, so its reader only ever sees whole blocks.
+int Put(WaveWriter& w, const uint8_t* from, uint32_t bytes)
+{
+    const uint32_t step = w.stream ? WaveBytesPerBlock(w.format.bitsPerSample) : bytes;
     uint32_t done = 0;
     int error = 0;
     while (done < bytes && error == 0) {
@@ -179,15 +185,27 @@ int WaveWriteBlock(WaveWriter& w, const void* buffer, int32_t size, int32_t* wri
         if (wrote != step) error = LastError();
         done += uint32_t(wrote);
     }
-    // A run of blocks keeps those that reached the file whole; a torn one is
-    // cut off at the finish.
-    const uint32_t kept = done / blockBytes * blockBytes;
-    w.dataBytes += kept;
-    *written = int32_t(kept);
-    // The sizes go into the header after the first write, so that a file
-    // killed early already shows its samples, then after a batch of bytes or
-    // an interval, not after every write (a run of blocks), which would add
-    // a seek and a header to each. The clock is read once a write.
+    w.fileBytes += done;
+    return error;
+}
+
+void CountWholeBlocks(WaveWriter& w)
+{
+    const uint32_t blockBytes = WaveBytesPerBlock(w.format.bitsPerSample);
+    w.dataBytes = w.fileBytes / blockBytes * blockBytes;
+}
+
+// After a write: dataBytes counts the whole blocks in the file (a torn one
+// is cut off at the finish), and the header's sizes are brought up to date
+// after the first write, so that a file killed early already shows its
+// samples, then after a batch of bytes or an interval, not after every
+// write (a run of blocks), which would add a seek and a header to each. The
+// clock is read once a write.
+int Written(WaveWriter& w, int error, int32_t* written)
+{
+    const uint32_t before = w.dataBytes;
+    CountWholeBlocks(w);
+    *written = int32_t(w.dataBytes - before);
     if (error == 0 && RUNNING_SIZES && !w.stream && w.dataBytes > w.sizedBytes) {
         const auto now = std::chrono::steady_clock::now();
         if (w.sizedBytes == 0 || w.dataBytes - w.sizedBytes >= WAVE_SIZES_BATCH ||
@@ -202,14 +220,57 @@ int WaveWriteBlock(WaveWriter& w, const void* buffer, int32_t size, int32_t* wri
     return error;
 }
 
+// The bytes held back, written on their own.
+int PutHeld(WaveWriter& w)
+{
+    const uint32_t held = w.heldBytes;
+    w.heldBytes = 0;
+    return held ? Put(w, w.held, held) : 0;
+}
+
+}  // namespace
+
+int WaveWriteBlock(WaveWriter& w, const void* buffer, int32_t size, int32_t* written)
+{
+    if (const int refused = Refusal(w, buffer, size, written)) return refused;
+    int error = PutHeld(w);
+    if (error == 0) error = Put(w, static_cast<const uint8_t*>(buffer), uint32_t(size));
+    return Written(w, error, written);
+}
+
+int WaveWriteRun(WaveWriter& w, uint8_t* buffer, int32_t size, int32_t* written)
+{
+    if (w.stream) return WaveWriteBlock(w, buffer, size, written);
+    if (const int refused = Refusal(w, buffer, size, written)) return refused;
+    uint8_t* from = buffer - w.heldBytes;
+    std::memcpy(from, w.held, w.heldBytes);
+    const uint32_t bytes = w.heldBytes + uint32_t(size);
+    const uint32_t end = (WAVE_HEADER_BYTES + w.fileBytes + bytes) % WAVE_PAGE_BYTES;
+    const uint32_t keep = end < bytes ? end : bytes;
+    w.heldBytes = 0;
+    const int error = Put(w, from, bytes - keep);
+    if (error == 0) {
+        std::memcpy(w.held, from + bytes - keep, keep);
+        w.heldBytes = keep;
+    }
+    return Written(w, error, written);
+}
+
 int WaveFinish(WaveWriter& w)
 {
     if (!w.isOpen) return 0;
     w.isOpen = 0;
     int result = 0;
     if (!w.stream) {
+        if (!w.torn) {
+            result = PutHeld(w);
+            CountWholeBlocks(w);
+            w.torn = result != 0;
+            if (w.error == 0) w.error = result;
+        }
         std::clearerr(w.file);  // a failed block write must not stop the sizes
-        result = WriteSizes(w);
+        const int sized = WriteSizes(w);
+        if (result == 0) result = sized;
     }
     errno = 0;
     const bool closed = w.io.stream ? std::fflush(w.file) == 0 : std::fclose(w.file) == 0;

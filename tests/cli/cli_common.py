@@ -36,7 +36,7 @@ TOO_SHORT = ("The tone is too short: it needs at least two whole cycles and more
              "block of 512 samples.")
 WRITE_FAILED = "Writing the file failed. It holds only the part written before the failure."
 THREAD_FAILED = "Sorry, can't do this. Something's wrong"
-RUN_BYTES = 64 * 4096  # a run of blocks of 32-bit frames (BlockRuns::RUN_BLOCKS)
+RUN_BYTES = 128 * 4096  # a run of blocks of 32-bit frames (BlockRuns::RUN_BLOCKS)
 SIZES_BATCH = 4 << 20  # the header's sizes are never further behind (WAVE_SIZES_BATCH)
 
 failures = []

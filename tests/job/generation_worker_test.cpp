@@ -207,7 +207,7 @@ TEST_F(JobGenerateTest, StopFinishesTheFileWithTheRunsUnderWay)
 {
     for (int32_t bits : {16, 24, 32}) {
         host = {};
-        const ToneRequest whole = Request(44100, 1000.0, 5, bits, "whole.wav");
+        const ToneRequest whole = Request(44100, 1000.0, 20, bits, "whole.wav");  // 1723 blocks
         ASSERT_EQ(JobGenerate(whole, stop, host).end, JobEnd::Done);
         const auto all = ReadFile(whole.path);
         for (const unsigned makers : {1u, 2u}) {
@@ -217,7 +217,7 @@ TEST_F(JobGenerateTest, StopFinishesTheFileWithTheRunsUnderWay)
             host.onPos = [&](uint32_t pos) {
                 if (host.positions.size() > 1 && pos == 3) quit.Request();
             };
-            const ToneRequest r = Request(44100, 1000.0, 5, bits);
+            const ToneRequest r = Request(44100, 1000.0, 20, bits);
             ASSERT_EQ(JobGenerate(r, quit, host, {}, makers).end, JobEnd::Stopped);
             EXPECT_EQ(host.ended, 0);
             EXPECT_TRUE(host.messages.empty());
@@ -272,7 +272,7 @@ TEST_F(JobGenerateTest, ShortWriteIsReportedAndLeavesWholeBlocks)
     const auto halfFirstRun = [calls = 0](const void* bytes, std::size_t size, std::FILE* file) mutable {
         return std::fwrite(bytes, 1, ++calls == 1 ? size / 2 - 100 : size, file);
     };
-    const ToneRequest r = Request(44100, 1000.0, 1, 32);
+    const ToneRequest r = Request(384000, 1000.0, 1, 32);  // 750 blocks: more than a run
     WaveIo io;
     io.write = halfFirstRun;
     ASSERT_EQ(JobGenerate(r, stop, host, io).end, JobEnd::WriteFailed);
@@ -280,7 +280,7 @@ TEST_F(JobGenerateTest, ShortWriteIsReportedAndLeavesWholeBlocks)
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text,
               "Writing the file failed. It holds only the part written before the failure.");
-    EXPECT_EQ(host.positions.back(), 88u);
+    EXPECT_EQ(host.positions.back(), 751u);
     ExpectFinished(ReadFile(r.path), 32, BlockRuns::RUN_BLOCKS / 2 - 1);
 }
 

@@ -16,7 +16,7 @@ import sys
 LOOPS = [
     "SineChunk", "SineChunkAt", "ScaleChunk", "ScaleChunkAt", "RampGains", "SegmentPhases",
     "Sines", "Samples", "BlockLevels", "Dot", "AnalyzeBlockSums", "AnalyzeResidualBlock",
-    "AnalyzeDot2", "PackBlock",
+    "AnalyzeDot2", "PackBlock", "CopySum",
 ]
 SKIP = 77
 

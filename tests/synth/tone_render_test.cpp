@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -6,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "synth/tone.h"
+#include "synth/tone_fraction.h"
 
 namespace {
 
@@ -228,4 +231,41 @@ TEST(ToneSeek, EveryBlockAsMadeInTurn)
     TonePlan(fractional, 0, 32, 8000, 112.9, 1);
     ASSERT_TRUE(fractional.plan.fractionalDc);
     EXPECT_FALSE(ToneSeek(fractional, BLOCK_FRAMES)) << "a fraction is summed sample by sample";
+}
+
+// The fractional correction, taken in strides where the rounding repeats,
+// ends where one addition at a time ends, in every bit and every sample:
+// steps of either sign, too small to move the sum, a unit or more a sample,
+// one reaching 1 exactly, one half-way between two doubles of a binade
+// (from an odd one, which rounds to even once differently); starts of
+// either sign; uneven chunks.
+TEST(ToneAddFraction, IsTheOneByOneSum)
+{
+    std::vector<std::pair<double, double>> cases{{0x1p-10, 0.0}, {0x1.8p-60, 0x1.01p-8 + 0x1p-60}};
+    for (const double step : {1.0 / 3 * 1e-3, -1e-5 / 7, 2.5e-7, -0x1.8p-30, 1e-17, 0.75, -1.25})
+        for (const double start : {0.0, 0.3, -0.9999})
+            cases.emplace_back(step, start);
+    for (const auto& [step, start] : cases) {
+        SCOPED_TRACE(testing::Message() << step << " from " << start);
+        Samples serial(100000), strided;
+        for (size_t i = 0; i < serial.size(); ++i)
+            serial[i] = int32_t(i * 7919 % 2001) - 1000 + (i % 5000 == 0 ? INT32_MAX - 500 : 0);
+        strided = serial;
+        double f = start;
+        for (int32_t& v : serial) {
+            f += step;
+            if (std::floor(std::fabs(f)) >= 1.0) {
+                double whole;
+                f = std::modf(f, &whole);
+                v = int32_t(std::clamp<int64_t>(int64_t(v) + int64_t(whole), INT32_MIN, INT32_MAX));
+            }
+        }
+        double g = start;
+        for (uint32_t at = 0, n = 0; at < strided.size(); at += n) {
+            n = std::min<uint32_t>(at % 3 ? 512 : 333, uint32_t(strided.size()) - at);
+            ToneAddFraction(g, step, strided.data() + at, n);
+        }
+        EXPECT_EQ(std::memcmp(&f, &g, sizeof f), 0) << f << " " << g;
+        EXPECT_EQ(serial, strided);
+    }
 }
