@@ -249,7 +249,7 @@ TEST(ToneAddFraction, IsTheOneByOneSum)
         SCOPED_TRACE(testing::Message() << step << " from " << start);
         Samples serial(100000), strided;
         for (size_t i = 0; i < serial.size(); ++i)
-            serial[i] = int32_t(i * 7919 % 2001) - 1000 + (i % 5000 == 0 ? INT32_MAX - 500 : 0);
+            serial[i] = int32_t(i * 7919 % 2001) - 1000 + (i % 5000 == 0 ? INT32_MAX - 1000 : 0);
         strided = serial;
         double f = start;
         for (int32_t& v : serial) {
