@@ -24,10 +24,9 @@ constexpr double HALF_TURN = ANALYZE_TWO_PI / 2;
 constexpr double POINTS_PER_OCTAVE = 24.0;
 constexpr double HARMONIC_POINTS_PER_OCTAVE = 6.0;
 constexpr int HARMONIC_LAST = 5;
-constexpr double TAIL_SECONDS = 0.5;         // of the linear response after its peak
-constexpr double OTHER_LEAD_SECONDS = 0.05;  // before it, when no harmonic comes first
-constexpr int SINC_HALF = 32;                // taps each side of a windowed-sinc interpolation
-constexpr double CLOCK_MIN_PPM = 1.0;        // below it (a path's own delay can read as much) no resampling
+constexpr double TAIL_SECONDS = 0.5;   // of the linear response after its peak
+constexpr int SINC_HALF = 32;          // taps each side of a windowed-sinc interpolation
+constexpr double CLOCK_MIN_PPM = 1.0;  // below it (a path's own delay can read as much) no resampling
 // Phases of the stretch's table: between two, the taps are interpolated
 // linearly (errs by less than 1e-5 of a tap up to 0.45 of the rate).
 constexpr int STRETCH_PHASES = 512;
@@ -240,31 +239,28 @@ AnalyzeResponse AnalyzeResponseAgainst(const AnalyzeResponseStimulus& st,
     fft.Inverse(h.data(), ir.data(), n);
     double latency = PeakPosition(ir);
 
-    double offset = 0.0;
-    if (shape.found) {
-        offset = AnalyzeClockOffset(fft, h, n, rate, shape, st.low, st.high, latency);
-        if (std::fabs(offset) * 1e6 >= CLOCK_MIN_PPM) {
-            // Against the stimulus as this clock took it; the recording's
-            // transform again rather than kept for the rare case.
-            std::vector<Complex> y(h.size());
-            std::fill(ir.begin(), ir.end(), 0.0);
-            std::copy(recording.begin(), recording.begin() + std::ptrdiff_t(std::min(recording.size(), n)),
-                      ir.begin());
-            fft.Forward(ir.data(), y.data(), n);
-            Stretch(*st.samples, offset, ir);
-            fft.Forward(ir.data(), h.data(), n);
-            AnalyzeResponseDivide(y, h, n, rate, st.low, st.high);
-            fft.Inverse(y.data(), ir.data(), n);
-            latency = PeakPosition(ir);
-        }
+    double offset = AnalyzeClockOffset(fft, h, n, rate, shape, st.low, st.high, latency);
+    if (std::fabs(offset) * 1e6 >= CLOCK_MIN_PPM) {
+        // Against the stimulus as this clock took it; the recording's
+        // transform again rather than kept for the rare case.
+        std::vector<Complex> y(h.size());
+        std::fill(ir.begin(), ir.end(), 0.0);
+        std::copy(recording.begin(), recording.begin() + std::ptrdiff_t(std::min(recording.size(), n)),
+                  ir.begin());
+        fft.Forward(ir.data(), y.data(), n);
+        Stretch(*st.samples, offset, ir);
+        fft.Forward(ir.data(), h.data(), n);
+        AnalyzeResponseDivide(y, h, n, rate, st.low, st.high);
+        fft.Inverse(y.data(), ir.data(), n);
+        latency = PeakPosition(ir);
     }
-    r.kind = shape.found ? "sweep" : "other";
+    r.kind = "sweep";
     r.clockOffsetPpm = offset * 1e6;
     r.latencySamples = latency;
 
     // The sweep's L in recorded samples sets where the harmonics lie.
     const double lSamples = shape.lSeconds * rate * (1.0 + offset);
-    const double lead = shape.found ? 0.5 * lSamples * LN2 : OTHER_LEAD_SECONDS * rate;
+    const double lead = 0.5 * lSamples * LN2;
     const double tail = std::min(TAIL_SECONDS * rate, double(n) / 4);
     std::vector<double> part;
     const int64_t linFirst = Window(ir, latency, lead, tail, part);
@@ -281,7 +277,7 @@ AnalyzeResponse AnalyzeResponseAgainst(const AnalyzeResponseStimulus& st,
         double origin;
     };
     std::vector<Part> harmonicParts;
-    for (int k = 2; shape.found && k <= HARMONIC_LAST; ++k) {
+    for (int k = 2; k <= HARMONIC_LAST; ++k) {
         Part p;
         p.origin = latency - lSamples * ToneLog(double(k));
         const double before = 0.5 * lSamples * ToneLog((k + 1.0) / k);
@@ -315,7 +311,7 @@ AnalyzeResponse AnalyzeResponseAgainst(const AnalyzeResponseStimulus& st,
         if (phase <= -180.0) phase += 360.0;
         r.points.push_back({f, Db(std::abs(v)), phase});
     }
-    for (int k = 2; shape.found && k <= HARMONIC_LAST; ++k) {
+    for (int k = 2; k <= HARMONIC_LAST; ++k) {
         AnalyzeHarmonicCurve curve;
         curve.order = k;
         for (int i = 0;; ++i) {

@@ -83,10 +83,8 @@ AnalyzeResponseStimulus AnalyzeResponseStimulusPrepare(const std::vector<double>
         st.tones = AnalyzeMultitoneRecognise(samples);
         return st;
     }
-    const double nyquist = rate / 2.0;
-    st.low = st.shape.found ? st.shape.f1 : (options.bandFull ? 0.0 : options.bandLowHz);
-    st.high =
-        st.shape.found ? st.shape.f2 : (options.bandFull ? nyquist : std::min(options.bandHighHz, nyquist));
+    st.low = st.shape.f1;
+    st.high = st.shape.f2;
     if (!(st.high > st.low) || st.high <= 0.0) {
         st.reason = "the band holds no frequency below half the rate";
         return st;
