@@ -271,26 +271,26 @@ AnalyzeResponse AnalyzeResponseAgainst(const AnalyzeResponseStimulus& st,
         const double t = double(linFirst + int64_t(i)) - latency;
         part[i] += WindowWeight(t, lead, tail) * loss.At(t);
     }
-    struct Part {
+    struct Cut {
         std::vector<double> samples;
         int64_t first;
         double origin;
     };
-    std::vector<Part> harmonicParts;
+    std::vector<Cut> harmonicCuts;
     for (int k = 2; k <= HARMONIC_LAST; ++k) {
-        Part p;
+        Cut p;
         p.origin = latency - lSamples * ToneLog(double(k));
         const double before = 0.5 * lSamples * ToneLog((k + 1.0) / k);
         const double after = 0.5 * lSamples * ToneLog(k / (k - 1.0));
         p.first = Window(ir, p.origin, before, after, p.samples);
-        harmonicParts.push_back(std::move(p));
+        harmonicCuts.push_back(std::move(p));
     }
-    // The response is cut: its room serves the parts' transforms (fresh
+    // The response is cut: its room serves the cuts' transforms (fresh
     // memory costs a page fault every 4 kB, a tenth of the time here).
     std::vector<double>& scratch = ir;
     const AnalyzeResponseSpectrum linear(fft, part, linFirst, latency, LINEAR_OVERSAMPLE, scratch);
     std::vector<AnalyzeResponseSpectrum> harmonic;
-    for (const Part& p : harmonicParts)
+    for (const Cut& p : harmonicCuts)
         harmonic.emplace_back(fft, p.samples, p.first, p.origin, HARMONIC_OVERSAMPLE, scratch);
     ir = {};
     h = {};

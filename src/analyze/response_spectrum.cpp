@@ -1,4 +1,4 @@
-// The part is placed with its origin at the transform's time 0 so that its
+// The stretch is placed with its origin at the transform's time 0 so that its
 // spectrum turns slowly from bin to bin: with at least 8 bins per turn of
 // its far ends (and the window's taper there), cubic interpolation errs by less
 // than 1e-4 of the value (0.001 dB) where direct sums took most of the time.
@@ -13,21 +13,21 @@
 
 using Complex = std::complex<double>;
 
-AnalyzeResponseSpectrum::AnalyzeResponseSpectrum(AnalyzeRealFft& fft, const std::vector<double>& part,
+AnalyzeResponseSpectrum::AnalyzeResponseSpectrum(AnalyzeRealFft& fft, const std::vector<double>& stretch,
                                                  int64_t first, double origin, size_t oversample,
                                                  std::vector<double>& scratch)
 {
-    // Time 0 at the origin, where a response's main part lies.
+    // Time 0 at the origin, where a response's main stretch lies.
     const auto centre = int64_t(std::llround(origin));
-    const int64_t reach = std::max(centre - first, first + int64_t(part.size()) - centre) + 1;
+    const int64_t reach = std::max(centre - first, first + int64_t(stretch.size()) - centre) + 1;
     m = 8;
     while (m < oversample * size_t(std::max<int64_t>(reach, 1)))
         m *= 2;
     std::vector<double>& placed = scratch;
     placed.assign(m, 0.0);
-    for (size_t i = 0; i < part.size(); ++i) {
+    for (size_t i = 0; i < stretch.size(); ++i) {
         const int64_t t = first + int64_t(i) - centre;
-        placed[size_t(t < 0 ? t + int64_t(m) : t)] = part[i];
+        placed[size_t(t < 0 ? t + int64_t(m) : t)] = stretch[i];
     }
     bins.resize(m / 2 + 1);
     fft.Forward(placed.data(), bins.data(), m);

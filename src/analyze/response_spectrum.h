@@ -11,10 +11,10 @@
 // its bins, rather than a sum over the stretch for every frequency.
 class AnalyzeResponseSpectrum {
 public:
-    // part[i] is the response at sample first + i; phases are measured from
-    // time origin. The padding is oversample times the part's reach from it;
-    // scratch holds it, reused from one part to the next.
-    AnalyzeResponseSpectrum(AnalyzeRealFft& fft, const std::vector<double>& part, int64_t first,
+    // stretch[i] is the response at sample first + i; phases are measured from
+    // time origin. The padding is oversample times the stretch's reach from it;
+    // scratch holds it, reused from one stretch to the next.
+    AnalyzeResponseSpectrum(AnalyzeRealFft& fft, const std::vector<double>& stretch, int64_t first,
                             double origin, size_t oversample, std::vector<double>& scratch);
     // At f cycles per sample (0 <= f <= 1/2).
     std::complex<double> At(double f) const;
