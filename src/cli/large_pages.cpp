@@ -28,9 +28,13 @@ void Advise(uintptr_t from, uintptr_t to)
     if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
+// The makers' runs of a file being made (1 MiB on two cores) are one such
+// block too.
+constexpr std::size_t LARGE_FROM = std::size_t(1) << 20;
+
 void* Take(std::size_t size)
 {
-    if (size >= LARGE_PAGE) {
+    if (size >= LARGE_FROM) {
         const std::size_t rounded = (size + LARGE_PAGE - 1) / LARGE_PAGE * LARGE_PAGE;
         if (void* p = std::aligned_alloc(LARGE_PAGE, rounded)) {
             const auto at = reinterpret_cast<uintptr_t>(p);

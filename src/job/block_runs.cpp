@@ -10,13 +10,15 @@
 
 BlockRuns::BlockRuns(unsigned makers) : count(std::max(1u, makers))
 {
+    constexpr size_t STRIDE = WAVE_PAGE_BYTES + size_t(RUN_BLOCKS) * MAX_BLOCK_BYTES;
     this->makers.reset(new (std::nothrow) Maker[count]);
-    if (!this->makers) return;
+    memory.reset(new (std::nothrow) uint8_t[count * STRIDE]);
+    if (!this->makers || !memory) return;
     for (unsigned i = 0; i < count; ++i) {
         Maker& m = this->makers[i];
-        m.bytes.reset(new (std::nothrow) uint8_t[WAVE_PAGE_BYTES + RUN_BLOCKS * MAX_BLOCK_BYTES]);
+        m.bytes = memory.get() + i * STRIDE;
         m.tone.reset(new (std::nothrow) ToneBlocks);
-        if (!m.bytes || !m.tone) return;
+        if (!m.tone) return;
     }
     ready = true;
 }
@@ -118,7 +120,7 @@ bool BlockRuns::Write(ToneBlocks& tone, uint32_t blocks, WaveWriter& writer,
 
     const auto work = [&](Maker& m, bool caller) {
         if (sideBySide && !caller) *m.tone = tone;  // the caller's copy is made above
-        uint8_t* bytes = m.bytes.get() + WAVE_PAGE_BYTES;
+        uint8_t* bytes = m.bytes + WAVE_PAGE_BYTES;
         for (uint32_t r = 0;;) {
             // The calling thread passes on what is written before it takes
             // a run, so a stop it passes on ends the taking.

@@ -41,9 +41,12 @@ public:
 
 private:
     struct Maker {
-        std::unique_ptr<uint8_t[]> bytes;  // one run, after WAVE_PAGE_BYTES for WaveWriteRun
+        uint8_t* bytes = nullptr;          // one run, after WAVE_PAGE_BYTES for WaveWriteRun
         std::unique_ptr<ToneBlocks> tone;  // its own copy, for a tone it may seek
     };
+    // The makers' runs in one block: where the allocator can put it on
+    // large pages (calyx-cli on Linux), one page fault rather than 258.
+    std::unique_ptr<uint8_t[]> memory;
     std::unique_ptr<Maker[]> makers;
     unsigned count;
     bool ready = false;
