@@ -24,4 +24,7 @@ machine() {
   echo "CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) cores," \
        "AVX2 $(cpu_has avx2 && echo yes || echo no), AVX-512 $(cpu_has avx512f && echo yes || echo no);" \
        "load average $(cut -d' ' -f1-3 /proc/loadavg)"
+  # calyx-cli analyze asks for 2 MiB pages; the kernel's policy decides.
+  local thp=/sys/kernel/mm/transparent_hugepage/enabled
+  echo "transparent huge pages: $([ -r $thp ] && grep -o '\[[a-z]*\]' $thp || echo unknown)"
 }
