@@ -95,6 +95,7 @@ void AnalyzeChannels(const WaveReader& file, const WaveInfo& info, std::vector<A
         // The tone's fit and checks are not for a sweep or a multitone.
         if (!w.notOneTone.empty()) {
             w.out->noToneReason = w.notOneTone;
+            w.out->notOneTone = true;
             w.go = false;
             return;
         }

@@ -38,6 +38,7 @@ struct AnalyzeChannelResult {
 
     bool toneFound = false;
     std::string noToneReason;
+    bool notOneTone = false;   // named a sweep or a multitone: neither fitted nor measured for IMD
     bool fitConverged = true;  // false: the fit stopped at its bound of rounds
     AnalyzeSine sine;
     double frequencyHz = 0.0;
@@ -114,5 +115,5 @@ struct AnalyzeFileResult {
 // Analyses one file: channels in parallel on up to `threads` threads, then
 // the figures in a band (figures.h) as `options` ask. Once stop (if given)
 // is requested, the reading ends and the channels not yet measured say so.
-AnalyzeFileResult AnalyzeFile(const std::string& path, unsigned threads, const AnalyzeMeasureOptions& options = {},
-                              const Stop* stop = nullptr);
+AnalyzeFileResult AnalyzeFile(const std::string& path, unsigned threads,
+                              const AnalyzeMeasureOptions& options = {}, const Stop* stop = nullptr);

@@ -129,10 +129,12 @@ void ChannelFigures(const AnalyzeFileResult& file, size_t channel, const Analyze
         }
     }
     // Only where a second tone can be: no residual to look at, or one with
-    // a strong component left.
-    bool second = !noise || options.imd != AnalyzeImdMode::Auto;
+    // a strong component left; never in a sweep or a multitone (the search
+    // took a quarter of a sweep's analysis).
+    bool second = options.imd != AnalyzeImdMode::Auto || !noise;
     for (double p : spectrum.power)
         second = second || p >= SECOND_TONE_MIN_SHARE * Power(c);
+    if (options.imd == AnalyzeImdMode::Auto && c.notOneTone) second = false;
     if (second)
         out.hasImd = AnalyzeMeasureImd(file.opened, uint32_t(channel), file.info, c, options.imd, out.imd);
 }
