@@ -18,17 +18,6 @@ using Complex = std::complex<double>;
 
 namespace {
 
-// The rows a butterfly reads and writes are apart, which the compiler cannot
-// see: without this it checks their overlap at run time and, with as many
-// rows as a radix-4 butterfly has, gives up vectorising.
-#if defined(__clang__)
-#define INDEPENDENT_ROWS _Pragma("clang loop vectorize(assume_safety)")
-#elif defined(__GNUC__)
-#define INDEPENDENT_ROWS _Pragma("GCC ivdep")
-#else
-#define INDEPENDENT_ROWS
-#endif
-
 // Columns per block: 16 doubles make each butterfly loop two AVX-512
 // vectors, and a block of 1024 rows (four buffers of 128 KB) stays in L2.
 constexpr size_t BLOCK = 16;
@@ -70,7 +59,7 @@ VECTOR_CLONES_512 void Radix4(const double* __restrict xr, const double* __restr
         double *y0r = yr + p * sw, *y0i = yi + p * sw;
         double *y1r = y0r + m * sw, *y1i = y0i + m * sw, *y2r = y1r + m * sw, *y2i = y1i + m * sw;
         double *y3r = y2r + m * sw, *y3i = y2i + m * sw;
-        INDEPENDENT_ROWS
+        VECTOR_INDEPENDENT
         for (size_t e = 0; e < sw; ++e) {
             const double tbr = br[e] * w1r - bi[e] * w1i, tbi = br[e] * w1i + bi[e] * w1r;
             const double tcr = cr[e] * w2r - ci[e] * w2i, tci = cr[e] * w2i + ci[e] * w2r;
@@ -100,7 +89,7 @@ VECTOR_CLONES_512 void Radix2(const double* __restrict xr, const double* __restr
         const double w1r = wr[p * step], w1i = wi[p * step];
         const double *ar = xr + 2 * p * sw, *ai = xi + 2 * p * sw, *br = ar + sw, *bi = ai + sw;
         double *y0r = yr + p * sw, *y0i = yi + p * sw, *y1r = y0r + m * sw, *y1i = y0i + m * sw;
-        INDEPENDENT_ROWS
+        VECTOR_INDEPENDENT
         for (size_t e = 0; e < sw; ++e) {
             const double tbr = br[e] * w1r - bi[e] * w1i, tbi = br[e] * w1i + bi[e] * w1r;
             y0r[e] = ar[e] + tbr;
@@ -110,6 +99,80 @@ VECTOR_CLONES_512 void Radix2(const double* __restrict xr, const double* __restr
         }
     }
 }
+
+// Input rows j of a group turned by w^(p j step), into (tr, ti): the odd
+// radices' first step, kept apart so that their butterflies stay short.
+#define TURNED(j)                                                                         \
+    [[maybe_unused]] const double w##j##r = wr[j * p * step], w##j##i = wi[j * p * step]; \
+    const double *x##j##r = xr + (r * p + j) * sw, *x##j##i = xi + (r * p + j) * sw;      \
+    double *y##j##r = yr + (p + j * m) * sw, *y##j##i = yi + (p + j * m) * sw
+
+// A radix-3 stage: the same rows as Radix4's with three for four; c and s
+// are the cosine and sine of a third of a turn.
+VECTOR_CLONES_512 void Radix3(const double* __restrict xr, const double* __restrict xi, double* __restrict yr,
+                              double* __restrict yi, size_t m, size_t sw, const double* wr, const double* wi,
+                              size_t step, double c, double s)
+{
+    constexpr size_t r = 3;
+    for (size_t p = 0; p < m; ++p) {
+        TURNED(0);
+        TURNED(1);
+        TURNED(2);
+        VECTOR_INDEPENDENT
+        for (size_t e = 0; e < sw; ++e) {
+            const double ar = x1r[e] * w1r - x1i[e] * w1i, ai = x1r[e] * w1i + x1i[e] * w1r;
+            const double br = x2r[e] * w2r - x2i[e] * w2i, bi = x2r[e] * w2i + x2i[e] * w2r;
+            const double tr = ar + br, ti = ai + bi, dr = s * (ar - br), di = s * (ai - bi);
+            const double hr = x0r[e] + c * tr, hi = x0i[e] + c * ti;
+            y0r[e] = x0r[e] + tr;
+            y0i[e] = x0i[e] + ti;
+            y1r[e] = hr + di;  // h -+ i s (a - b)
+            y1i[e] = hi - dr;
+            y2r[e] = hr - di;
+            y2i[e] = hi + dr;
+        }
+    }
+}
+
+// A radix-5 stage; c1, s1 and c2, s2 the cosines and sines of one and two
+// fifths of a turn.
+VECTOR_CLONES_512 void Radix5(const double* __restrict xr, const double* __restrict xi, double* __restrict yr,
+                              double* __restrict yi, size_t m, size_t sw, const double* wr, const double* wi,
+                              size_t step, double c1, double s1, double c2, double s2)
+{
+    constexpr size_t r = 5;
+    for (size_t p = 0; p < m; ++p) {
+        TURNED(0);
+        TURNED(1);
+        TURNED(2);
+        TURNED(3);
+        TURNED(4);
+        VECTOR_INDEPENDENT
+        for (size_t e = 0; e < sw; ++e) {
+            const double ar = x1r[e] * w1r - x1i[e] * w1i, ai = x1r[e] * w1i + x1i[e] * w1r;
+            const double br = x2r[e] * w2r - x2i[e] * w2i, bi = x2r[e] * w2i + x2i[e] * w2r;
+            const double cr = x3r[e] * w3r - x3i[e] * w3i, ci = x3r[e] * w3i + x3i[e] * w3r;
+            const double dr = x4r[e] * w4r - x4i[e] * w4i, di = x4r[e] * w4i + x4i[e] * w4r;
+            const double t1r = ar + dr, t1i = ai + di, t2r = br + cr, t2i = bi + ci;
+            const double t3r = ar - dr, t3i = ai - di, t4r = br - cr, t4i = bi - ci;
+            const double h1r = x0r[e] + c1 * t1r + c2 * t2r, h1i = x0i[e] + c1 * t1i + c2 * t2i;
+            const double h2r = x0r[e] + c2 * t1r + c1 * t2r, h2i = x0i[e] + c2 * t1i + c1 * t2i;
+            const double g1r = s1 * t3r + s2 * t4r, g1i = s1 * t3i + s2 * t4i;
+            const double g2r = s2 * t3r - s1 * t4r, g2i = s2 * t3i - s1 * t4i;
+            y0r[e] = x0r[e] + t1r + t2r;
+            y0i[e] = x0i[e] + t1i + t2i;
+            y1r[e] = h1r + g1i;  // h -+ i g
+            y1i[e] = h1i - g1r;
+            y4r[e] = h1r - g1i;
+            y4i[e] = h1i + g1r;
+            y2r[e] = h2r + g2i;
+            y2i[e] = h2i - g2r;
+            y3r[e] = h2r - g2i;
+            y3i[e] = h2i + g2r;
+        }
+    }
+}
+#undef TURNED
 
 // y += x w, the terms of an odd radix.
 VECTOR_CLONES_512 void AddTurned(double* __restrict yr, double* __restrict yi, const double* __restrict xr,
@@ -121,7 +184,7 @@ VECTOR_CLONES_512 void AddTurned(double* __restrict yr, double* __restrict yi, c
     }
 }
 
-// A stage of an odd radix r (3 or 5 here, once per transform): output row
+// A stage of any other odd radix r (none of the response's lengths has one): output row
 // p + k m the sum over j of input row r p + j turned by w^(p j step) and by
 // the r-th root of unity w^(j k length / r), both in one table entry.
 void RadixOdd(const double* xr, const double* xi, double* yr, double* yi, size_t r, size_t m, size_t sw,
@@ -157,6 +220,12 @@ bool Transform(const AnalyzeFftPlan::Columns& c, size_t width, double* ar, doubl
             Radix4(xr, xi, yr, yi, m, sw, c.re.data(), c.im.data(), s);
         else if (r == 2)
             Radix2(xr, xi, yr, yi, m, sw, c.re.data(), c.im.data(), s);
+        else if (r == 3)
+            Radix3(xr, xi, yr, yi, m, sw, c.re.data(), c.im.data(), s, c.re[c.length / 3],
+                   -c.im[c.length / 3]);
+        else if (r == 5)
+            Radix5(xr, xi, yr, yi, m, sw, c.re.data(), c.im.data(), s, c.re[c.length / 5],
+                   -c.im[c.length / 5], c.re[2 * c.length / 5], -c.im[2 * c.length / 5]);
         else
             RadixOdd(xr, xi, yr, yi, r, m, sw, c, s);
         inB = !inB;
@@ -173,12 +242,14 @@ VECTOR_CLONES_512 void Split(const double* __restrict x, double* __restrict re, 
     }
 }
 
+// Interleaved again, the real parts times re, the imaginary ones times im
+// (1 and 1, or a scale and its negative to conjugate): exact for 1 and -1.
 VECTOR_CLONES_512 void Join(const double* __restrict re, const double* __restrict im, double* __restrict y,
-                            size_t count)
+                            size_t count, double reScale, double imScale)
 {
     for (size_t i = 0; i < count; ++i) {
-        y[2 * i] = re[i];
-        y[2 * i + 1] = im[i];
+        y[2 * i] = re[i] * reScale;
+        y[2 * i + 1] = im[i] * imScale;
     }
 }
 
@@ -261,8 +332,10 @@ AnalyzeFftPlan::AnalyzeFftPlan(size_t n) : n(n), rows(n), columns(1)
     first = MakeColumns(rows);
 }
 
-void AnalyzeFftPlan::Forward(const Complex* in, Complex* out, std::vector<double>& scratch) const
+void AnalyzeFftPlan::Forward(const Complex* in, Complex* out, std::vector<double>& scratch, double scale,
+                             bool conjugate) const
 {
+    const double reScale = scale, imScale = conjugate ? -scale : scale;
     const auto* x = reinterpret_cast<const double*>(in);
     auto* y = reinterpret_cast<double*>(out);
     if (columns == 1) {
@@ -270,7 +343,7 @@ void AnalyzeFftPlan::Forward(const Complex* in, Complex* out, std::vector<double
         double *ar = scratch.data(), *ai = ar + n, *br = ai + n, *bi = br + n;
         Split(x, ar, ai, n);
         const bool inB = Transform(first, 1, ar, ai, br, bi);
-        Join(inB ? br : ar, inB ? bi : ai, y, n);
+        Join(inB ? br : ar, inB ? bi : ai, y, n, reScale, imScale);
         return;
     }
     const size_t span = std::max(rows, columns) * BLOCK;
@@ -302,6 +375,6 @@ void AnalyzeFftPlan::Forward(const Complex* in, Complex* out, std::vector<double
         const bool inB = Transform(second, BLOCK, pr, pi, br, bi);
         const double *rr = inB ? br : pr, *ri = inB ? bi : pi;
         for (size_t k = 0; k < columns; ++k)
-            Join(rr + k * BLOCK, ri + k * BLOCK, y + 2 * (k0 + rows * k), BLOCK);
+            Join(rr + k * BLOCK, ri + k * BLOCK, y + 2 * (k0 + rows * k), BLOCK, reScale, imScale);
     }
 }

@@ -15,6 +15,11 @@ public:
     {
         return coarse[e >> shift] * fine[e & ((size_t(1) << shift) - 1)];
     }
+    // For loops over runs of e sharing one coarse entry: the run's length,
+    // a run's coarse entry and the fine table.
+    size_t Run() const { return size_t(1) << shift; }
+    std::complex<double> Coarse(size_t run) const { return coarse[run]; }
+    const std::complex<double>* Fine() const { return fine.data(); }
 
 private:
     size_t shift = 0;
@@ -36,8 +41,9 @@ public:
     explicit AnalyzeFftPlan(size_t n);
     size_t Size() const { return n; }
     // in and out may be the same array. scratch grows to what n needs once.
-    void Forward(const std::complex<double>* in, std::complex<double>* out,
-                 std::vector<double>& scratch) const;
+    // The outputs may be scaled, and conjugated: an inverse transform's end.
+    void Forward(const std::complex<double>* in, std::complex<double>* out, std::vector<double>& scratch,
+                 double scale = 1.0, bool conjugate = false) const;
 
     // The radix stages of a transform of length across `width` columns, each
     // stored as rows of width doubles (real and imaginary parts apart).

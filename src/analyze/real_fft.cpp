@@ -1,10 +1,77 @@
 // A real sequence of n is transformed as a complex one of n/2 (even
 // samples real, odd ones imaginary) and the halves separated after; every
 // twiddle is the project's sine and cosine, the same bits on every build.
+// The separating loops are written on doubles, not std::complex, so that
+// they vectorise (a complex product may call the library for infinities).
 
 #include "analyze/real_fft.h"
 
+#include <algorithm>
+
+#include "base/vector_clones.h"
+
 using Complex = std::complex<double>;
+
+namespace {
+
+// Bins k in [from, to) and half - k, whose twiddles are (cr, ci) times
+// fine[k - base]: z's halves separated (Forward), or joined into y
+// conjugated (Inverse, z being the bins then).
+VECTOR_CLONES_512 void Separate(double* z, size_t half, size_t from, size_t to, double cr, double ci,
+                                const double* __restrict fine, size_t base)
+{
+    VECTOR_INDEPENDENT
+    for (size_t k = from; k < to; ++k) {
+        const size_t j = half - k;
+        const double fr = fine[2 * (k - base)], fi = fine[2 * (k - base) + 1];
+        const double wr = cr * fr - ci * fi, wi = cr * fi + ci * fr;  // e^(-2 pi i k / n); -i times it:
+        const double tr = wi, ti = -wr;
+        const double ar = z[2 * k], ai = z[2 * k + 1], br = z[2 * j], bi = -z[2 * j + 1];
+        const double sr = ar + br, si = ai + bi, dr = ar - br, di = ai - bi;
+        const double ur = dr * tr - di * ti, ui = dr * ti + di * tr;
+        z[2 * k] = (sr + ur) * 0.5;
+        z[2 * k + 1] = (si + ui) * 0.5;
+        z[2 * j] = (sr - ur) * 0.5;
+        z[2 * j + 1] = -(si - ui) * 0.5;
+    }
+}
+
+VECTOR_CLONES_512 void Join(const double* __restrict z, double* __restrict y, size_t half, size_t from,
+                            size_t to, double cr, double ci, const double* __restrict fine, size_t base)
+{
+    VECTOR_INDEPENDENT
+    for (size_t k = from; k < to; ++k) {
+        const size_t j = half - k;
+        const double fr = fine[2 * (k - base)], fi = fine[2 * (k - base) + 1];
+        const double wr = cr * fr - ci * fi, wi = cr * fi + ci * fr;  // the conjugate of -i times it:
+        const double tr = wi, ti = wr;
+        const double ar = z[2 * k], ai = z[2 * k + 1], br = z[2 * j], bi = -z[2 * j + 1];
+        const double er = ar + br, ei = ai + bi, dr = ar - br, di = ai - bi;
+        const double odr = dr * tr - di * ti, odi = dr * ti + di * tr;
+        y[2 * k] = er + odr;
+        y[2 * k + 1] = -(ei + odi);
+        y[2 * j] = er - odr;
+        y[2 * j + 1] = ei - odi;
+    }
+}
+
+// Calls f(from, to, coarse twiddle, fine table, base) for k = 1 ... quarter,
+// a run of one coarse twiddle at a time, and the middle bin k = quarter (its
+// own partner) apart, so that no two writes of a loop meet.
+template <typename F>
+void ForRuns(const AnalyzeTwiddles& split, size_t quarter, F f)
+{
+    const auto* fine = reinterpret_cast<const double*>(split.Fine());
+    const size_t run = split.Run();
+    for (size_t base = 0; base <= quarter; base += run) {
+        const Complex c = split.Coarse(base / run);
+        const size_t to = std::min(base + run, quarter);
+        if (to > std::max<size_t>(base, 1)) f(std::max<size_t>(base, 1), to, c.real(), c.imag(), fine, base);
+        if (quarter >= base && quarter < base + run) f(quarter, quarter + 1, c.real(), c.imag(), fine, base);
+    }
+}
+
+}  // namespace
 
 const AnalyzeRealFft::Plan& AnalyzeRealFft::PlanFor(size_t n)
 {
@@ -20,35 +87,28 @@ void AnalyzeRealFft::Forward(const double* in, Complex* out, size_t n)
     const Plan& plan = PlanFor(n);
     plan.complex.Forward(reinterpret_cast<const Complex*>(in), out, scratch.values);
     const double dc = out[0].real() + out[0].imag(), nyquist = out[0].real() - out[0].imag();
-    for (size_t k = 1; k <= quarter; ++k) {
-        const Complex w = plan.split(k), turn = {w.imag(), -w.real()};  // -i e^(-2 pi i k / n)
-        const Complex a = out[k], b = std::conj(out[half - k]);
-        const Complex sum = a + b, turned = (a - b) * turn;
-        out[k] = (sum + turned) * 0.5;
-        out[half - k] = std::conj(sum - turned) * 0.5;
-    }
+    auto* z = reinterpret_cast<double*>(out);
+    ForRuns(plan.split, quarter,
+            [&](size_t from, size_t to, double cr, double ci, const double* fine, size_t base) {
+                Separate(z, half, from, to, cr, ci, fine, base);
+            });
     out[0] = dc;
     out[half] = nyquist;
 }
 
 void AnalyzeRealFft::Inverse(const Complex* in, double* out, size_t n)
 {
-    const size_t half = n / 2;
+    const size_t half = n / 2, quarter = n / 4;
     const Plan& plan = PlanFor(n);
     std::vector<Complex>& work = scratch.work;
     work.resize(half);
     // The halves joined, conjugated so that a forward transform inverts them.
     work[0] = {in[0].real() + in[half].real(), -(in[0].real() - in[half].real())};
-    for (size_t k = 1; k <= half / 2; ++k) {
-        const Complex w = plan.split(k), turn = {w.imag(), w.real()};  // the conjugate of -i w
-        const Complex a = in[k], b = std::conj(in[half - k]);
-        const Complex even = a + b, odd = (a - b) * turn;
-        work[k] = std::conj(even + odd);
-        work[half - k] = even - odd;
-    }
-    auto* z = reinterpret_cast<Complex*>(out);
-    plan.complex.Forward(work.data(), z, scratch.values);
-    const double scale = 1.0 / double(n);
-    for (size_t j = 0; j < half; ++j)
-        z[j] = std::conj(z[j]) * scale;
+    const auto* z = reinterpret_cast<const double*>(in);
+    auto* y = reinterpret_cast<double*>(work.data());
+    ForRuns(plan.split, quarter,
+            [&](size_t from, size_t to, double cr, double ci, const double* fine, size_t base) {
+                Join(z, y, half, from, to, cr, ci, fine, base);
+            });
+    plan.complex.Forward(work.data(), reinterpret_cast<Complex*>(out), scratch.values, 1.0 / double(n), true);
 }
