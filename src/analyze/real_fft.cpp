@@ -1,65 +1,114 @@
 // A real sequence of n is transformed as a complex one of n/2 (even
-// samples real, odd ones imaginary) and the halves separated after, as
-// Eigen's own real transform does; the separating twiddles are the
-// project's sine and cosine, the same bits on every build.
+// samples real, odd ones imaginary) and the halves separated after; every
+// twiddle is the project's sine and cosine, the same bits on every build.
+// The separating loops are written on doubles, not std::complex, so that
+// they vectorise (a complex product may call the library for infinities).
 
 #include "analyze/real_fft.h"
 
-#include <bit>
+#include <algorithm>
 
-#include "analyze/sine_phase.h"
-#include "synth/tone_math.h"
+#include "base/vector_clones.h"
 
 using Complex = std::complex<double>;
 
-size_t AnalyzeRealFft::Twiddles(size_t n)
+namespace {
+
+// Bins k in [from, to) and half - k, whose twiddles are (cr, ci) times
+// fine[k - base]: z's halves separated (Forward), or joined into y
+// conjugated (Inverse, z being the bins then).
+VECTOR_CLONES_512 void Separate(double* z, size_t half, size_t from, size_t to, double cr, double ci,
+                                const double* __restrict fine, size_t base)
 {
-    // A length that divides the table's by a power of two takes every
-    // stride-th entry: the response's shorter transforms share the longest's.
-    const size_t length = twiddles.size() * 4;
-    if (length >= n && length % n == 0 && std::has_single_bit(length / n)) return length / n;
-    const size_t half = n / 2, quarter = n / 4;
-    twiddles.resize(quarter);
-    for (size_t k = 1; k <= quarter; ++k) {
-        const double a = ANALYZE_TWO_PI / 2 * double(k) / double(half);
-        twiddles[k - 1] = {-ToneSin(a), -ToneCos(a)};
+    VECTOR_INDEPENDENT
+    for (size_t k = from; k < to; ++k) {
+        const size_t j = half - k;
+        const double fr = fine[2 * (k - base)], fi = fine[2 * (k - base) + 1];
+        const double wr = cr * fr - ci * fi, wi = cr * fi + ci * fr;  // e^(-2 pi i k / n); -i times it:
+        const double tr = wi, ti = -wr;
+        const double ar = z[2 * k], ai = z[2 * k + 1], br = z[2 * j], bi = -z[2 * j + 1];
+        const double sr = ar + br, si = ai + bi, dr = ar - br, di = ai - bi;
+        const double ur = dr * tr - di * ti, ui = dr * ti + di * tr;
+        z[2 * k] = (sr + ur) * 0.5;
+        z[2 * k + 1] = (si + ui) * 0.5;
+        z[2 * j] = (sr - ur) * 0.5;
+        z[2 * j + 1] = -(si - ui) * 0.5;
     }
-    return 1;
+}
+
+VECTOR_CLONES_512 void Join(const double* __restrict z, double* __restrict y, size_t half, size_t from,
+                            size_t to, double cr, double ci, const double* __restrict fine, size_t base)
+{
+    VECTOR_INDEPENDENT
+    for (size_t k = from; k < to; ++k) {
+        const size_t j = half - k;
+        const double fr = fine[2 * (k - base)], fi = fine[2 * (k - base) + 1];
+        const double wr = cr * fr - ci * fi, wi = cr * fi + ci * fr;  // the conjugate of -i times it:
+        const double tr = wi, ti = wr;
+        const double ar = z[2 * k], ai = z[2 * k + 1], br = z[2 * j], bi = -z[2 * j + 1];
+        const double er = ar + br, ei = ai + bi, dr = ar - br, di = ai - bi;
+        const double odr = dr * tr - di * ti, odi = dr * ti + di * tr;
+        y[2 * k] = er + odr;
+        y[2 * k + 1] = -(ei + odi);
+        y[2 * j] = er - odr;
+        y[2 * j + 1] = ei - odi;
+    }
+}
+
+// Calls f(from, to, coarse twiddle, fine table, base) for k = 1 ... quarter,
+// a run of one coarse twiddle at a time, and the middle bin k = quarter (its
+// own partner) apart, so that no two writes of a loop meet.
+template <typename F>
+void ForRuns(const AnalyzeTwiddles& split, size_t quarter, F f)
+{
+    const auto* fine = reinterpret_cast<const double*>(split.Fine());
+    const size_t run = split.Run();
+    for (size_t base = 0; base <= quarter; base += run) {
+        const Complex c = split.Coarse(base / run);
+        const size_t to = std::min(base + run, quarter);
+        if (to > std::max<size_t>(base, 1)) f(std::max<size_t>(base, 1), to, c.real(), c.imag(), fine, base);
+        if (quarter >= base && quarter < base + run) f(quarter, quarter + 1, c.real(), c.imag(), fine, base);
+    }
+}
+
+}  // namespace
+
+const AnalyzeRealFft::Plan& AnalyzeRealFft::PlanFor(size_t n)
+{
+    for (const auto& plan : plans)
+        if (plan->n == n) return *plan;
+    plans.push_back(std::make_shared<const Plan>(n));
+    return *plans.back();
 }
 
 void AnalyzeRealFft::Forward(const double* in, Complex* out, size_t n)
 {
     const size_t half = n / 2, quarter = n / 4;
-    const size_t stride = Twiddles(n);
-    fft.fwd(out, reinterpret_cast<const Complex*>(in), Eigen::Index(half));
+    const Plan& plan = PlanFor(n);
+    plan.complex.Forward(reinterpret_cast<const Complex*>(in), out, scratch.values);
     const double dc = out[0].real() + out[0].imag(), nyquist = out[0].real() - out[0].imag();
-    for (size_t k = 1; k <= quarter; ++k) {
-        const Complex a = out[k], b = std::conj(out[half - k]);
-        const Complex sum = a + b, turned = (a - b) * twiddles[k * stride - 1];
-        out[k] = (sum + turned) * 0.5;
-        out[half - k] = std::conj(sum - turned) * 0.5;
-    }
+    auto* z = reinterpret_cast<double*>(out);
+    ForRuns(plan.split, quarter,
+            [&](size_t from, size_t to, double cr, double ci, const double* fine, size_t base) {
+                Separate(z, half, from, to, cr, ci, fine, base);
+            });
     out[0] = dc;
     out[half] = nyquist;
 }
 
 void AnalyzeRealFft::Inverse(const Complex* in, double* out, size_t n)
 {
-    const size_t half = n / 2;
-    const size_t stride = Twiddles(n);
+    const size_t half = n / 2, quarter = n / 4;
+    const Plan& plan = PlanFor(n);
+    std::vector<Complex>& work = scratch.work;
     work.resize(half);
-    // The halves joined as Eigen's real inverse does, conjugated so that a
-    // forward transform inverts them.
+    // The halves joined, conjugated so that a forward transform inverts them.
     work[0] = {in[0].real() + in[half].real(), -(in[0].real() - in[half].real())};
-    for (size_t k = 1; k <= half / 2; ++k) {
-        const Complex a = in[k], b = std::conj(in[half - k]);
-        const Complex even = a + b, odd = (a - b) * std::conj(twiddles[k * stride - 1]);
-        work[k] = std::conj(even + odd);
-        work[half - k] = even - odd;
-    }
-    auto* z = reinterpret_cast<Complex*>(out);
-    fft.fwd(z, work.data(), Eigen::Index(half));
-    const double scale = 1.0 / double(n);
-    for (size_t j = 0; j < half; ++j)
-        z[j] = std::conj(z[j]) * scale;
+    const auto* z = reinterpret_cast<const double*>(in);
+    auto* y = reinterpret_cast<double*>(work.data());
+    ForRuns(plan.split, quarter,
+            [&](size_t from, size_t to, double cr, double ci, const double* fine, size_t base) {
+                Join(z, y, half, from, to, cr, ci, fine, base);
+            });
+    plan.complex.Forward(work.data(), reinterpret_cast<Complex*>(out), scratch.values, 1.0 / double(n), true);
 }

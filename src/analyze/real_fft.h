@@ -2,15 +2,17 @@
 
 #include <complex>
 #include <cstddef>
+#include <memory>
 #include <vector>
 
-#include <unsupported/Eigen/FFT>
+#include "analyze/complex_fft.h"
 
-// Real transforms of any length that is a multiple of 4 on Eigen's FFT,
-// for the long transforms of a response. Only Eigen's forward complex plans
-// are used (the inverse is the forward of the conjugate), so a copy of an
-// object whose plans are made serves another thread without making them
-// again: the twiddles of a 2^19-point plan cost as much as a transform.
+// Real transforms of any length that is a multiple of 4, for the long
+// transforms of a response. The plans, made once per length, are shared by
+// a copy (the inverse is the forward of the conjugate, so one plan serves
+// both): a copy of an object whose plans are made serves another thread
+// without making them again, and without copying them; the scratch is not
+// copied.
 class AnalyzeRealFft {
 public:
     // out[k] = sum over j of in[j] e^(-2 pi i j k / n), k = 0 ... n/2.
@@ -18,10 +20,21 @@ public:
     // The inverse, scaled by 1 / n: n samples from n/2 + 1 bins.
     void Inverse(const std::complex<double>* in, double* out, size_t n);
 
+    struct Plan {
+        explicit Plan(size_t n) : n(n), complex(n / 2), split(n) {}
+        size_t n;
+        AnalyzeFftPlan complex;  // of n/2 points
+        AnalyzeTwiddles split;   // e^(-2 pi i k / n), to separate the halves
+    };
+
 private:
-    size_t Twiddles(size_t n);  // makes the table for n if need be; returns its stride
-    Eigen::FFT<double> fft;
-    std::vector<std::complex<double>>
-        twiddles;  // e^(-i pi (k / (n/2) + 1/2)), k = 1 ... n/4, for the longest n
-    std::vector<std::complex<double>> work;
+    const Plan& PlanFor(size_t n);
+    std::vector<std::shared_ptr<const Plan>> plans;
+    struct Scratch {  // each object's own: a copy starts empty
+        Scratch() = default;
+        Scratch(const Scratch&) {}
+        Scratch& operator=(const Scratch&) { return *this; }
+        std::vector<double> values;
+        std::vector<std::complex<double>> work;
+    } scratch;
 };

@@ -19,8 +19,9 @@ constexpr size_t STRETCH_ROOM = 1000;
 // a harmonic wrapped from before time 0 does not meet it.
 constexpr double TAIL_ROOM_SECONDS = 0.5;
 
-// The smallest of 2^a, 3 2^a and 5 2^a (a >= 2) at least need: kissfft's
-// radices, and a length within a quarter of need rather than a half.
+// The smallest of 2^a, 3 2^a and 5 2^a (a >= 2) at least need: the
+// radices AnalyzeFftPlan has butterflies for, and a length within a quarter
+// of need rather than a half.
 size_t TransformLength(size_t need)
 {
     size_t best = 0;

@@ -1,13 +1,17 @@
 // Prints digests of the synthesis's sine, cosine and power over the values a
-// tone uses. tests/cross/math_identity.sh runs it from the Linux build and
-// both Windows builds: the lines must be identical.
+// tone uses, and of the analysis's real FFT over a response's lengths.
+// tests/cross/math_identity.sh runs it from the Linux build and both Windows
+// builds: the lines must be identical.
 
 #include "synth/tone_math.h"
+
+#include "analyze/real_fft.h"
 
 #include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
+#include <vector>
 
 namespace {
 
@@ -75,6 +79,28 @@ int main()
         powers.Add(TonePow10((138.4737969699925 - a) / 20));
     }
     powers.Print("10^y, amplitudes");
+
+    // Transforms forward and back of pseudo-random samples: the vector
+    // clones on Linux, plain SSE2 on Windows.
+    Digest transforms;
+    uint64_t state = 1;
+    AnalyzeRealFft fft;
+    for (size_t n : {16u, 4096u, 98304u, 163840u, 1u << 20}) {
+        std::vector<double> x(n), back(n);
+        std::vector<std::complex<double>> bins(n / 2 + 1);
+        for (double& v : x)
+            v = double((state = state * 6364136223846793005ull + 1442695040888963407ull) >> 11) * 0x1p-53 -
+                0.5;
+        fft.Forward(x.data(), bins.data(), n);
+        fft.Inverse(bins.data(), back.data(), n);
+        for (size_t k = 0; k <= n / 2; ++k) {
+            transforms.Add(bins[k].real());
+            transforms.Add(bins[k].imag());
+        }
+        for (double v : back)
+            transforms.Add(v);
+    }
+    transforms.Print("real FFT, forward and back");
 
     std::printf("sin(1e10) = %a, cos(6.28318530718 * 0.75) = %a, 10^(186.6385973076236 / 20) = %a\n",
                 ToneSin(1e10), ToneCos(6.28318530718 * 0.75), TonePow10(186.6385973076236 / 20));

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Shows that the Linux build and both Windows builds (run under Wine) compute
-# the same bits for the synthesis's sine, cosine and power: each runs
+# the same bits for the synthesis's sine, cosine and power and the
+# analysis's FFT: each runs
 # tone_math_identity and the outputs must be identical.
 # Uses (and configures when missing) build/native, build/win-i686 and
 # build/win-x86_64, and the Wine prefix of tests/win/prefix.sh. Where only
