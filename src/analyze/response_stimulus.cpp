@@ -34,12 +34,31 @@ size_t TransformLength(size_t need)
     return best;
 }
 
+constexpr double LN2 = 0.6931471805599453;
+
+// ln y for y between 1 and a taper's ratio (2^(1/6)): 2 atanh(z),
+// z = (y - 1) / (y + 1) < 0.06, by eight terms of its series (the last
+// below 1e-17). Three ToneLog calls a bin took a tenth of a response.
+double LogNearOne(double y)
+{
+    const double z = (y - 1) / (y + 1), z2 = z * z;
+    double sum = 1.0 / 15;
+    for (int k = 13; k >= 1; k -= 2)
+        sum = 1.0 / k + z2 * sum;
+    return 2 * z * sum;
+}
+
 }  // namespace
 
 double AnalyzeBandTaper(double f, double low, double high)
 {
     if (f <= low || f >= high) return 0.0;
-    const double in = std::min(ToneLog(f / low), ToneLog(high / f)) / (ANALYZE_EDGE_OCTAVES * ToneLog(2.0));
+    // Octaves into the band from its nearer end, where within the taper.
+    const double edge = ToneExp(ANALYZE_EDGE_OCTAVES * LN2);
+    double octaves = ANALYZE_EDGE_OCTAVES;
+    if (f < low * edge) octaves = std::min(octaves, LogNearOne(f / low) / LN2);
+    if (f * edge > high) octaves = std::min(octaves, LogNearOne(high / f) / LN2);
+    const double in = octaves / ANALYZE_EDGE_OCTAVES;
     return in >= 1.0 ? 1.0 : 0.5 - 0.5 * ToneCos(ANALYZE_TWO_PI / 2 * in);
 }
 
