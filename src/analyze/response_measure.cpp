@@ -184,12 +184,16 @@ public:
     {
         // The sum repeats every LOSS_SAMPLES_HZ; long before, the loss is nil.
         if (f * rate > LOSS_SAMPLES_HZ / 4) return 0.0;
+        // sum of weighted[j] e^(-2 pi i f (start + (j - 1) step)), by
+        // Horner's rule in z = e^(-2 pi i f step): two sines a point, not two
+        // a term (they were a tenth of a response's instructions).
+        const double stepAngle = -ANALYZE_TWO_PI * f * step,
+                     firstAngle = -ANALYZE_TWO_PI * f * (start - step);
+        const Complex z(ToneCos(stepAngle), ToneSin(stepAngle));
         Complex sum = 0.0;
-        for (size_t j = 0; j < weighted.size(); ++j) {
-            const double angle = -ANALYZE_TWO_PI * f * (start + (double(j) - 1.0) * step);
-            sum += weighted[j] * Complex(ToneCos(angle), ToneSin(angle));
-        }
-        return sum;
+        for (size_t j = weighted.size(); j-- > 0;)
+            sum = sum * z + weighted[j];
+        return sum * Complex(ToneCos(firstAngle), ToneSin(firstAngle));
     }
 
 private:

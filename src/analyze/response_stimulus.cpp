@@ -125,8 +125,12 @@ AnalyzeResponseStimulus AnalyzeResponseStimulusPrepare(const std::vector<double>
         return st;
     }
     // taper / S in place of S.
-    for (Complex& v : s)
-        v = std::norm(v) > 0.0 ? 1.0 / v : Complex();
+    // (Not 1.0 / v: libgcc's complex division, scaled against overflow that
+    // no spectrum of samples reaches, took 3 % of a response.)
+    for (Complex& v : s) {
+        const double norm = std::norm(v);
+        v = norm > 0.0 ? std::conj(v) * (1.0 / norm) : Complex();
+    }
     AnalyzeResponseTaper(s, st.n, rate, st.low, st.high);
     return st;
 }
