@@ -12,28 +12,46 @@ namespace {
 
 constexpr uint32_t READ_FRAMES = 65536;
 
-// Every channel of an open file, as fractions of full scale.
-std::vector<std::vector<double>> ReadAll(WaveReader& reader)
+// Every channel of an open file, as fractions of full scale. The two
+// halves are read on two threads, each by its own copy of the reader: the
+// conversion and the faulting in of the fresh vectors took 7 ms of a sweep
+// bench's response on one.
+std::vector<std::vector<double>> ReadAll(const WaveReader& file)
 {
-    const WaveInfo& info = reader.info;
-    std::vector<std::vector<double>> channels(info.channels, std::vector<double>(size_t(info.frames)));
-    if (!WaveSeekFrame(reader, 0)) return {};
+    constexpr unsigned HALVES = 2;
+    const WaveInfo& info = file.info;
+    std::vector<std::vector<double>> channels(info.channels);
+    for (auto& c : channels)
+        c.resize(size_t(info.frames));
     const double scale = 1.0 / WaveFullScale(info);
-    uint64_t done = 0;
-    std::vector<double*> out(info.channels);
-    while (done < info.frames) {
-        for (size_t c = 0; c < channels.size(); ++c)
-            out[c] = channels[c].data() + done;
-        const uint32_t got = WaveReadChannels(reader, out.data(),
-                                              uint32_t(std::min<uint64_t>(READ_FRAMES, info.frames - done)));
-        if (got == 0) break;
-        done += got;
+    uint64_t got[HALVES] = {};
+    RunParts(HALVES, [&](unsigned h) {
+        WaveReader reader = file;
+        const uint64_t from = info.frames * h / HALVES, to = info.frames * (h + 1) / HALVES;
+        if (!WaveSeekFrame(reader, from)) return;
+        std::vector<double*> out(info.channels);
+        uint64_t done = from;
+        while (done < to) {
+            for (size_t c = 0; c < channels.size(); ++c)
+                out[c] = channels[c].data() + done;
+            const uint32_t n =
+                WaveReadChannels(reader, out.data(), uint32_t(std::min<uint64_t>(READ_FRAMES, to - done)));
+            if (n == 0) break;
+            for (double* o : out)
+                for (uint32_t i = 0; i < n; ++i)
+                    o[i] *= scale;
+            done += n;
+        }
+        got[h] = done - from;
+    });
+    // The channels end where the reading first fell short.
+    uint64_t frames = 0;
+    for (unsigned h = 0; h < HALVES; ++h) {
+        frames += got[h];
+        if (got[h] < info.frames * (h + 1) / HALVES - info.frames * h / HALVES) break;
     }
-    for (auto& c : channels) {
-        c.resize(size_t(done));
-        for (double& v : c)
-            v *= scale;
-    }
+    for (auto& c : channels)
+        c.resize(size_t(frames));
     return channels;
 }
 
