@@ -19,6 +19,8 @@ public:
     void Forward(const double* in, std::complex<double>* out, size_t n);
     // The inverse, scaled by 1 / n: n samples from n/2 + 1 bins.
     void Inverse(const std::complex<double>* in, double* out, size_t n);
+    // Gives the scratch back (twice the longest transform's size), keeping the plans.
+    void Release() { scratch = {}; }
 
     struct Plan {
         explicit Plan(size_t n) : n(n), complex(n / 2), split(n) {}
@@ -34,6 +36,8 @@ private:
         Scratch() = default;
         Scratch(const Scratch&) {}
         Scratch& operator=(const Scratch&) { return *this; }
+        Scratch(Scratch&&) = default;
+        Scratch& operator=(Scratch&&) = default;
         std::vector<double> values;
         std::vector<std::complex<double>> work;
     } scratch;

@@ -132,5 +132,6 @@ AnalyzeResponseStimulus AnalyzeResponseStimulusPrepare(const std::vector<double>
         v = norm > 0.0 ? std::conj(v) * (1.0 / norm) : Complex();
     }
     AnalyzeResponseTaper(s, st.n, rate, st.low, st.high);
+    st.fft.Release();  // the channels' copies bring their own
     return st;
 }
