@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "analyze/response_stimulus.h"
+#include "analyze/series_log.h"
 #include "analyze/sine_phase.h"
 #include "synth/tone_math.h"
 
@@ -49,7 +50,7 @@ std::vector<double> MinimumPhase(AnalyzeRealFft& fft, const std::vector<Complex>
         double power = 0.0;
         for (size_t k = from; k < to; ++k)
             power += std::norm(h[std::clamp(k, kLow, kHigh)]);
-        logMagnitude[c] = 0.5 * ToneLog(std::max(power / double(to - from), 1e-300));
+        logMagnitude[c] = 0.5 * AnalyzeLog(std::max(power / double(to - from), 1e-300));
     }
     std::vector<double> cepstrum(m);
     fft.Inverse(logMagnitude.data(), cepstrum.data(), m);

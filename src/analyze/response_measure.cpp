@@ -123,19 +123,54 @@ double WindowWeight(double t, double before, double after)
     return x <= 0.5 ? 1.0 : x >= 1.0 ? 0.0 : 0.5 + 0.5 * ToneCos(HALF_TURN * (2.0 * x - 1.0));
 }
 
+// The weights of that window from sample `first` on, into w. Over the outer
+// halves the cosine is turned from sample to sample, from an exact value
+// every few hundred (a sine a sample took a tenth of a response).
+void WindowWeights(int64_t first, double centre, double before, double after, std::vector<double>& w)
+{
+    constexpr size_t ANCHOR = 256;
+    const auto outer = [&](double t) {
+        const double x = t < 0.0 ? -t / before : t / after;
+        return x > 0.5 && x < 1.0;
+    };
+    for (size_t i = 0; i < w.size();) {
+        const double t = double(first + int64_t(i)) - centre;
+        if (!outer(t)) {
+            w[i++] = WindowWeight(t, before, after);
+            continue;
+        }
+        const double x = t < 0.0 ? -t / before : t / after;
+        const double angle = HALF_TURN * (2.0 * x - 1.0);
+        const double step = t < 0.0 ? -2.0 * HALF_TURN / before : 2.0 * HALF_TURN / after;
+        Complex turn(ToneCos(angle), ToneSin(angle));
+        const Complex rotate(ToneCos(step), ToneSin(step));
+        const bool side = t < 0.0;
+        for (const size_t end = std::min(w.size(), i + ANCHOR); i < end; ++i) {
+            const double u = double(first + int64_t(i)) - centre;
+            if ((u < 0.0) != side || !outer(u)) break;
+            w[i] = 0.5 + 0.5 * turn.real();
+            turn *= rotate;
+        }
+    }
+}
+
 // The circular impulse response from before samples ahead of centre to
 // after samples past it, each side's outer half tapered by a half Hann
-// window. Returns where it starts (may be negative).
+// window, and the window's weights. Returns where it starts (may be negative).
 int64_t Window(const std::vector<double>& ir, double centre, double before, double after,
-               std::vector<double>& out)
+               std::vector<double>& out, std::vector<double>& weights)
 {
     const auto first = int64_t(std::floor(centre - before));
     const auto last = int64_t(std::ceil(centre + after));
     const auto n = int64_t(ir.size());
-    out.assign(size_t(last - first + 1), 0.0);
-    for (int64_t i = first; i <= last; ++i)
-        out[size_t(i - first)] =
-            ir[size_t((i % n + n) % n)] * WindowWeight(double(i) - centre, before, after);
+    weights.resize(size_t(last - first + 1));
+    WindowWeights(first, centre, before, after, weights);
+    out.resize(weights.size());
+    auto at = size_t((first % n + n) % n);
+    for (size_t i = 0; i < out.size(); ++i) {
+        out[i] = ir[at] * weights[i];
+        if (++at == ir.size()) at = 0;
+    }
     return first;
 }
 
@@ -266,14 +301,14 @@ AnalyzeResponse AnalyzeResponseAgainst(const AnalyzeResponseStimulus& st,
     const double lSamples = shape.lSeconds * rate * (1.0 + offset);
     const double lead = 0.5 * lSamples * LN2;
     const double tail = std::min(TAIL_SECONDS * rate, double(n) / 4);
-    std::vector<double> part;
-    const int64_t linFirst = Window(ir, latency, lead, tail, part);
+    std::vector<double> part, weights;
+    const int64_t linFirst = Window(ir, latency, lead, tail, part, weights);
     r.impulse.assign(part.begin(), part.end());
     r.impulseFirst = linFirst;
     const WindowLoss loss(st, lead, tail);
     for (size_t i = 0; i < part.size(); ++i) {
         const double t = double(linFirst + int64_t(i)) - latency;
-        part[i] += WindowWeight(t, lead, tail) * loss.At(t);
+        part[i] += weights[i] * loss.At(t);
     }
     struct Cut {
         std::vector<double> samples;
@@ -286,7 +321,7 @@ AnalyzeResponse AnalyzeResponseAgainst(const AnalyzeResponseStimulus& st,
         p.origin = latency - lSamples * ToneLog(double(k));
         const double before = 0.5 * lSamples * ToneLog((k + 1.0) / k);
         const double after = 0.5 * lSamples * ToneLog(k / (k - 1.0));
-        p.first = Window(ir, p.origin, before, after, p.samples);
+        p.first = Window(ir, p.origin, before, after, p.samples, weights);
         harmonicCuts.push_back(std::move(p));
     }
     // The response is cut: its room serves the cuts' transforms (fresh

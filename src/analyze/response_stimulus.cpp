@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "analyze/series_log.h"
 #include "analyze/sine_phase.h"
 #include "synth/tone_math.h"
 
@@ -36,18 +37,6 @@ size_t TransformLength(size_t need)
 
 constexpr double LN2 = 0.6931471805599453;
 
-// ln y for y between 1 and a taper's ratio (2^(1/6)): 2 atanh(z),
-// z = (y - 1) / (y + 1) < 0.06, by eight terms of its series (the last
-// below 1e-17). Three ToneLog calls a bin took a tenth of a response.
-double LogNearOne(double y)
-{
-    const double z = (y - 1) / (y + 1), z2 = z * z;
-    double sum = 1.0 / 15;
-    for (int k = 13; k >= 1; k -= 2)
-        sum = 1.0 / k + z2 * sum;
-    return 2 * z * sum;
-}
-
 }  // namespace
 
 double AnalyzeBandTaper(double f, double low, double high)
@@ -56,8 +45,8 @@ double AnalyzeBandTaper(double f, double low, double high)
     // Octaves into the band from its nearer end, where within the taper.
     const double edge = ToneExp(ANALYZE_EDGE_OCTAVES * LN2);
     double octaves = ANALYZE_EDGE_OCTAVES;
-    if (f < low * edge) octaves = std::min(octaves, LogNearOne(f / low) / LN2);
-    if (f * edge > high) octaves = std::min(octaves, LogNearOne(high / f) / LN2);
+    if (f < low * edge) octaves = std::min(octaves, AnalyzeLog(f / low) / LN2);
+    if (f * edge > high) octaves = std::min(octaves, AnalyzeLog(high / f) / LN2);
     const double in = octaves / ANALYZE_EDGE_OCTAVES;
     return in >= 1.0 ? 1.0 : 0.5 - 0.5 * ToneCos(ANALYZE_TWO_PI / 2 * in);
 }
