@@ -15,8 +15,9 @@ using Complex = std::complex<double>;
 
 AnalyzeResponseSpectrum::AnalyzeResponseSpectrum(AnalyzeRealFft& fft, const std::vector<double>& stretch,
                                                  int64_t first, double origin, size_t oversample,
-                                                 std::vector<double>& scratch)
+                                                 std::vector<double>& scratch, std::vector<Complex>* storage)
 {
+    if (storage != nullptr) bins = std::move(*storage);
     // Time 0 at the origin, where a response's main stretch lies.
     const auto centre = int64_t(std::llround(origin));
     const int64_t reach = std::max(centre - first, first + int64_t(stretch.size()) - centre) + 1;

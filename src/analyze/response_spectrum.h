@@ -13,9 +13,11 @@ class AnalyzeResponseSpectrum {
 public:
     // stretch[i] is the response at sample first + i; phases are measured from
     // time origin. The padding is oversample times the stretch's reach from it;
-    // scratch holds it, reused from one stretch to the next.
+    // scratch holds it, reused from one stretch to the next. The bins take
+    // over the memory of `storage` if given (memory already faulted in).
     AnalyzeResponseSpectrum(AnalyzeRealFft& fft, const std::vector<double>& stretch, int64_t first,
-                            double origin, size_t oversample, std::vector<double>& scratch);
+                            double origin, size_t oversample, std::vector<double>& scratch,
+                            std::vector<std::complex<double>>* storage = nullptr);
     // At f cycles per sample (0 <= f <= 1/2).
     std::complex<double> At(double f) const;
 
