@@ -17,7 +17,7 @@ class AnalyzeRealFft {
 public:
     // out[k] = sum over j of in[j] e^(-2 pi i j k / n), k = 0 ... n/2.
     void Forward(const double* in, std::complex<double>* out, size_t n);
-    // The inverse, scaled by 1 / n: n samples from n/2 + 1 bins.
+    // The inverse, scaled by 1 / n: n samples from n/2 + 1 bins (in and out apart).
     void Inverse(const std::complex<double>* in, double* out, size_t n);
     // Gives the scratch back (twice the longest transform's size), keeping the plans.
     void Release() { scratch = {}; }
@@ -39,6 +39,5 @@ private:
         Scratch(Scratch&&) = default;
         Scratch& operator=(Scratch&&) = default;
         std::vector<double> values;
-        std::vector<std::complex<double>> work;
     } scratch;
 };
