@@ -301,14 +301,14 @@ AnalyzeResponse AnalyzeResponseAgainst(const AnalyzeResponseStimulus& st,
     const double lSamples = shape.lSeconds * rate * (1.0 + offset);
     const double lead = 0.5 * lSamples * LN2;
     const double tail = std::min(TAIL_SECONDS * rate, double(n) / 4);
-    std::vector<double> part, weights;
-    const int64_t linFirst = Window(ir, latency, lead, tail, part, weights);
-    r.impulse.assign(part.begin(), part.end());
+    std::vector<double> cut, weights;
+    const int64_t linFirst = Window(ir, latency, lead, tail, cut, weights);
+    r.impulse.assign(cut.begin(), cut.end());
     r.impulseFirst = linFirst;
     const WindowLoss loss(st, lead, tail);
-    for (size_t i = 0; i < part.size(); ++i) {
+    for (size_t i = 0; i < cut.size(); ++i) {
         const double t = double(linFirst + int64_t(i)) - latency;
-        part[i] += weights[i] * loss.At(t);
+        cut[i] += weights[i] * loss.At(t);
     }
     struct Cut {
         std::vector<double> samples;
@@ -328,7 +328,7 @@ AnalyzeResponse AnalyzeResponseAgainst(const AnalyzeResponseStimulus& st,
     // memory costs a page fault every 4 kB, a tenth of the time here).
     std::vector<double>& scratch = ir;
     // (h's memory serves the linear spectrum's bins: 4 MB less to fault in.)
-    const AnalyzeResponseSpectrum linear(fft, part, linFirst, latency, LINEAR_OVERSAMPLE, scratch, &h);
+    const AnalyzeResponseSpectrum linear(fft, cut, linFirst, latency, LINEAR_OVERSAMPLE, scratch, &h);
     std::vector<AnalyzeResponseSpectrum> harmonic;
     for (const Cut& p : harmonicCuts)
         harmonic.emplace_back(fft, p.samples, p.first, p.origin, HARMONIC_OVERSAMPLE, scratch);
