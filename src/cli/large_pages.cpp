@@ -10,6 +10,17 @@
 #include <cstdlib>  // defines __GLIBC__
 #include <new>
 
+// Under AddressSanitizer its own allocator stays whole: it pairs every form
+// of new with its delete.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define CALYX_OWN_NEW_OFF 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define CALYX_OWN_NEW_OFF 1
+#endif
+
 #if defined(__linux__) && defined(__GLIBC__)
 
 #include <malloc.h>
@@ -28,8 +39,14 @@ void Advise(uintptr_t from, uintptr_t to)
     if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
-// The makers' runs of a file being made (1 MiB on two cores) are one such
-// block too.
+}  // namespace
+
+#if !defined(CALYX_OWN_NEW_OFF)
+
+namespace {
+
+// Blocks from 1 MiB on: the response's buffers, and the makers' runs of a
+// file being made (one block, 1 MiB on two cores).
 constexpr std::size_t LARGE_FROM = std::size_t(1) << 20;
 
 void* Take(std::size_t size)
@@ -47,6 +64,8 @@ void* Take(std::size_t size)
 
 }  // namespace
 
+// Every scalar form of new and delete is here, so that no block taken by one
+// allocator is given to the other's free.
 void* operator new(std::size_t size)
 {
     for (;;) {
@@ -57,8 +76,20 @@ void* operator new(std::size_t size)
     }
 }
 
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+
+#endif
 
 void LargePagesForAnalysis()
 {
