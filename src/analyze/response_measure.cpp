@@ -12,7 +12,7 @@
 
 #include "analyze/response_clock.h"
 #include "analyze/response_other.h"
-#include "analyze/response_spectrum.h"
+#include "analyze/response_bins.h"
 #include "analyze/sine_phase.h"
 #include "synth/tone_math.h"
 

@@ -3,7 +3,7 @@
 // its far ends (and the window's taper there), cubic interpolation errs by less
 // than 1e-4 of the value (0.001 dB) where direct sums took most of the time.
 
-#include "analyze/response_spectrum.h"
+#include "analyze/response_bins.h"
 
 #include <algorithm>
 #include <cmath>
